@@ -1,0 +1,122 @@
+// The embedded archive: container reader, scramble transform, stream decoder
+// and the writing of members to disk. The container layout is described at the
+// top of layout.cpp, the stream codes at the top of decompress.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+constexpr uint32_t kDirectoryCompressed = 1u << 0;
+constexpr uint32_t kDirectoryScrambled = 1u << 1;
+constexpr uint8_t kMemberCompressed = 2;
+constexpr uint8_t kScrambled = 1; // the scramble marker's one meaningful value
+constexpr uint32_t kHeaderSize = 16;
+constexpr uint32_t kEntrySize = 280;
+constexpr uint32_t kNameCapacity = 260;
+constexpr uint32_t kScrambleSeed = 0x5D3A9C41u;
+
+struct ArchiveHeader {
+  uint8_t magic[4]; // "FA2\0"
+  uint32_t flags;
+  uint32_t directoryOffset;
+  uint32_t entryCount;
+};
+static_assert(sizeof(ArchiveHeader) == kHeaderSize);
+
+struct ArchiveEntry {
+  char name[kNameCapacity]; // bare file name, NUL-terminated within the field
+  uint8_t storageFlags;     // kMemberCompressed
+  uint8_t reserved1;
+  uint8_t scrambleMarker;   // exactly kScrambled: scrambled with storedSize as key
+  uint8_t reserved2;
+  FileTime timeStamp;
+  uint32_t uncompressedSize;
+  uint32_t storedSize;
+};
+static_assert(sizeof(ArchiveEntry) == kEntrySize);
+
+// The one open archive of the process, owned by the main sequence.
+struct ArchiveImage {
+  const uint8_t* base = nullptr; // the mapped resource; never written
+  uint32_t size = 0;
+  uint8_t* directory = nullptr;  // header copy + entries, from OpenArchive
+  ArchiveEntry* entries = nullptr;
+};
+
+inline uint32_t RoundUp16(uint32_t n) { return (n + 15u) & ~15u; }
+inline uint32_t DirectoryEntryCount(const ArchiveImage& image) {
+  return reinterpret_cast<const ArchiveHeader*>(image.directory)->entryCount;
+}
+
+// ---- Scramble transform -------------------------------------------------------
+// Self-inverse; keyed by `length`, which must be the length used to scramble.
+void ScrambleBuffer(uint8_t* buffer, uint32_t length);
+
+// ---- Stream decoder -------------------------------------------------------------
+// The trusted form: decodes one whole well-formed stream into `dest`, which
+// must hold the decoded size. Checks nothing.
+void DecompressStream(uint8_t* dest, const uint8_t* src);
+// The bounded form used on anything not known to be well formed: never reads
+// past `srcSize` bytes, never writes past `destSize` bytes, never copies from
+// before `dest`. Returns 1 only when the stream reaches its end code within
+// the input having produced exactly `destSize` bytes. `produced`, when given,
+// receives the count written either way.
+int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
+                            size_t* produced = nullptr);
+
+// ---- Structure checks (no system calls; shared with the fa2 tool) -----------------
+// Reads the header and checks that the directory lies inside the resource and
+// that its decoded size is plausible for its stored size. 1 when it can be loaded.
+int CheckArchiveHeader(const uint8_t* base, uint32_t size, ArchiveHeader* header);
+// Bytes of working copy the directory needs: the directory tail for a
+// compressed one, 0 for a plain one.
+uint32_t DirectoryWorkingSize(const ArchiveHeader& header, uint32_t size);
+// Decodes the entries (entryCount * 280 bytes) into `entries`; `working` holds
+// DirectoryWorkingSize bytes. 1 when the directory decoded exactly.
+int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& header,
+                    uint8_t* entries, uint8_t* working);
+// Whether a member whose stored bytes start at `offset` can be read: its name
+// is terminated within the field, its bytes lie before the directory, and a
+// plain member is no larger than what is stored.
+int MemberReadable(const ArchiveEntry& entry, uint64_t offset, uint32_t directoryOffset);
+
+// ---- Reader ------------------------------------------------------------------------
+// Maps resource "UPDATE" 102 of `module`; null on failure, else the bytes,
+// with their count in *size.
+const uint8_t* LoadArchiveResource(ModuleHandle module, uint32_t* size);
+// Loads the directory of image.base/image.size into a new block (header copy
+// followed by the entries, decoded). Null when the block cannot be had or the
+// archive's structure does not fit its resource.
+uint8_t* OpenArchive(const ArchiveImage& image);
+// Stores the directory block in the image (directory and entries).
+void AttachDirectory(ArchiveImage& image, uint8_t* directory);
+// Frees the directory block and clears the image's references to it.
+void CloseArchive(ArchiveImage& image);
+
+// One member located by a directory walk.
+struct MemberRef {
+  const ArchiveEntry* entry;
+  const uint8_t* stored; // image.base + MemberDataOffset
+};
+// Case-insensitive lookup, first match wins. 0 when absent or unreadable
+// (stored bytes outside the data area); shows nothing.
+int LocateMember(const ArchiveImage& image, const char* name, MemberRef* out);
+// Offset of member `index`'s stored bytes (16 + rounded sizes before it).
+uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index);
+// Returns the member's bytes for use in memory (not unscrambled): a pointer
+// into the image for a plain member, a new block the caller frees for a
+// compressed one. Shows "Can't Find File in Resource !!" or
+// "Can't Allocate Memory !!" and returns null on failure.
+const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size);
+
+// ---- Extraction -------------------------------------------------------------------
+// Writes member `name` to `destination`. 1 when written or left alone by the
+// newer-only rule, 0 on failure (some failures already shown).
+int ExtractMember(const ArchiveImage& image, const char* name, const char* destination,
+                  int newerOnly);
+// Writes `length` bytes as the whole new content of `path`, stamping all three
+// times with `time` when given. The old file is replaced only once the new
+// content is complete; on failure it is left as it was.
+int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const FileTime* time);

@@ -1,0 +1,276 @@
+// The test machine's file system, drives and profile reads.
+#include <algorithm>
+#include <cstring>
+
+#include "fake/fake_state.h"
+
+namespace fake {
+
+namespace {
+
+bool Lead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// Index just past the last single-byte backslash, by whole characters; npos if none.
+size_t LastSeparator(const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (Lead(uint8_t(path[i]))) {
+      ++i;
+    } else if (path[i] == '\\') {
+      last = i;
+    }
+  }
+  return last;
+}
+
+Node* Create(const std::string& path) {
+  Node& node = M().files[Key(path)];
+  node = Node{};
+  node.path = path;
+  FileTime now{uint32_t(M().clock), uint32_t(M().clock >> 32)};
+  M().clock += 10000000;
+  node.times = {now, now, now};
+  return &node;
+}
+
+Drive& DriveOf(char letter) { return M().drives[char(std::toupper(uint8_t(letter)))]; }
+
+}  // namespace
+
+std::string Key(const std::string& path) {
+  std::string key = path;
+  for (size_t i = 0; i < key.size(); ++i) {
+    if (Lead(uint8_t(key[i]))) {
+      ++i;
+    } else if (key[i] >= 'a' && key[i] <= 'z') {
+      key[i] = char(key[i] - 32);
+    }
+  }
+  while (key.size() > 2 && key.back() == '\\' && LastSeparator(key) == key.size() - 1) key.pop_back();
+  return key;
+}
+
+std::string Parent(const std::string& path) {
+  size_t sep = LastSeparator(path);
+  return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t sep = LastSeparator(path);
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+Node* Find(const std::string& path) {
+  auto it = M().files.find(Key(path));
+  return it == M().files.end() ? nullptr : &it->second;
+}
+
+void AddDirectory(const std::string& path) {
+  std::string parent = Parent(path);
+  if (!parent.empty() && !Find(parent)) AddDirectory(parent);
+  if (Node* existing = Find(path); existing && existing->directory) return;
+  Node* node = Create(path);
+  node->directory = true;
+  node->attributes = kAttrDirectory;
+}
+
+void AddFile(const std::string& path, const std::string& content, FileTime time, uint32_t attributes) {
+  std::string parent = Parent(path);
+  if (!parent.empty() && !Find(parent)) AddDirectory(parent);
+  Node* node = Create(path);
+  node->content = content;
+  node->attributes = attributes;
+  if (time.low || time.high) node->times = {time, time, time};
+}
+
+bool Exists(const std::string& path) { return Find(path) != nullptr; }
+bool IsDirectory(const std::string& path) { Node* n = Find(path); return n && n->directory; }
+std::string Content(const std::string& path) { Node* n = Find(path); return n ? n->content : std::string(); }
+uint32_t Attributes(const std::string& path) { Node* n = Find(path); return n ? n->attributes : kAttrMissing; }
+Times FileTimes(const std::string& path) { Node* n = Find(path); return n ? n->times : Times{}; }
+void SetFileTimes(const std::string& path, FileTime time) {
+  if (Node* n = Find(path)) n->times = {time, time, time};
+}
+
+std::vector<std::string> AllFiles() {
+  std::vector<std::string> out;
+  for (auto& [key, node] : M().files)
+    if (!node.directory) out.push_back(node.path);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+int OpenHandleCount() { return int(M().handles.size()); }
+
+void SetFreeSpace(char drive, uint64_t bytes) { DriveOf(drive).free = bytes; DriveOf(drive).freeUnknown = false; }
+void SetFreeSpaceUnknown(char drive) { DriveOf(drive).freeUnknown = true; }
+void SetDriveType(char drive, uint32_t type) {
+  DriveOf(drive).type = type;
+  if (type != 1) AddDirectory(std::string(1, char(std::toupper(uint8_t(drive)))) + ":");
+}
+void SetWriteBudget(int64_t bytes) { M().writeBudget = bytes; }
+void FailCreateAt(const std::string& path) { M().failCreateKey = path.empty() ? "" : Key(path); }
+void FailReplace(bool fail) { M().failReplace = fail; }
+void FailStampTimes(bool fail) { M().failStamp = fail; }
+
+}  // namespace fake
+
+using namespace fake;
+
+namespace {
+
+OpenFile* Handle(FileHandle file) {
+  auto it = M().handles.find(file);
+  return it == M().handles.end() ? nullptr : &it->second;
+}
+
+FileHandle NewHandle(const std::string& key, bool write) {
+  FileHandle h = M().nextHandle++;
+  M().handles[h] = OpenFile{key, write, 0};
+  return h;
+}
+
+}  // namespace
+
+FileHandle OpenFileForRead(const char* path) {
+  Node* node = Find(path);
+  if (!node || node->directory) return kInvalidFile;
+  return NewHandle(Key(path), false);
+}
+
+FileHandle CreateFileForWrite(const char* path) {
+  std::string key = Key(path);
+  if (key == M().failCreateKey) return kInvalidFile;
+  std::string parent = Parent(path);
+  Node* parentNode = parent.empty() ? nullptr : Find(parent);
+  if (!parentNode || !parentNode->directory) return kInvalidFile;
+  if (Node* node = Find(path)) {
+    // Replacing a directory, a read-only file, or (with normal attributes
+    // asked for) a hidden or system file is refused, as the system does.
+    if (node->directory || (node->attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem))) return kInvalidFile;
+    node->content.clear();
+    node->attributes = kAttrArchive;
+  } else {
+    Create(path);
+  }
+  return NewHandle(key, true);
+}
+
+int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  OpenFile* f = Handle(file);
+  *done = 0;
+  if (!f || f->write) return 0;
+  const std::string& content = M().files[f->key].content;
+  size_t n = std::min<size_t>(count, content.size() - std::min(content.size(), f->position));
+  std::memcpy(buffer, content.data() + f->position, n);
+  f->position += n;
+  *done = uint32_t(n);
+  return 1;
+}
+
+int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  OpenFile* f = Handle(file);
+  *done = 0;
+  if (!f || !f->write) return 0;
+  uint32_t n = count;
+  if (M().writeBudget >= 0) {
+    n = uint32_t(std::min<int64_t>(count, M().writeBudget));
+    M().writeBudget -= n;
+    if (n == 0 && count > 0) return 0; // the disk is full
+  }
+  std::string& content = M().files[f->key].content;
+  content.replace(f->position, n, static_cast<const char*>(buffer), n);
+  f->position += n;
+  *done = n;
+  return 1;
+}
+
+uint32_t FileSizeLow(FileHandle file) {
+  OpenFile* f = Handle(file);
+  return f ? uint32_t(M().files[f->key].content.size()) : 0xFFFFFFFFu;
+}
+
+void CloseFile(FileHandle file) { M().handles.erase(file); }
+
+uint32_t ReadAttributes(const char* path) { return Attributes(path); }
+
+void WriteAttributes(const char* path, uint32_t attributes) {
+  Node* node = Find(path);
+  if (!node) return;
+  if (node->directory) {
+    node->attributes = kAttrDirectory | (attributes & ~kAttrNormal);
+  } else {
+    node->attributes = attributes;
+  }
+}
+
+int ReadLastWriteTime(FileHandle file, FileTime* out) {
+  OpenFile* f = Handle(file);
+  if (!f) return 0;
+  *out = M().files[f->key].times.write;
+  return 1;
+}
+
+int StampFileTimes(FileHandle file, const FileTime* time) {
+  OpenFile* f = Handle(file);
+  if (!f || M().failStamp) return 0;
+  M().files[f->key].times = {*time, *time, *time};
+  return 1;
+}
+
+void RemoveFile(const char* path) {
+  Node* node = Find(path);
+  if (node && !node->directory && !(node->attributes & kAttrReadOnly)) M().files.erase(Key(path));
+}
+
+void MakeDirectory(const char* path) {
+  std::string parent = Parent(path);
+  Node* parentNode = parent.empty() ? nullptr : Find(parent);
+  if (parentNode && parentNode->directory && !Find(path)) AddDirectory(path);
+}
+
+int ReplaceFile(const char* from, const char* to) {
+  Node* source = Find(from);
+  Node* target = Find(to);
+  if (M().failReplace || !source || source->directory) return 0;
+  if (target && (target->directory || (target->attributes & kAttrReadOnly))) return 0;
+  Node moved = *source;
+  moved.path = to;
+  M().files.erase(Key(from));
+  M().files[Key(to)] = moved;
+  return 1;
+}
+
+uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
+                           const char* file) {
+  Node* node = Find(file);
+  if (!node || node->directory) {
+    if (capacity) buffer[0] = 0;
+    return 0;
+  }
+  return ProfileRead(node->content, section, key, buffer, capacity);
+}
+
+uint32_t DriveType(const char* driveText) {
+  if (!driveText || !driveText[0]) return 1;
+  auto it = M().drives.find(char(std::toupper(uint8_t(driveText[0]))));
+  return it == M().drives.end() ? 1 : it->second.type;
+}
+
+int FreeBytesAvailable(const char* driveText, uint64_t* bytes) {
+  if (!driveText || !driveText[0] || driveText[1] != ':') return 0;
+  auto it = M().drives.find(char(std::toupper(uint8_t(driveText[0]))));
+  if (it == M().drives.end() || it->second.freeUnknown || it->second.type == 1) return 0;
+  *bytes = it->second.free;
+  return 1;
+}
+
+void TemporaryFolder(char* buffer, uint32_t capacity) { CopyText(buffer, capacity, "C:\\TEMP\\"); }
+uint32_t CurrentProcessId() { return 4242; }
+
+int StampTimesAtPath(const char* path, const FileTime* time) {
+  Node* node = Find(path);
+  if (!node || node->directory || M().failStamp) return 0;
+  node->times = {*time, *time, *time};
+  return 1;
+}

@@ -1,0 +1,86 @@
+// Internal state of the test machine, shared by the fake's source files.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fake/fake_platform.h"
+
+namespace fake {
+
+struct Node {
+  std::string path; // as first written
+  bool directory = false;
+  std::string content;
+  uint32_t attributes = kAttrArchive;
+  Times times{};
+};
+
+struct OpenFile {
+  std::string key;
+  bool write = false;
+  size_t position = 0;
+};
+
+struct Drive {
+  uint32_t type = 1;
+  uint64_t free = uint64_t(1) << 30;
+  bool freeUnknown = false;
+};
+
+struct DialogModel {
+  int templateId = 0;
+  std::string caption;
+  std::map<int, Control> controls;
+  bool open = false, ended = false;
+  intptr_t result = 0;
+  const DialogHandlers* handlers = nullptr;
+};
+
+struct TopWindow {
+  std::string className; // "#32770" for the standard dialog class
+  std::string title;
+  WindowEvents events;
+};
+
+struct Machine {
+  std::map<std::string, Node> files; // key: normalised path
+  std::map<intptr_t, OpenFile> handles;
+  intptr_t nextHandle = 100;
+  std::map<char, Drive> drives;
+  int64_t writeBudget = -1;
+  std::string failCreateKey;
+  bool failReplace = false, failStamp = false;
+  uint64_t clock = 130000000000000000ull; // a file time for new files
+  int allocationsBeforeFailure = -1;
+  std::map<void*, size_t> blocks;
+  std::map<std::string, std::map<std::string, std::string>> registry;
+  std::map<uintptr_t, std::string> openKeys;
+  uintptr_t nextKey = 1;
+  std::vector<uint8_t> resource;
+  bool failBinding = false;
+  int comCount = 0;
+  std::vector<BoxCall> boxes;
+  std::deque<int> answers;
+  std::function<void(const BoxCall&)> boxHook;
+  std::map<uintptr_t, TopWindow> windows;
+  uintptr_t nextWindow = 0x1000;
+  DialogModel dialog;
+  std::function<void(WindowHandle)> dialogScript;
+  bool dialogFails = false;
+  int cursor = 0;
+  std::vector<CopyCall> copies;
+  std::function<int(const CopyCall&, int*)> copyHandler;
+};
+
+Machine& M();
+std::string Key(const std::string& path);    // upper-cased ASCII, no trailing backslash
+std::string Parent(const std::string& path); // up to the last backslash, by whole characters
+std::string BaseName(const std::string& path);
+Node* Find(const std::string& path);
+WindowHandle DialogWindow();
+
+}  // namespace fake

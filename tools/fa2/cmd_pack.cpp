@@ -1,0 +1,158 @@
+// fa2 pack: files to an archive.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "fa2/commands.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: fa2 pack -o OUT [options] FILE...\n"
+    "\n"
+    "Writes an FA2 archive holding the FILEs in the order given. Each member is\n"
+    "named by its bare file name (at most 259 bytes in code page 932, unique\n"
+    "regardless of letter case) and carries the file's modification time.\n"
+    "\n"
+    "options:\n"
+    "  -o OUT               the archive to write\n"
+    "  --compress           compress members (a member that would not get\n"
+    "                       smaller is stored as it is)\n"
+    "  --scramble           scramble members\n"
+    "  --directory FORM     plain, compressed, scrambled or compressed+scrambled\n"
+    "                       (default: compressed+scrambled, as shipped updaters use)\n"
+    "  --member NAME=FORM   this member's form, overriding --compress/--scramble;\n"
+    "                       FORM as for --directory\n"
+    "  --store NAME         the same as --member NAME=plain\n"
+    "  --level N            1 fast, 2 thorough, 3 best (default 2)\n"
+    "  --time UTC           stamp every member with this time instead of the\n"
+    "                       file's (\"YYYY-MM-DD HH:MM:SS\", UTC), for builds\n"
+    "                       that must come out the same every time\n";
+
+struct Form {
+  bool compress, scramble;
+};
+
+bool ParseForm(const std::string& text, Form* form) {
+  static const std::map<std::string, Form> forms = {{"plain", {false, false}},
+                                                    {"compressed", {true, false}},
+                                                    {"scrambled", {false, true}},
+                                                    {"compressed+scrambled", {true, true}}};
+  auto it = forms.find(text);
+  if (it == forms.end()) return false;
+  *form = it->second;
+  return true;
+}
+
+bool ParseUtc(const std::string& text, FileTime* out) {
+  int y, mo, d, h, mi, s;
+  char tail;
+  if (std::sscanf(text.c_str(), "%d-%d-%d%*[ T]%d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
+  if (y < 1601 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
+  // Days from 1970-01-01 to the civil date (proleptic Gregorian calendar).
+  int yy = y - (mo <= 2);
+  int era = (yy >= 0 ? yy : yy - 399) / 400;
+  int yoe = yy - era * 400;
+  int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  int64_t days = int64_t(era) * 146097 + doe - 719468;
+  *out = fa2::FileTimeFromUnix(days * 86400 + h * 3600 + mi * 60 + s, 0);
+  return true;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
+  return s;
+}
+
+}  // namespace
+
+int RunPack(const Args& args) {
+  if (WantsHelp(args)) return Usage(kHelp);
+  std::string output;
+  Form defaults{false, false};
+  Form directory{true, true};
+  std::map<std::string, Form> perMember; // key: upper-cased local name
+  fa2::PackOptions options;
+  FileTime fixedTime{};
+  bool useFixedTime = false;
+  Args files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-o") {
+      if (!value(&output)) return Fail("pack: -o needs a file name");
+    } else if (a == "--compress") {
+      defaults.compress = true;
+    } else if (a == "--scramble") {
+      defaults.scramble = true;
+    } else if (a == "--directory") {
+      if (!value(&v) || !ParseForm(v, &directory))
+        return Fail("pack: --directory takes plain, compressed, scrambled or compressed+scrambled");
+    } else if (a == "--store") {
+      if (!value(&v)) return Fail("pack: --store needs a member name");
+      perMember[Upper(v)] = Form{false, false};
+    } else if (a == "--member") {
+      Form f;
+      size_t eq;
+      if (!value(&v) || (eq = v.rfind('=')) == std::string::npos || !ParseForm(v.substr(eq + 1), &f))
+        return Fail("pack: --member takes NAME=FORM (FORM: plain, compressed, scrambled, compressed+scrambled)");
+      perMember[Upper(v.substr(0, eq))] = f;
+    } else if (a == "--level") {
+      if (!value(&v) || (v != "1" && v != "2" && v != "3")) return Fail("pack: --level takes 1, 2 or 3");
+      options.level = std::stoi(v);
+    } else if (a == "--time") {
+      if (!value(&v) || !ParseUtc(v, &fixedTime)) return Fail("pack: --time takes \"YYYY-MM-DD HH:MM:SS\" (UTC)");
+      useFixedTime = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Fail("pack: unknown option '" + a + "' (see 'fa2 pack --help')");
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (output.empty()) return Fail("pack: no output given (-o OUT)");
+  if (files.empty()) return Fail("pack: no files given");
+  options.compressDirectory = directory.compress;
+  options.scrambleDirectory = directory.scramble;
+
+  std::vector<fa2::PackMember> members;
+  std::map<std::string, std::string> seen;
+  for (const std::string& path : files) {
+    fa2::PackMember m;
+    std::string local = fa2::BaseNameOf(path), error;
+    if (!fa2::LocalToCp932(local, m.name)) return Fail("pack: " + path + ": name cannot be written in code page 932");
+    if (m.name.empty() || m.name.size() >= kNameCapacity)
+      return Fail("pack: " + path + ": member name must be 1 to 259 bytes in code page 932");
+    std::string key = Upper(m.name);
+    if (seen.count(key)) return Fail("pack: " + path + " and " + seen[key] + " would both be member " + local);
+    seen[key] = path;
+    if (!fa2::ReadWholeFile(path, m.data, error)) return Fail("pack: " + error);
+    if (m.data.size() > 0xFFFFFFF0u) return Fail("pack: " + path + ": larger than 4 GiB");
+    if (useFixedTime)
+      m.time = fixedTime;
+    else if (!fa2::ModificationTime(path, &m.time)) return Fail("pack: " + path + ": cannot read its modification time");
+    Form f = defaults;
+    if (auto it = perMember.find(Upper(local)); it != perMember.end()) {
+      f = it->second;
+      perMember.erase(it);
+    }
+    m.compress = f.compress;
+    m.scramble = f.scramble;
+    members.push_back(std::move(m));
+  }
+  if (!perMember.empty()) return Fail("pack: --member/--store names no given file: " + perMember.begin()->first);
+  fa2::PackStats stats;
+  fa2::Bytes archive = fa2::BuildArchive(members, options, &stats);
+  std::string error;
+  if (!fa2::WriteWholeFileAtomically(output, archive, error)) return Fail("pack: " + error);
+  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored, archive %zu bytes\n", output.c_str(),
+              members.size(), (unsigned long long)stats.bytesIn, (unsigned long long)stats.bytesStored,
+              archive.size());
+  return 0;
+}

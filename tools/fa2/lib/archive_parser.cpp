@@ -1,0 +1,63 @@
+// A checked reading of a whole archive for the tools.
+#include <cstring>
+
+#include "fa2/lib/toolkit.h"
+
+namespace fa2 {
+
+bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::string& error) {
+  if (size > 0xFFFFFFFFu) {
+    error = "archive larger than 4 GiB";
+    return false;
+  }
+  if (size < kHeaderSize || std::memcmp(base, "FA2", 4) != 0) {
+    error = "not an FA2 archive (no \"FA2\" header)";
+    return false;
+  }
+  if (!CheckArchiveHeader(base, uint32_t(size), &out.header)) {
+    error = "header does not fit the archive: directory offset " + std::to_string(out.header.directoryOffset) +
+            ", " + std::to_string(out.header.entryCount) + " entries, archive of " + std::to_string(size) +
+            " bytes";
+    return false;
+  }
+  out.entries.assign(out.header.entryCount, ArchiveEntry{});
+  Bytes working(DirectoryWorkingSize(out.header, uint32_t(size)));
+  if (!DecodeDirectory(base, uint32_t(size), out.header, reinterpret_cast<uint8_t*>(out.entries.data()),
+                       working.data())) {
+    error = "the compressed directory does not decode to " + std::to_string(out.header.entryCount) + " entries";
+    return false;
+  }
+  out.offsets.clear();
+  uint64_t offset = kHeaderSize;
+  for (const ArchiveEntry& entry : out.entries) {
+    out.offsets.push_back(offset);
+    offset += RoundUp16(entry.storedSize);
+  }
+  return true;
+}
+
+bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out,
+                std::string& error) {
+  const ArchiveEntry& entry = archive.entries[index];
+  if (!MemberReadable(entry, archive.offsets[index], archive.header.directoryOffset)) {
+    error = "member " + std::to_string(index) + ": stored bytes or name outside their bounds";
+    return false;
+  }
+  Bytes stored(base + archive.offsets[index], base + archive.offsets[index] + entry.storedSize);
+  if (entry.scrambleMarker == kScrambled) ScrambleBuffer(stored.data(), entry.storedSize);
+  if (!(entry.storageFlags & kMemberCompressed)) {
+    stored.resize(entry.uncompressedSize);
+    out = std::move(stored);
+    return true;
+  }
+  out.assign(entry.uncompressedSize, 0);
+  size_t produced = 0;
+  if (!DecompressStreamBounded(out.data(), out.size(), stored.data(), stored.size(), &produced)) {
+    error = "member " + std::to_string(index) + ": compressed stream does not decode to " +
+            std::to_string(entry.uncompressedSize) + " bytes (stopped after " + std::to_string(produced) + ")";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fa2

@@ -1,0 +1,56 @@
+// fa2: makes, inspects and unpacks FA2 archives and updater executables.
+#include <cstdio>
+
+#include "fa2/commands.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: fa2 COMMAND [ARGS...]\n"
+    "\n"
+    "Makes, inspects and unpacks FA2 archives, raw or inside an updater .exe.\n"
+    "\n"
+    "commands:\n"
+    "  pack     write an archive from files\n"
+    "  list     one line per member\n"
+    "  extract  write members to disk\n"
+    "  verify   check the whole structure and decode every member\n"
+    "\n"
+    "Run 'fa2 COMMAND --help' for a command's options.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(const Args&);
+};
+const Command kCommands[] = {{"pack", RunPack}, {"list", RunList}, {"extract", RunExtract}, {"verify", RunVerify}};
+
+}  // namespace
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "fa2: %s\n", message.c_str());
+  return 2;
+}
+
+int Usage(const char* text) {
+  std::fputs(text, stdout);
+  return 0;
+}
+
+bool WantsHelp(const Args& args) {
+  for (const std::string& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kHelp, stderr);
+    return 2;
+  }
+  std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") return Usage(kHelp);
+  Args args(argv + 2, argv + argc);
+  for (const Command& c : kCommands)
+    if (name == c.name) return c.run(args);
+  return Fail("unknown command '" + name + "' (see 'fa2 --help')");
+}
