@@ -1,0 +1,137 @@
+// Writing one member to one file: lookup, free space, unscramble, decode,
+// destination attributes, the newer-only rule, and the write itself.
+#include <cstring>
+
+#include "archive/archive.h"
+
+namespace {
+
+// The working buffers of one extraction, released together on every path.
+struct WorkingBuffers {
+  uint8_t* unscrambled = nullptr;
+  uint8_t* decoded = nullptr;
+  ~WorkingBuffers() {
+    if (decoded) FreeBlock(decoded);
+    if (unscrambled) FreeBlock(unscrambled);
+  }
+};
+
+uint8_t* TakeBlock(uint32_t bytes) { return static_cast<uint8_t*>(AllocateBlock(bytes ? bytes : 1, false)); }
+
+// Whether the existing destination was written later than the member.
+bool DestinationIsNewer(const char* destination, const FileTime& member) {
+  FileHandle file = OpenFileForRead(destination);
+  if (file == kInvalidFile) return false;
+  FileTime existing;
+  bool newer = ReadLastWriteTime(file, &existing) && FileTimeValue(existing) > FileTimeValue(member);
+  CloseFile(file);
+  return newer;
+}
+
+// "X:\dir\name" -> "X:\dir\~fa2XXXXXXXX.tmp": a name of this run beside the
+// destination, so the final rename stays on one volume.
+int TemporaryNameBeside(const char* path, char* out, size_t capacity) {
+  static uint32_t counter = 0;
+  size_t folderLength = 0;
+  for (const char* p = path; *p;) {
+    const char* next = NextCharacter(p);
+    if (next - p == 1 && *p == '\\') folderLength = size_t(p - path) + 1;
+    if (next == p) break;
+    p = next;
+  }
+  char name[32];
+  FormatText(name, sizeof name, "~fa2%u.tmp", (CurrentProcessId() << 8) + (counter++ & 0xFF));
+  if (folderLength + std::strlen(name) + 1 > kPathCapacity || folderLength + std::strlen(name) + 1 > capacity)
+    return 0;
+  std::memcpy(out, path, folderLength);
+  std::strcpy(out + folderLength, name);
+  return 1;
+}
+
+// Creates `path`, writes everything and stamps it. 1 only when all of it worked.
+int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
+  FileHandle file = CreateFileForWrite(path);
+  if (file == kInvalidFile) return 0;
+  uint32_t written = 0;
+  int ok = WriteToFile(file, bytes, length, &written) && written == length;
+  if (ok && time) ok = StampFileTimes(file, time);
+  CloseFile(file);
+  return ok;
+}
+
+}  // namespace
+
+int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
+  // The system refuses to recreate a read-only, hidden or system file with
+  // normal attributes; the result stays the same with the safe write.
+  const uint32_t existing = ReadAttributes(path);
+  if (existing != kAttrMissing && (existing & (kAttrDirectory | kAttrReadOnly | kAttrHidden | kAttrSystem)))
+    return 0;
+  char temporary[kPathBuffer];
+  if (!TemporaryNameBeside(path, temporary, sizeof temporary)) {
+    // No room for a name beside it: write in place as the last resort.
+    return WriteAndStamp(path, bytes, length, time);
+  }
+  if (!WriteAndStamp(temporary, bytes, length, time) || !ReplaceFile(temporary, path)) {
+    RemoveFile(temporary);
+    return 0;
+  }
+  // A rename may hand the old file's creation time to the new one; stamp again.
+  if (time) StampTimesAtPath(path, time);
+  return 1;
+}
+
+int ExtractMember(const ArchiveImage& image, const char* name, const char* destination, int newerOnly) {
+  MemberRef member;
+  if (!LocateMember(image, name, &member)) {
+    ShowCaptionError("Can't Find File in Resource !!");
+    return 0;
+  }
+  const ArchiveEntry& entry = *member.entry;
+
+  // Free space on the destination's drive: the bytes available to this user.
+  // When the system cannot tell (no drive letter), the write goes ahead.
+  char drive[3] = {destination[0], destination[0] ? destination[1] : '\0', 0};
+  uint64_t available = 0;
+  if (FreeBytesAvailable(drive, &available) && uint64_t(entry.uncompressedSize) > available) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です", drive,
+               (unsigned long long)(entry.uncompressedSize - available));
+    ShowCaptionError(text);
+    return 0;
+  }
+
+  WorkingBuffers buffers;
+  const uint8_t* data = member.stored;
+  if (entry.scrambleMarker == kScrambled) {
+    buffers.unscrambled = TakeBlock(entry.storedSize);
+    if (!buffers.unscrambled) {
+      ShowCaptionError("Can't Allocate Memory !!");
+      return 0;
+    }
+    std::memcpy(buffers.unscrambled, data, entry.storedSize);
+    ScrambleBuffer(buffers.unscrambled, entry.storedSize);
+    data = buffers.unscrambled;
+  }
+  if (entry.storageFlags & kMemberCompressed) {
+    buffers.decoded = TakeBlock(entry.uncompressedSize);
+    if (!buffers.decoded) {
+      ShowCaptionError("Can't Allocate Memory !!");
+      return 0;
+    }
+    if (!DecompressStreamBounded(buffers.decoded, entry.uncompressedSize, data, entry.storedSize)) {
+      // A damaged stream is a member that cannot be read; nothing is written.
+      ShowCaptionError("Can't Find File in Resource !!");
+      return 0;
+    }
+    data = buffers.decoded;
+  }
+
+  const uint32_t attributes = ReadAttributes(destination);
+  if (attributes != kAttrMissing) {
+    if (attributes & kAttrDirectory) return 0;
+    if (attributes & kAttrReadOnly) WriteAttributes(destination, kAttrNormal);
+    if (newerOnly && DestinationIsNewer(destination, entry.timeStamp)) return 1;
+  }
+  return WriteWholeFile(destination, data, entry.uncompressedSize, &entry.timeStamp);
+}

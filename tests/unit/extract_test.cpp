@@ -1,0 +1,183 @@
+// Writing members to disk: free space, attributes, the newer-only rule, times,
+// working buffers, and the write that never leaves a file half-written.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "unit/archive_helpers.h"
+
+using namespace testing_archive;
+
+namespace {
+
+constexpr FileTime kMemberTime = {0x20000000, 0x01D90000};
+constexpr FileTime kOlder = {0x1FFFFFFF, 0x01D90000};
+constexpr FileTime kNewer = {0x00000000, 0x01D90001}; // later by its high half only
+
+class Extract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    fake::AddDirectory("C:\\Game");
+    ASSERT_TRUE(Mount(Build({Member("GAME.DAT", std::string(3000, 'g') + "new", true, true, kMemberTime),
+                             Member("PLAIN.TXT", "plain text", false, false, kMemberTime),
+                             Member("EMPTY", "", false, false, kMemberTime)}),
+                      image));
+  }
+  void TearDown() override {
+    CloseArchive(image);
+    EXPECT_EQ(0, fake::LiveBlockCount());
+    EXPECT_EQ(0, fake::OpenHandleCount());
+    for (const std::string& f : fake::AllFiles()) EXPECT_EQ(std::string::npos, f.find("~fa2")) << f;
+  }
+  int Run(const char* name, int newerOnly = 0) { return ExtractMember(image, name, "C:\\Game\\GAME.DAT", newerOnly); }
+  ArchiveImage image;
+};
+
+TEST_F(Extract, ScrambledCompressedMemberIsWrittenWithItsTimeStamp) {
+  ASSERT_EQ(1, Run("game.dat"));
+  EXPECT_EQ(std::string(3000, 'g') + "new", fake::Content("C:\\Game\\GAME.DAT"));
+  fake::Times t = fake::FileTimes("C:\\Game\\GAME.DAT");
+  EXPECT_EQ(FileTimeValue(kMemberTime), FileTimeValue(t.creation));
+  EXPECT_EQ(FileTimeValue(kMemberTime), FileTimeValue(t.access));
+  EXPECT_EQ(FileTimeValue(kMemberTime), FileTimeValue(t.write));
+  EXPECT_TRUE(fake::Boxes().empty());
+}
+
+TEST_F(Extract, EmptyMemberMakesAnEmptyStampedFile) {
+  ASSERT_EQ(1, ExtractMember(image, "EMPTY", "C:\\Game\\EMPTY", 0));
+  EXPECT_TRUE(fake::Exists("C:\\Game\\EMPTY"));
+  EXPECT_EQ("", fake::Content("C:\\Game\\EMPTY"));
+  EXPECT_EQ(FileTimeValue(kMemberTime), FileTimeValue(fake::FileTimes("C:\\Game\\EMPTY").write));
+}
+
+TEST_F(Extract, NewerOnlyRuleComparesWholeSixtyFourBitTimes) {
+  fake::AddFile("C:\\Game\\GAME.DAT", "kept", kNewer);
+  EXPECT_EQ(1, Run("GAME.DAT", 1));
+  EXPECT_EQ("kept", fake::Content("C:\\Game\\GAME.DAT"));
+  EXPECT_EQ(FileTimeValue(kNewer), FileTimeValue(fake::FileTimes("C:\\Game\\GAME.DAT").write));
+
+  EXPECT_EQ(1, Run("GAME.DAT", 0)); // flag off: replaced even though newer
+  EXPECT_NE("kept", fake::Content("C:\\Game\\GAME.DAT"));
+
+  fake::AddFile("C:\\Game\\GAME.DAT", "equal", kMemberTime);
+  EXPECT_EQ(1, Run("GAME.DAT", 1));
+  EXPECT_NE("equal", fake::Content("C:\\Game\\GAME.DAT"));
+
+  fake::AddFile("C:\\Game\\GAME.DAT", "older", kOlder);
+  EXPECT_EQ(1, Run("GAME.DAT", 1));
+  EXPECT_NE("older", fake::Content("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, ReadOnlyDestinationBecomesNormalEvenWhenKept) {
+  fake::AddFile("C:\\Game\\GAME.DAT", "kept", kNewer, kAttrReadOnly | kAttrHidden | kAttrArchive);
+  EXPECT_EQ(1, Run("GAME.DAT", 1));
+  EXPECT_EQ("kept", fake::Content("C:\\Game\\GAME.DAT"));
+  EXPECT_EQ(kAttrNormal, fake::Attributes("C:\\Game\\GAME.DAT"));
+
+  fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder, kAttrReadOnly);
+  EXPECT_EQ(1, Run("GAME.DAT", 0));
+  EXPECT_NE("old", fake::Content("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, DirectoryDestinationFailsSilently) {
+  fake::AddDirectory("C:\\Game\\GAME.DAT");
+  EXPECT_EQ(0, Run("GAME.DAT"));
+  EXPECT_TRUE(fake::Boxes().empty());
+  EXPECT_TRUE(fake::IsDirectory("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, MissingMemberIsReported) {
+  EXPECT_EQ(0, Run("NOPE.DAT"));
+  ASSERT_EQ(1u, fake::Boxes().size());
+  EXPECT_EQ("Can't Find File in Resource !!", fake::Boxes()[0].text);
+  EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, FreeSpaceEqualPassesOneByteShortIsRefused) {
+  fake::SetFreeSpace('C', 3003);
+  EXPECT_EQ(1, Run("GAME.DAT"));
+  fake::SetFreeSpace('C', 3002);
+  fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
+  EXPECT_EQ(0, Run("GAME.DAT"));
+  ASSERT_EQ(1u, fake::Boxes().size());
+  EXPECT_EQ("ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です", fake::Boxes()[0].text);
+  EXPECT_EQ("old", fake::Content("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, FreeSpaceIsCheckedBeforeTheDirectoryAndNewerRules) {
+  fake::SetFreeSpace('C', 0);
+  fake::AddDirectory("C:\\Game\\GAME.DAT");
+  EXPECT_EQ(0, Run("GAME.DAT", 1));
+  EXPECT_EQ(1u, fake::Boxes().size());
+}
+
+TEST_F(Extract, ShortfallsOfTwoGibibytesOrMoreShowTheirTrueCount) {
+  fa2::Bytes bytes = Build({Member("BIG", "x", true)}, false, false);
+  const size_t entry = bytes.size() - kEntrySize;
+  uint32_t huge = 0xF0000000u; // stated as 3.75 GiB; the check comes before any decoding
+  std::memcpy(bytes.data() + entry + 272, &huge, 4);
+  bytes[entry + 260] = kMemberCompressed;
+  CloseArchive(image);
+  ASSERT_TRUE(Mount(bytes, image));
+  fake::SetFreeSpace('C', 0x10);
+  EXPECT_EQ(0, ExtractMember(image, "BIG", "C:\\Game\\BIG", 0));
+  ASSERT_EQ(1u, fake::Boxes().size());
+  EXPECT_EQ("ディスク容量が足りません。C: ドライブに 4026531824 バイトの空き容量が必要です", fake::Boxes()[0].text);
+}
+
+TEST_F(Extract, UnknownFreeSpaceDoesNotRefuseTheWrite) {
+  fake::SetFreeSpaceUnknown('C');
+  EXPECT_EQ(1, Run("GAME.DAT"));
+  EXPECT_TRUE(fake::Boxes().empty());
+}
+
+TEST_F(Extract, AllocationFailuresReportAndReleaseEverything) {
+  fake::FailAllocationAfter(0); // the unscrambled copy
+  EXPECT_EQ(0, Run("GAME.DAT"));
+  fake::FailAllocationAfter(1); // the decoded block
+  EXPECT_EQ(0, Run("GAME.DAT"));
+  ASSERT_EQ(2u, fake::Boxes().size());
+  EXPECT_EQ("Can't Allocate Memory !!", fake::Boxes()[0].text);
+  EXPECT_EQ("Can't Allocate Memory !!", fake::Boxes()[1].text);
+  EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, DiskFullLeavesThePreviousFileIntact) {
+  fake::AddFile("C:\\Game\\GAME.DAT", "previous", kOlder);
+  for (int64_t budget : {0, 1, 1000, 3002}) {
+    fake::SetWriteBudget(budget);
+    EXPECT_EQ(0, Run("GAME.DAT")) << budget;
+    EXPECT_EQ("previous", fake::Content("C:\\Game\\GAME.DAT")) << budget;
+    EXPECT_EQ(FileTimeValue(kOlder), FileTimeValue(fake::FileTimes("C:\\Game\\GAME.DAT").write));
+  }
+  fake::SetWriteBudget(-1);
+  EXPECT_EQ(1, Run("GAME.DAT"));
+}
+
+TEST_F(Extract, FailedStampOrReplaceLeavesThePreviousFileIntact) {
+  fake::AddFile("C:\\Game\\GAME.DAT", "previous", kOlder);
+  fake::FailStampTimes(true);
+  EXPECT_EQ(0, Run("GAME.DAT"));
+  fake::FailStampTimes(false);
+  fake::FailReplace(true);
+  EXPECT_EQ(0, Run("GAME.DAT"));
+  EXPECT_EQ("previous", fake::Content("C:\\Game\\GAME.DAT"));
+}
+
+TEST_F(Extract, WriteWholeFileRecreatesWithoutTimeAndRefusesWhatTheSystemRefuses) {
+  fake::AddFile("C:\\Game\\SAVE.DAT", "abc", kOlder);
+  EXPECT_EQ(1, WriteWholeFile("C:\\Game\\SAVE.DAT", "xyz", 3, nullptr));
+  EXPECT_EQ("xyz", fake::Content("C:\\Game\\SAVE.DAT"));
+  EXPECT_NE(FileTimeValue(kOlder), FileTimeValue(fake::FileTimes("C:\\Game\\SAVE.DAT").write));
+
+  fake::AddFile("C:\\Game\\RO.DAT", "ro", kOlder, kAttrReadOnly);
+  fake::AddFile("C:\\Game\\HID.DAT", "hid", kOlder, kAttrHidden);
+  EXPECT_EQ(0, WriteWholeFile("C:\\Game\\RO.DAT", "x", 1, nullptr));
+  EXPECT_EQ(0, WriteWholeFile("C:\\Game\\HID.DAT", "x", 1, nullptr));
+  EXPECT_EQ(0, WriteWholeFile("C:\\Missing\\NEW.DAT", "x", 1, nullptr));
+  EXPECT_EQ("ro", fake::Content("C:\\Game\\RO.DAT"));
+  EXPECT_EQ("hid", fake::Content("C:\\Game\\HID.DAT"));
+}
+
+}  // namespace
