@@ -138,6 +138,7 @@ intptr_t RunModalDialog(ModuleHandle module, int templateId, const DialogHandler
 void EndModalDialog(WindowHandle dialog, intptr_t result);
 WindowHandle DialogControl(WindowHandle dialog, int control); // none when absent
 void EnableControl(WindowHandle control, int enable);          // ignores none
+int ControlEnabled(WindowHandle control);                      // 0 for none
 void SetControlText(WindowHandle dialog, int control, const char* text);
 void SetWindowCaption(WindowHandle window, const char* text);
 void CheckRadio(WindowHandle dialog, int first, int last, int checked);

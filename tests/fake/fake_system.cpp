@@ -304,3 +304,8 @@ int CompareNoCase(const char* a, const char* b) {
     }
   }
 }
+
+int ControlEnabled(WindowHandle control) {
+  Control* c = ControlOf(control);
+  return c && c->enabled ? 1 : 0;
+}

@@ -1,0 +1,91 @@
+// The main sequence: bind, map the archive, extract and read the update
+// description, find the installed game, check it, run the wizard, clean up.
+// Every path out runs the clean-up exactly once: the directory block is freed
+// and this run's temporary UPDATE.INI is deleted.
+#include <cstring>
+
+#include "app/app.h"
+
+namespace {
+
+UpdaterRecords gRecords;
+
+void CleanUp(UpdaterRecords& r) {
+  CloseArchive(r.archive);
+  RemoveFile(r.descriptionPath);
+}
+
+int FailWith(UpdaterRecords& r, const char* text) {
+  ShowCaptionError(text);
+  CleanUp(r);
+  return 0;
+}
+
+int Stop(UpdaterRecords& r) {
+  CleanUp(r);
+  return 0;
+}
+
+// The temporary folder joined with a description name of this run's own, so
+// that two updaters running at once never share one file.
+int MakeDescriptionPath(UpdaterRecords& r) {
+  char name[32];
+  TemporaryFolder(r.descriptionPath, kPathCapacity);
+  FormatText(name, sizeof name, "UPDATE%u.INI", CurrentProcessId());
+  if (!JoinPath(r.descriptionPath, sizeof r.descriptionPath, name)) {
+    r.descriptionPath[0] = 0;
+    return 0;
+  }
+  return 1;
+}
+
+void FormatCaption(UpdaterRecords& r) {
+  const UpdateDescription& d = r.description;
+  if (d.updaterTitle[0])
+    FormatText(r.caption, sizeof r.caption, "%s", d.updaterTitle);
+  else
+    FormatText(r.caption, sizeof r.caption, "%s アップデータ %s", d.gameTitle, d.updaterVersion);
+}
+
+}  // namespace
+
+int RunUpdater(ModuleHandle module) {
+  UpdaterRecords& r = gRecords;
+  std::memset(&r, 0, sizeof r);
+  std::strcpy(r.caption, "UPDATE");
+  SetErrorBoxCaption(r.caption);
+  SetErrorBoxOwner(nullptr);
+  SetQuietFlag(0);
+  SetCurrentDiscNumber(0);
+
+  if (!BindSystemOperations()) return FailWith(r, "COULD NOT MAP SOME FUNCTIONS");
+  InitialiseCom();
+  r.archive.base = LoadArchiveResource(module, &r.archive.size);
+  if (r.archive.base == nullptr) return Stop(r);
+  uint8_t* directory = OpenArchive(r.archive);
+  if (directory == nullptr) return FailWith(r, "RESOURCE READ ERROR");
+  AttachDirectory(r.archive, directory);
+
+  if (!MakeDescriptionPath(r)) return Stop(r);
+  if (!ExtractMember(r.archive, "UPDATE.INI", r.descriptionPath, 0)) return Stop(r);
+  SetDescriptionPath(r.descriptionPath);
+  if (!ReadDescriptionSetup(r)) return Stop(r);
+  if (!LocateInstalledGame(r)) return Stop(r);
+  ShowUpdateMessage(r);
+
+  CopyText(r.settingsPath, kPathCapacity, r.game.installPath);
+  if (!JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI") || ReadAttributes(r.settingsPath) == kAttrMissing)
+    return FailWith(r, "インストール先に \"SETUP.INI\" ファイルが見つかりません");
+  SetInstalledSettingsPath(r.settingsPath);
+  if (!ReadInstalledSettings(r.description, r.game)) return Stop(r);
+
+  FormatCaption(r);
+  if (!CheckNotAlreadyRunning(r)) return Stop(r);
+
+  WizardSession session{};
+  session.caption = r.caption;
+  session.update = UpdateContext{&r.archive, &r.description, &r.game};
+  if (RunWizard(module, session) != 0) return FailWith(r, "アップデートが中断されました");
+  CleanUp(r);
+  return 1;
+}

@@ -1,0 +1,154 @@
+// The update engine: the update file list applied from the archive, then the
+// disc copy list, run by the wizard's second Next.
+//
+// Both lists live in section UPDATE of the temporary UPDATE.INI and are read
+// afresh on every run. Reading a list and deciding what an entry would do
+// touch nothing (they read the profile and look at attributes only), so a
+// dry run can use the same functions as the real run; only the Apply
+// functions and PerformUpdate write files, show boxes or end the dialog.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "settings/settings.h"
+#include "ui/wizard.h"
+
+// Runs the whole update for the wizard `dialog`. Returns with the dialog open
+// after a free-space refusal (Back and Abort enabled) or after success (Next
+// relabelled and focused); on any failure it has shown its message and ended
+// the dialog with -1.
+void PerformUpdate(WindowHandle dialog, const UpdateContext& context);
+
+// ---- Free-space pre-check ---------------------------------------------------------
+// RequiredDiskSpace of section UPDATE, its 32 bits taken as unsigned; 0 when
+// absent, empty or not a number (no check).
+uint32_t RequiredDiskSpace();
+// Whether the drive of `installPath` (its first two bytes) lacks `required`
+// bytes. 1 with the missing count in *shortfall and the drive text ("X:") in
+// `drive`; 0 when there is room, nothing is required, or the system cannot
+// tell the free space (then the update goes ahead).
+int DiskSpaceShortfall(const char* installPath, uint32_t required, uint64_t* shortfall, char drive[3]);
+
+// ---- Update file list ----------------------------------------------------------------
+constexpr int kUpdateListCapacity = 16;         // UpdateFile00 .. UpdateFile15
+constexpr uint32_t kUpdateValueCapacity = 1024; // one UpdateFileXX value
+
+// Operation codes. Only the first four are ever stored in an UpdateEntry.
+constexpr int32_t kOperationPlain = 0;     // any other text: write the member
+constexpr int32_t kOperationUpdate = 1;    // "u": write unless the existing file is newer
+constexpr int32_t kOperationData = 2;      // "d": below the data path; keep a readable file
+constexpr int32_t kOperationOverwrite = 3; // "o": write only over an existing file
+constexpr int32_t kOperationCheck = 4;     // "e": the file must exist with the normal attribute alone
+
+// One update line taken apart.
+struct UpdateLine {
+  int32_t hasMode;          // the first field is a single decimal digit
+  int32_t mode;             // its value when hasMode
+  int32_t operation;        // kOperation*
+  char path[kItemCapacity]; // relative path (empty when the field is missing)
+};
+
+// One accepted line of the update list.
+struct UpdateEntry {
+  int32_t operation;                 // kOperationPlain .. kOperationOverwrite
+  char relativePath[kPathCapacity];  // below the base folder and the data folder
+  int32_t baseNameOffset;            // first byte after the last backslash; 0 if none
+};
+
+struct UpdateList {
+  UpdateEntry entries[kUpdateListCapacity];
+  int32_t count;
+};
+
+// Splits an update value into mode, operation and path (up to three list
+// items; further items are ignored).
+void ParseUpdateLine(const char* value, UpdateLine* line);
+// Whether the line applies with the game's install mode.
+int UpdateLineSelected(const UpdateLine& line, int32_t installMode);
+// Index just past the last single-byte backslash of `path` (the second byte
+// of a double-byte character never counts); 0 when it has none.
+int32_t BaseNameOffset(const char* path);
+// Members are addressed by bare file name: the base name of the relative path.
+inline const char* MemberNameOf(const UpdateEntry& entry) { return entry.relativePath + entry.baseNameOffset; }
+// The "e" check: <install path>\<path> exists with the normal attribute alone.
+// A path that cannot be formed (empty install path, too long) fails.
+int ExistenceCheckPasses(const char* installPath, const char* path);
+
+// Reads UpdateFile00.. in order until the first absent or empty key, running
+// the "e" checks on the way (whatever their mode field says) and keeping the
+// selected entries of the other operations. Returns 0 at the first failed
+// "e" check, whose path is then copied to `failedCheck` (when given); shows
+// nothing either way.
+int ReadUpdateList(const UpdateContext& context, UpdateList* list, char failedCheck[kPathCapacity]);
+
+// The folder an entry is written below: the data path for "d", else the
+// install path, joined with DataFolder. 0 when the base folder is empty (the
+// path would fall on whatever drive is current) or the result does not fit.
+int UpdateFolder(const UpdateEntry& entry, const UpdateContext& context, char folder[kPathBuffer]);
+// `folder` joined with the entry's relative path. 0 when it does not fit.
+int UpdateDestination(const char* folder, const UpdateEntry& entry, char destination[kPathBuffer]);
+
+enum class UpdateAction {
+  Skip,    // the overwrite-only rule finds no file to overwrite
+  Keep,    // "d" over an existing file: rewritten with its own content
+           // (the member is extracted instead when the file cannot be read)
+  Extract, // ExtractMember, newer-only for "u"
+};
+// What applying `entry` at `destination` does, judged by the file system as it
+// is now.
+UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, const char* destination);
+
+// Writes every entry in order. On a failure it has shown
+// "ファイルの書き込みに失敗しました", ended the dialog with -1 and returns 0.
+int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly);
+
+// ---- Disc copy list -------------------------------------------------------------------
+constexpr int kCopyListCapacity = 16;        // CopyFile00 .. CopyFile15
+constexpr uint32_t kCopyValueCapacity = 260; // one CopyFileXX value
+
+// One copy line taken apart: [M,][N:]path, prefixes at fixed byte positions.
+struct CopyLine {
+  int32_t hasMode;          // the second byte is a comma
+  int32_t mode;             // the mode digit's value; -1 when not a digit (never matches)
+  int32_t discNumber;       // 0 without a disc prefix
+  char path[kPathCapacity]; // the rest, verbatim
+};
+
+// One accepted line of the copy list.
+struct CopyEntry {
+  int32_t discNumber;                // 1 to 9: the disc to find; 0: the drive found last
+  char relativePath[kPathCapacity];  // file or folder below the disc's root
+};
+
+struct CopyList {
+  CopyEntry entries[kCopyListCapacity];
+  int32_t count;
+};
+
+// 1 when the value is well formed; 0 when its disc prefix byte is not a digit
+// (such a line names no disc that could be checked and is dropped).
+int ParseCopyLine(const char* value, CopyLine* line);
+int CopyLineSelected(const CopyLine& line, int32_t installMode);
+// Reads CopyFile00.. in order until the first absent or empty key; dropped
+// lines do not end the list.
+void ReadCopyList(const UpdateContext& context, CopyList* list);
+
+// One pass over the drives A: to Z: for a CD-ROM drive that holds the check
+// file of `disc` (an empty check file: any readable root). 1 with the first
+// such drive in `drive`, else 0 and `drive` unchanged.
+int FindDiscDrive(const InstalledGame& game, int32_t disc, char drive[3]);
+
+// What one copy sends to the shell.
+struct CopyPlan {
+  char source[kPathBuffer];      // <drive>\<relative path>, two NULs
+  char destination[kPathBuffer]; // install path\<relative path> for a file, the install path otherwise
+  uint16_t flags;                // 0x0210 for a file, 0x0610 for a folder or a missing source
+};
+// 0 when there is no drive yet, the install path is empty, or a path does
+// not fit.
+int PlanCopy(const CopyEntry& entry, const char* drive, const char* installPath, CopyPlan* plan);
+
+// Copies every entry in order, asking for discs as needed. On a refusal,
+// failure or cancel it has ended the dialog with -1 and returns 0.
+int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyList& list);
