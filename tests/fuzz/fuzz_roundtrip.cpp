@@ -1,0 +1,30 @@
+// Encoder and bounded decoder together: any input must come back unchanged.
+//
+// Input: one byte choosing the compression level (1 to 3), then the data.
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "archive/archive.h"
+#include "codec/encoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1)
+    return 0;
+  const int level = 1 + data[0] % 3;
+  const uint8_t* plain = data + 1;
+  const size_t plainSize = size - 1;
+
+  const std::vector<uint8_t> stream = CompressStream(plain, plainSize, level);
+  if (stream.size() > MaxCompressedSize(plainSize))
+    std::abort();
+
+  std::unique_ptr<uint8_t[]> decoded(new uint8_t[plainSize + (plainSize == 0)]);
+  size_t produced = 0;
+  if (!DecompressStreamBounded(decoded.get(), plainSize, stream.data(), stream.size(), &produced))
+    std::abort();
+  if (produced != plainSize || std::memcmp(decoded.get(), plain, plainSize) != 0)
+    std::abort();
+  return 0;
+}

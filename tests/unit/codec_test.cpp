@@ -1,0 +1,520 @@
+// Stream decoder (both forms) and the encoder of the tools.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "codec/encoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes FromString(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Assembles a stream code by code, placing control words where the decoder
+// looks for them, and keeps the output the stream should decode to (each
+// copy done byte by byte, the defining form).
+class StreamBuilder {
+public:
+  // Raw control bits, most significant first.
+  StreamBuilder& Bits(uint32_t v, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      if (used_ == 32) {
+        word_ = stream.size();
+        stream.resize(stream.size() + 4, 0);
+        used_ = 0;
+      }
+      const int index = 31 - used_++;
+      if (v >> i & 1)
+        stream[word_ + index / 8] |= uint8_t(1u << (index % 8));
+    }
+    return *this;
+  }
+  StreamBuilder& Byte(uint8_t b) {
+    stream.push_back(b);
+    return *this;
+  }
+  StreamBuilder& Literal(uint8_t b) {
+    expected.push_back(b);
+    return Bits(1, 1).Byte(b);
+  }
+  StreamBuilder& Literals(const Bytes& bytes) {
+    for (uint8_t b : bytes)
+      Literal(b);
+    return *this;
+  }
+  StreamBuilder& Literals(const std::string& s) { return Literals(FromString(s)); }
+  StreamBuilder& Pair(size_t dist) {
+    Copy(dist, 2);
+    const uint32_t v = uint32_t(dist - 1);
+    if (v < 256)
+      return Bits(2, 3).Byte(uint8_t(v));
+    return Bits(3, 3).Byte(uint8_t((v - 256) >> 3)).Bits((v - 256) & 7, 3);
+  }
+  StreamBuilder& Match(size_t len, size_t dist) {
+    Copy(dist, len);
+    // Offset classes: selector bits (count, value), low bits, base of v.
+    struct Class { int selCount; uint32_t sel; int low; uint32_t base; };
+    static const Class kClasses[] = {
+        {1, 1, 1, 0}, {2, 1, 1, 512}, {3, 1, 2, 1024}, {4, 1, 3, 2048}, {4, 0, 4, 4096}};
+    const uint32_t v = uint32_t(dist - 1);
+    int c = 4;
+    while (c > 0 && v < kClasses[c].base)
+      --c;
+    const Class& k = kClasses[c];
+    const uint32_t rest = v - k.base;
+    Bits(0, 2).Bits(k.sel, k.selCount).Byte(uint8_t(rest >> k.low)).Bits(rest & ((1u << k.low) - 1), k.low);
+    if (len == 3)
+      return Bits(1, 1);
+    if (len == 4)
+      return Bits(1, 2);
+    if (len <= 6)
+      return Bits(1, 3).Bits(uint32_t(len - 5), 1);
+    if (len <= 10)
+      return Bits(1, 4).Bits(uint32_t(len - 7), 2);
+    if (len <= 26)
+      return Bits(1, 5).Bits(uint32_t(len - 11), 4);
+    return Bits(0, 5).Byte(uint8_t(len - 27));
+  }
+  StreamBuilder& End() { return Bits(3, 3).Byte(0xFF).Bits(7, 3); }
+
+  Bytes stream;
+  Bytes expected;
+
+private:
+  void Copy(size_t dist, size_t len) {
+    for (size_t i = 0; i < len; ++i)
+      expected.push_back(expected[expected.size() - dist]);
+  }
+  size_t word_ = 0;
+  int used_ = 32;
+};
+
+// A heap block of exactly the given bytes, so that the address sanitizer sees
+// any read past the end.
+std::unique_ptr<uint8_t[]> ExactCopy(const Bytes& bytes, size_t count) {
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[count == 0 ? 1 : count]);
+  if (count)
+    std::memcpy(copy.get(), bytes.data(), count);
+  return copy;
+}
+
+constexpr size_t kGuard = 16;
+constexpr uint8_t kGuardByte = 0xA5;
+
+// Decodes `stream` with the trusted decoder into a guarded buffer and with the
+// bounded decoder from an exact-size copy; both must agree and the guard
+// bytes must survive. Returns the decoded bytes.
+Bytes DecodeBoth(const Bytes& stream, size_t size) {
+  auto source = ExactCopy(stream, stream.size());
+  Bytes trusted(size + 2 * kGuard, kGuardByte);
+  DecompressStream(trusted.data() + kGuard, source.get());
+  for (size_t i = 0; i < kGuard; ++i) {
+    EXPECT_EQ(trusted[i], kGuardByte) << "before the output, byte " << i;
+    EXPECT_EQ(trusted[kGuard + size + i], kGuardByte) << "after the output, byte " << i;
+  }
+  Bytes decoded(trusted.begin() + kGuard, trusted.begin() + kGuard + size);
+
+  Bytes bounded(size + 1);
+  size_t produced = ~size_t(0);
+  EXPECT_EQ(DecompressStreamBounded(bounded.data(), size, source.get(), stream.size(), &produced), 1);
+  EXPECT_EQ(produced, size);
+  bounded.resize(size);
+  EXPECT_TRUE(bounded == decoded) << "the bounded decoder disagrees with the trusted one";
+  return decoded;
+}
+
+Bytes DecodeBoth(const StreamBuilder& b) { return DecodeBoth(b.stream, b.expected.size()); }
+
+// Bounded decode from an exact-size copy of the first `srcSize` bytes into an
+// exact-size destination.
+int Bounded(const Bytes& stream, size_t srcSize, size_t destSize, size_t* produced) {
+  auto source = ExactCopy(stream, srcSize);
+  std::unique_ptr<uint8_t[]> dest(new uint8_t[destSize == 0 ? 1 : destSize]);
+  return DecompressStreamBounded(dest.get(), destSize, source.get(), srcSize, produced);
+}
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out)
+    b = uint8_t(rng() >> 24);
+  return out;
+}
+
+// Word salad: repetitive like text, with matches of every length and distance.
+Bytes Text(size_t n, uint32_t seed) {
+  static const char* const kWords[] = {
+      "the", "update", "archive", "member", "of", "a", "game", "file", "folder", "disc",
+      "install", "setup", "is", "to", "and", "with", "copy", "newer", "version", "data",
+      "registry", "key", "value", "Windows", "program", "wizard", "next", "back", "abort",
+      "directory", "compressed", "scrambled", "stream", "control", "word", "literal"};
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < n) {
+    s += kWords[rng() % std::size(kWords)];
+    const uint32_t r = rng() % 16;
+    s += r == 0 ? ".\r\n" : r == 1 ? ", " : " ";
+  }
+  s.resize(n);
+  return FromString(s);
+}
+
+// ---- Stream format -----------------------------------------------------------------
+
+TEST(StreamFormat, WorkedExampleDecodesToAbcabcabc) {
+  const Bytes stream = {0x00, 0x80, 0x6F, 0xE4, 0x61, 0x62, 0x63, 0x01, 0xFF};
+  EXPECT_EQ(DecodeBoth(stream, 9), FromString("abcabcabc"));
+
+  StreamBuilder b;
+  b.Literals("abc").Match(6, 3).End();
+  EXPECT_EQ(b.stream, stream) << "the test's stream builder must agree with the format";
+}
+
+TEST(StreamFormat, EndCodeAloneDecodesToNothing) {
+  const Bytes stream = {0x00, 0x00, 0x00, 0x7C, 0xFF};
+  EXPECT_EQ(DecodeBoth(stream, 0), Bytes());
+  EXPECT_EQ(StreamBuilder().End().stream, stream);
+}
+
+// ---- Control word placement ---------------------------------------------------------
+
+TEST(ControlWordPlacement, SecondWordFollowsThe32LiteralsOfTheFirst) {
+  Bytes stream = {0xFF, 0xFF, 0xFF, 0xFF};
+  Bytes literals;
+  for (int i = 0; i < 32; ++i)
+    literals.push_back(uint8_t('A' + i));
+  stream.insert(stream.end(), literals.begin(), literals.end());
+  // Offset 36: end code bits 0 1 1, its byte, then 1 1 1.
+  stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x7C, 0xFF});
+  EXPECT_EQ(DecodeBoth(stream, 32), literals);
+
+  StreamBuilder b;
+  b.Literals(literals).End();
+  EXPECT_EQ(b.stream, stream);
+}
+
+TEST(ControlWordPlacement, LiteralOpeningANewWordFollowsThatWord) {
+  Bytes stream = {0xFF, 0xFF, 0xFF, 0xFF};
+  Bytes literals(32, 'x');
+  stream.insert(stream.end(), literals.begin(), literals.end());
+  // Bits 1, then end code 0 1 1 .. 1 1 1: 1011 1110 = 0xBE000000.
+  stream.insert(stream.end(), {0x00, 0x00, 0x00, 0xBE, 'Z', 0xFF});
+  literals.push_back('Z');
+  EXPECT_EQ(DecodeBoth(stream, 33), literals);
+}
+
+TEST(ControlWordPlacement, ByteNeededAfterTheLastBitPrecedesTheNextWord) {
+  // 29 literals, then 0 1 0 takes bits 30..32; its byte is read before any
+  // further bit is needed, so it stands in front of the second control word.
+  Bytes stream = {0xFA, 0xFF, 0xFF, 0xFF}; // 29 ones, then 0 1 0
+  Bytes out;
+  for (int i = 0; i < 29; ++i)
+    out.push_back(uint8_t(i));
+  stream.insert(stream.end(), out.begin(), out.end());
+  stream.push_back(0x04); // two-byte match, distance 5
+  stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x7C, 0xFF});
+  out.push_back(24);
+  out.push_back(25);
+  EXPECT_EQ(DecodeBoth(stream, 31), out);
+
+  StreamBuilder b;
+  b.Literals(Bytes(out.begin(), out.begin() + 29)).Pair(5).End();
+  EXPECT_EQ(b.stream, stream);
+}
+
+TEST(ControlWordPlacement, CodeSplitAcrossWordsReadsTheNewWordFirst) {
+  // 31 literals and the first 0 of 0 1 0; the 1 0 open the second word, so
+  // the match's byte comes after that word.
+  Bytes stream = {0xFE, 0xFF, 0xFF, 0xFF};
+  Bytes out;
+  for (int i = 0; i < 31; ++i)
+    out.push_back(uint8_t(100 + i));
+  stream.insert(stream.end(), out.begin(), out.end());
+  // Second word: 1 0, then end code 0 1 1 / 1 1 1: 1001 1111 = 0x9F000000.
+  stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x9F, 0x00, 0xFF});
+  out.push_back(130);
+  out.push_back(130);
+  EXPECT_EQ(DecodeBoth(stream, 33), out);
+
+  StreamBuilder b;
+  b.Literals(Bytes(out.begin(), out.begin() + 31)).Pair(1).End();
+  EXPECT_EQ(b.stream, stream);
+}
+
+TEST(ControlWordPlacement, TrailingBitsSplitAcrossWords) {
+  // Every code shifted through every bit position of the control word.
+  for (int shift = 0; shift < 32; ++shift) {
+    StreamBuilder b;
+    b.Literals(RandomBytes(8200, 7)).Literals(Bytes(size_t(shift), 'q'));
+    b.Pair(300).Match(5, 4096).Match(282, 8192).Match(26, 2049).Match(10, 1025).Pair(2303);
+    b.Literal('e').End();
+    EXPECT_TRUE(DecodeBoth(b) == b.expected) << "shift " << shift;
+  }
+}
+
+// ---- Match copies --------------------------------------------------------------------
+
+TEST(MatchCopies, ShortDistancesRepeatAPattern) {
+  StreamBuilder d1, d2, d3, pair;
+  d1.Literals("A").Match(10, 1).End();
+  d2.Literals("AB").Match(5, 2).End();
+  d3.Literals("ABC").Match(7, 3).End();
+  pair.Literals("A").Pair(1).End();
+  EXPECT_EQ(DecodeBoth(d1), FromString("AAAAAAAAAAA"));
+  EXPECT_EQ(DecodeBoth(d2), FromString("ABABABA"));
+  EXPECT_EQ(DecodeBoth(d3), FromString("ABCABCABCA"));
+  EXPECT_EQ(DecodeBoth(pair), FromString("AAA"));
+}
+
+TEST(MatchCopies, EveryDistanceUpToSixteenWithEveryTail) {
+  for (size_t dist = 1; dist <= 16; ++dist) {
+    for (size_t len = 3; len <= 40; ++len) {
+      StreamBuilder b;
+      b.Literals("0123456789abcdef").Match(len, dist).Literal('!').End();
+      EXPECT_EQ(DecodeBoth(b), b.expected) << "distance " << dist << ", length " << len;
+    }
+  }
+}
+
+// ---- Code fields ---------------------------------------------------------------------
+
+TEST(MatchCodes, PairLongFormWithZeroFieldsIsDistance257) {
+  StreamBuilder b;
+  const Bytes prefix = RandomBytes(257, 1);
+  b.Literals(prefix).Bits(3, 3).Byte(0).Bits(0, 3).End();
+  Bytes want = prefix;
+  want.push_back(prefix[0]);
+  want.push_back(prefix[1]);
+  EXPECT_TRUE(DecodeBoth(b.stream, 259) == want);
+}
+
+TEST(MatchCodes, PairLongFormReachesDistance2303) {
+  StreamBuilder b;
+  const Bytes prefix = RandomBytes(2303, 2);
+  b.Literals(prefix).Bits(3, 3).Byte(0xFF).Bits(6, 3).End();
+  Bytes want = prefix;
+  want.push_back(prefix[0]);
+  want.push_back(prefix[1]);
+  EXPECT_TRUE(DecodeBoth(b.stream, 2305) == want);
+}
+
+TEST(MatchCodes, LargestOffsetAndLengthFields) {
+  // Offset 0 0 0 0, B = 255, xxxx = 15; length 0 0 0 0 0, B = 255.
+  StreamBuilder b;
+  const Bytes prefix = RandomBytes(8192, 3);
+  b.Literals(prefix).Bits(0, 2).Bits(0, 4).Byte(0xFF).Bits(15, 4).Bits(0, 5).Byte(0xFF).End();
+  Bytes want = prefix;
+  want.insert(want.end(), prefix.begin(), prefix.begin() + 282);
+  EXPECT_TRUE(DecodeBoth(b.stream, 8192 + 282) == want);
+}
+
+TEST(MatchCodes, EveryOffsetAndLengthClassBoundary) {
+  const Bytes prefix = RandomBytes(8192, 4);
+  for (size_t dist : {1, 2, 511, 512, 513, 1024, 1025, 2048, 2049, 4096, 4097, 8191, 8192}) {
+    for (size_t len : {3, 4, 5, 6, 7, 10, 11, 26, 27, 28, 281, 282}) {
+      StreamBuilder b;
+      b.Literals(prefix).Match(len, dist).End();
+      EXPECT_TRUE(DecodeBoth(b) == b.expected) << "distance " << dist << ", length " << len;
+    }
+  }
+  for (size_t dist : {1, 2, 255, 256, 257, 258, 2302, 2303}) {
+    StreamBuilder b;
+    b.Literals(Bytes(prefix.begin(), prefix.begin() + 2303)).Pair(dist).End();
+    EXPECT_TRUE(DecodeBoth(b) == b.expected) << "two-byte match, distance " << dist;
+  }
+}
+
+// ---- Bounded decoder faults ---------------------------------------------------------
+
+// A stream with every kind of code, and an encoded one.
+std::vector<StreamBuilder> FaultSamples() {
+  std::vector<StreamBuilder> samples(2);
+  samples[0].Literals(RandomBytes(8200, 5)).Pair(3).Pair(500).Match(3, 1).Match(30, 513);
+  samples[0].Match(300 - 27, 2000).Match(11, 4000).Literal(9).Match(282, 8192).End();
+  const Bytes text = Text(3000, 6);
+  samples[1].stream = CompressStream(text.data(), text.size());
+  samples[1].expected = text;
+  return samples;
+}
+
+TEST(BoundedDecoder, RejectsEveryTruncation) {
+  for (const StreamBuilder& s : FaultSamples()) {
+    const size_t size = s.expected.size();
+    ASSERT_TRUE(DecodeBoth(s) == s.expected);
+    for (size_t cut = 0; cut < s.stream.size(); ++cut) {
+      size_t produced = ~size_t(0);
+      EXPECT_EQ(Bounded(s.stream, cut, size, &produced), 0) << "cut at " << cut;
+      EXPECT_LE(produced, size);
+    }
+  }
+}
+
+TEST(BoundedDecoder, RejectsCopiesFromBeforeTheOutput) {
+  StreamBuilder atStart, match, pair, longPair, longMatch;
+  atStart.Bits(0, 2).Bits(1, 1).Byte(0).Bits(0, 1).Bits(1, 1).End(); // distance 1, nothing written
+  match.Literals("A").Bits(0, 2).Bits(1, 1).Byte(0).Bits(1, 1).Bits(1, 1).End(); // distance 2
+  pair.Literals("A").Bits(2, 3).Byte(1).End();                               // distance 2
+  longPair.Literals(RandomBytes(256, 8)).Bits(3, 3).Byte(0).Bits(0, 3).End(); // distance 257
+  longMatch.Literals(RandomBytes(8191, 9)).Bits(0, 2).Bits(0, 4).Byte(0xFF).Bits(15, 4).Bits(1, 1).End();
+  const std::pair<const StreamBuilder*, size_t> cases[] = {
+      {&atStart, 0}, {&match, 1}, {&pair, 1}, {&longPair, 256}, {&longMatch, 8191}};
+  for (const auto& [b, written] : cases) {
+    for (size_t destSize : {written, written + 2, written + 3}) {
+      size_t produced = ~size_t(0);
+      EXPECT_EQ(Bounded(b->stream, b->stream.size(), destSize, &produced), 0) << written;
+      EXPECT_EQ(produced, written);
+    }
+  }
+}
+
+TEST(BoundedDecoder, RequiresExactlyTheDestinationSize) {
+  for (const StreamBuilder& s : FaultSamples()) {
+    const size_t size = s.expected.size();
+    size_t produced = ~size_t(0);
+    EXPECT_EQ(Bounded(s.stream, s.stream.size(), size + 1, &produced), 0);
+    EXPECT_EQ(produced, size);
+    for (size_t destSize : {size_t(0), size_t(1), size / 2, size - 2, size - 1}) {
+      produced = ~size_t(0);
+      EXPECT_EQ(Bounded(s.stream, s.stream.size(), destSize, &produced), 0) << destSize;
+      EXPECT_LE(produced, destSize);
+    }
+  }
+  // A match running past the end is refused before it writes anything.
+  StreamBuilder b;
+  b.Literals("A").Match(10, 1).End();
+  Bytes dest(8, 0);
+  size_t produced = 0;
+  EXPECT_EQ(DecompressStreamBounded(dest.data(), 5, b.stream.data(), b.stream.size(), &produced), 0);
+  EXPECT_EQ(produced, 1u);
+  EXPECT_EQ(dest, Bytes({'A', 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(BoundedDecoder, InputEdges) {
+  const Bytes endOnly = {0x00, 0x00, 0x00, 0x7C, 0xFF};
+  uint8_t dest[1];
+  size_t produced = ~size_t(0);
+  EXPECT_EQ(DecompressStreamBounded(dest, 0, nullptr, 0, &produced), 0);
+  EXPECT_EQ(produced, 0u);
+  EXPECT_EQ(DecompressStreamBounded(dest, 0, endOnly.data(), endOnly.size(), nullptr), 1);
+  // Bytes after the end code are not looked at.
+  Bytes padded = endOnly;
+  padded.insert(padded.end(), 11, 0xEE);
+  EXPECT_EQ(DecompressStreamBounded(dest, 0, padded.data(), padded.size(), &produced), 1);
+  EXPECT_EQ(produced, 0u);
+}
+
+// ---- Encoder -------------------------------------------------------------------------
+
+// Encodes, checks the size bound and decodes with both decoders; returns the
+// compressed size.
+size_t RoundTrip(const Bytes& data, int level) {
+  const Bytes stream = CompressStream(data.data(), data.size(), level);
+  EXPECT_LE(stream.size(), MaxCompressedSize(data.size()));
+  EXPECT_TRUE(DecodeBoth(stream, data.size()) == data) << "level " << level << ", " << data.size() << " bytes";
+  return stream.size();
+}
+
+constexpr int kLevels[] = {kCompressFast, kCompressDefault, kCompressBest};
+
+TEST(EncoderRoundTrip, EmptyAndTinyInputs) {
+  for (int level : kLevels) {
+    EXPECT_EQ(CompressStream(nullptr, 0, level), Bytes({0x00, 0x00, 0x00, 0x7C, 0xFF}));
+    for (const Bytes& data : {Bytes{0}, Bytes{0xFF}, Bytes{1, 1}, Bytes{1, 2}, Bytes{7, 7, 7},
+                              Bytes{1, 2, 1, 2}, Bytes{1, 2, 3, 1, 2, 3}, Bytes(33, 'z')})
+      RoundTrip(data, level);
+  }
+}
+
+TEST(EncoderRoundTrip, RandomDataStaysWithinTheBound) {
+  for (int level : kLevels)
+    for (size_t size : {100, 4096, 70000})
+      RoundTrip(RandomBytes(size, uint32_t(size)), level);
+}
+
+TEST(EncoderRoundTrip, RunsOfEveryLength) {
+  Bytes data;
+  std::mt19937 rng(11);
+  for (size_t len = 1; len <= 600; len += 1 + len / 16)
+    data.insert(data.end(), len, uint8_t(rng()));
+  for (int level : kLevels)
+    RoundTrip(data, level);
+}
+
+TEST(EncoderRoundTrip, EveryMatchLengthAroundTheCodeLimits) {
+  const Bytes source = RandomBytes(1000, 12);
+  for (size_t len = 2; len <= 600; ++len) {
+    Bytes data(source.begin(), source.begin() + 700);
+    data.insert(data.end(), source.begin() + 50, source.begin() + 50 + std::min<size_t>(len, 650));
+    data.insert(data.end(), source.begin() + 900, source.end());
+    for (int level : kLevels)
+      RoundTrip(data, level);
+  }
+}
+
+TEST(EncoderRoundTrip, TextCompressesAndHigherLevelsDoNoWorse) {
+  const Bytes text = Text(200000, 13);
+  const size_t fast = RoundTrip(text, kCompressFast);
+  const size_t lazy = RoundTrip(text, kCompressDefault);
+  const size_t best = RoundTrip(text, kCompressBest);
+  EXPECT_LT(fast, text.size() / 2);
+  EXPECT_LE(lazy, fast);
+  EXPECT_LE(best, lazy + 4); // fewer bits; whole control words may round up
+}
+
+TEST(EncoderRoundTrip, LargeInputs) {
+  Bytes mixed = Text(400000, 14);
+  const Bytes noise = RandomBytes(300000, 15);
+  mixed.insert(mixed.end(), noise.begin(), noise.end());
+  mixed.insert(mixed.end(), 200000, 0);
+  mixed.resize(1 << 20, 'x');
+  for (int level : kLevels)
+    RoundTrip(mixed, level);
+
+  const Bytes zeros(1 << 20, 0);
+  EXPECT_LT(RoundTrip(zeros, kCompressFast), 16384u); // 282-byte matches of 25 bits
+}
+
+// Data whose second part repeats the first `dist` bytes back: whole blocks
+// when `pairs` is false, else two bytes out of every three (the third is
+// fresh), so that only two-byte matches fit.
+Bytes RepeatAtDistance(size_t dist, size_t repeated, bool pairs, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes data = RandomBytes(dist, seed);
+  for (size_t i = 0; i < repeated; ++i) {
+    uint8_t b = data[data.size() - dist];
+    if (pairs && i % 3 == 2)
+      while (b == data[data.size() - dist])
+        b = uint8_t(rng() >> 24);
+    data.push_back(b);
+  }
+  return data;
+}
+
+TEST(EncoderLimits, MatchesReach8192Back) {
+  for (int level : kLevels) {
+    const size_t inside = RoundTrip(RepeatAtDistance(8192, 1000, false, 16), level);
+    const size_t outside = RoundTrip(RepeatAtDistance(8193, 1000, false, 16), level);
+    EXPECT_LT(inside + 900, outside) << "level " << level;
+  }
+}
+
+TEST(EncoderLimits, TwoByteMatchesReach2303BackAndPreferTheShortCode) {
+  for (int level : kLevels) {
+    const size_t near = RoundTrip(RepeatAtDistance(256, 3000, true, 17), level);
+    const size_t far = RoundTrip(RepeatAtDistance(257, 3000, true, 17), level);
+    const size_t last = RoundTrip(RepeatAtDistance(2303, 3000, true, 18), level);
+    const size_t beyond = RoundTrip(RepeatAtDistance(2304, 3000, true, 18), level);
+    // 1000 pairs: 11 bits each near, 14 far, 18 (two literals) beyond reach.
+    EXPECT_LT(near + 250, far) << "level " << level;
+    EXPECT_LT(last + 350, beyond) << "level " << level;
+  }
+}
+
+} // namespace
