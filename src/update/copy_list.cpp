@@ -1,0 +1,142 @@
+// The disc copy list: CopyFile00 to CopyFile15 of section UPDATE, each
+// "[mode,][disc:]path", copied from the install disc into the install folder
+// through the shell's copy operation.
+//
+// The prefixes sit at fixed byte positions; the path is everything after
+// them, commas and blanks included. An entry with a disc number finds that
+// disc in a CD-ROM drive by its check file; an entry without one copies from
+// the drive the last search found.
+#include <cstring>
+
+#include "update/update.h"
+
+namespace {
+
+constexpr uint16_t kCopyFileFlags = kCopyNoConfirm | kCopyMakeFolders;                     // 0x0210
+constexpr uint16_t kCopyFolderFlags = kCopyNoConfirm | kCopyMakeFolders | kCopyNoErrorUi;  // 0x0610
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int RefuseCopy(WindowHandle dialog, const CopyEntry& entry) {
+  char text[kTextCapacity];
+  FormatText(text, sizeof text, "SETUP.INI : \"%s\" のコピーに失敗しました", entry.relativePath);
+  MessageBoxText(dialog, text, ErrorBoxCaption(), kBoxError);
+  EndModalDialog(dialog, -1);
+  return 0;
+}
+
+// Searches until the disc is found, asking for it after each fruitless pass.
+// 0 when the user declined (the dialog has been ended).
+int WaitForDisc(WindowHandle dialog, const UpdateContext& context, int32_t disc, char drive[3]) {
+  while (!FindDiscDrive(*context.game, disc, drive)) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, "ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい",
+               context.description->gameTitle, int(disc));
+    if (MessageBoxText(dialog, text, ErrorBoxCaption(), kBoxOkCancel) != kAnswerOk) {
+      EndModalDialog(dialog, -1);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+int ParseCopyLine(const char* value, CopyLine* line) {
+  const char* p = value;
+  line->hasMode = 0;
+  line->mode = -1;
+  line->discNumber = 0;
+  if (p[0] != 0 && p[1] == ',') {
+    line->hasMode = 1;
+    if (IsDigit(p[0])) line->mode = p[0] - '0';
+    p += 2;
+  }
+  int wellFormed = 1;
+  if (p[0] != 0 && p[1] == ':') {
+    // Only a digit names one of the ten discs.
+    if (IsDigit(p[0]))
+      line->discNumber = p[0] - '0';
+    else
+      wellFormed = 0;
+    p += 2;
+  }
+  CopyText(line->path, sizeof line->path, p);
+  return wellFormed;
+}
+
+int CopyLineSelected(const CopyLine& line, int32_t installMode) {
+  return !line.hasMode || (line.mode >= 0 && line.mode == installMode);
+}
+
+void ReadCopyList(const UpdateContext& context, CopyList* list) {
+  list->count = 0;
+  for (int index = 0; index < kCopyListCapacity; ++index) {
+    char key[16];
+    FormatText(key, sizeof key, "CopyFile%02i", index);
+    char value[kCopyValueCapacity];
+    if (!ReadDescriptionValue("UPDATE", key, value, sizeof value)) break;
+
+    CopyLine line;
+    if (!ParseCopyLine(value, &line) || !CopyLineSelected(line, context.game->installMode)) continue;
+    CopyEntry& entry = list->entries[list->count++];
+    entry.discNumber = line.discNumber;
+    CopyText(entry.relativePath, sizeof entry.relativePath, line.path);
+  }
+}
+
+int FindDiscDrive(const InstalledGame& game, int32_t disc, char drive[3]) {
+  if (disc < 0 || disc >= kDiscCheckFileCount) return 0;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const char candidate[3] = {letter, ':', 0};
+    if (DriveType(candidate) != kDriveCdrom) continue;
+    // An empty check file leaves the root itself: any readable disc counts.
+    char check[kPathBuffer] = {};
+    CopyText(check, sizeof check, candidate);
+    if (!JoinPath(check, sizeof check, game.discCheckFiles[disc])) continue;
+    if (ReadAttributes(check) == kAttrMissing) continue;
+    std::memcpy(drive, candidate, 3);
+    return 1;
+  }
+  return 0;
+}
+
+int PlanCopy(const CopyEntry& entry, const char* drive, const char* installPath, CopyPlan* plan) {
+  std::memset(plan, 0, sizeof *plan);
+  // Without a drive found by a disc search there is nothing to copy from.
+  if (drive[0] == 0 || installPath[0] == 0) return 0;
+  CopyText(plan->source, sizeof plan->source, drive);
+  if (!JoinPath(plan->source, sizeof plan->source, entry.relativePath)) return 0;
+
+  // A missing source reads as all ones, directory bit included: it goes the
+  // folder's way and the shell reports the failure without a box of its own.
+  if (ReadAttributes(plan->source) & kAttrDirectory) {
+    plan->flags = kCopyFolderFlags;
+    return CopyText(plan->destination, kPathCapacity, installPath);
+  }
+  plan->flags = kCopyFileFlags;
+  CopyText(plan->destination, sizeof plan->destination, installPath);
+  return JoinPath(plan->destination, sizeof plan->destination, entry.relativePath);
+}
+
+int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyList& list) {
+  char drive[3] = {};
+  for (int i = 0; i < list.count; ++i) {
+    const CopyEntry& entry = list.entries[i];
+    if (entry.discNumber != 0 && !WaitForDisc(dialog, context, entry.discNumber, drive)) return 0;
+
+    CopyPlan plan;
+    if (!PlanCopy(entry, drive, context.game->installPath, &plan)) return RefuseCopy(dialog, entry);
+    ShowInfoText(dialog, "%s をコピーしています", entry.relativePath);
+    int aborted = 0;
+    const int result = ShellCopy(dialog, plan.source, plan.destination, plan.flags, &aborted);
+    if (aborted) {
+      EndModalDialog(dialog, -1);
+      return 0;
+    }
+    if (result != 0) return RefuseCopy(dialog, entry);
+    // A file brought from the disc loses its read-only attribute.
+    WriteAttributes(plan.destination, kAttrNormal);
+  }
+  return 1;
+}

@@ -1,0 +1,85 @@
+// One run of the update, in its order: the free-space pre-check, the start
+// of the page, both lists read, the update list applied, the disc copies,
+// and the completion of the page.
+#include "update/update.h"
+
+namespace {
+
+constexpr const char* kSection = "UPDATE";
+
+// A value of section UPDATE as a number; 0 when absent or empty.
+int32_t ReadUpdateNumber(const char* key) {
+  char text[kPathCapacity];
+  if (!ReadDescriptionValue(kSection, key, text, sizeof text)) return 0;
+  return LeadingInteger(text);
+}
+
+void Refuse(WindowHandle dialog, const char* text) {
+  ShowCaptionError(text);
+  EndModalDialog(dialog, -1);
+}
+
+}  // namespace
+
+uint32_t RequiredDiskSpace() {
+  // A negative figure stands for 2 GiB or more.
+  return uint32_t(ReadUpdateNumber("RequiredDiskSpace"));
+}
+
+int DiskSpaceShortfall(const char* installPath, uint32_t required, uint64_t* shortfall, char drive[3]) {
+  drive[0] = installPath[0];
+  drive[1] = installPath[0] ? installPath[1] : '\0';
+  drive[2] = 0;
+  if (required == 0) return 0;
+  uint64_t available = 0;
+  if (!FreeBytesAvailable(drive, &available)) return 0;  // unknown: go ahead
+  if (uint64_t(required) <= available) return 0;
+  *shortfall = uint64_t(required) - available;
+  return 1;
+}
+
+void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
+  const UpdateDescription& description = *context.description;
+  const InstalledGame& game = *context.game;
+
+  uint64_t shortfall = 0;
+  char drive[3];
+  if (DiskSpaceShortfall(game.installPath, RequiredDiskSpace(), &shortfall, drive)) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, "ディスク容量が足りません。\r%s ドライブに %llu バイトの空き容量が必要です", drive,
+               (unsigned long long)shortfall);
+    ShowInfoTextVerbatim(dialog, text);
+    SetButtonStates(dialog, 1);
+    return;
+  }
+
+  ShowInfoText(dialog, "%sを実行しています", description.modeText);
+  SetButtonStates(dialog, 0);
+  SetSystemCursor(kCursorWait);
+
+  const int overwriteOnly = ReadUpdateNumber("OverwriteOnly") != 0;
+
+  UpdateList updates;
+  char failedCheck[kPathCapacity];
+  if (!ReadUpdateList(context, &updates, failedCheck)) {
+    Refuse(dialog, description.existErrorMessage[0] ? description.existErrorMessage
+                                                    : "アップデートエラー：アップデート対象のバージョンが違います");
+    return;
+  }
+  CopyList copies;
+  ReadCopyList(context, &copies);
+  if (updates.count == 0 && copies.count == 0) {
+    Refuse(dialog, "No 'UpdateFileXX' and 'CopyFileXX'");
+    return;
+  }
+
+  if (!ApplyUpdateList(dialog, context, updates, overwriteOnly)) return;
+  if (!ApplyCopyList(dialog, context, copies)) return;
+
+  ShowInfoText(dialog, "%sは完了しました", description.modeText);
+  SetControlText(dialog, kNextButton, "完了");
+  WindowHandle next = DialogControl(dialog, kNextButton);
+  EnableControl(next, 1);
+  FocusControl(next);
+  SetSystemCursor(kCursorArrow);
+}

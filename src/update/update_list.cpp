@@ -1,0 +1,162 @@
+// The update file list: UpdateFile00 to UpdateFile15 of section UPDATE, each
+// "[mode,]operation,path" or "[mode,]path", applied from the archive.
+//
+// Members are addressed by bare file name: whatever folders an entry names,
+// the member written is the one named by the path's last component.
+#include "archive/archive.h"
+#include "update/update.h"
+
+namespace {
+
+constexpr const char* kSection = "UPDATE";
+
+int32_t OperationOf(const char* field) {
+  if (CompareNoCase(field, "u") == 0) return kOperationUpdate;
+  if (CompareNoCase(field, "d") == 0) return kOperationData;
+  if (CompareNoCase(field, "o") == 0) return kOperationOverwrite;
+  if (CompareNoCase(field, "e") == 0) return kOperationCheck;
+  return kOperationPlain;
+}
+
+// A join below a real folder: an empty base would root the result at the
+// current drive, which is never where the game lives.
+int JoinBelow(char* out, size_t capacity, const char* base, const char* name) {
+  if (base[0] == 0) return 0;
+  if (!CopyText(out, capacity, base)) return 0;
+  return JoinPath(out, capacity, name);
+}
+
+// "d" over an existing file: the file is written back with its own bytes and
+// no time stamp. 0 when it could not be read (the member is written instead);
+// the result of the rewrite itself does not matter.
+int RewriteExistingData(const char* destination) {
+  FileHandle file = OpenFileForRead(destination);
+  if (file == kInvalidFile) return 0;
+  const uint32_t size = FileSizeLow(file);
+  if (size == 0xFFFFFFFFu) {
+    CloseFile(file);
+    return 0;
+  }
+  void* block = AllocateBlock(size ? size : 1, false);
+  if (!block) {
+    CloseFile(file);
+    return 0;
+  }
+  uint32_t done = 0;
+  const int read = ReadFromFile(file, block, size, &done) && done == size;
+  CloseFile(file);
+  if (read) WriteWholeFile(destination, block, size, nullptr);
+  FreeBlock(block);
+  return read;
+}
+
+int RefuseWrite(WindowHandle dialog) {
+  ShowCaptionError("ファイルの書き込みに失敗しました");
+  EndModalDialog(dialog, -1);
+  return 0;
+}
+
+}  // namespace
+
+void ParseUpdateLine(const char* value, UpdateLine* line) {
+  char fields[3][kItemCapacity] = {};
+  TakeListItems(value, fields, nullptr, 3);
+
+  const char* first = fields[0];
+  line->hasMode = first[0] >= '0' && first[0] <= '9' && first[1] == 0;
+  line->mode = line->hasMode ? first[0] - '0' : 0;
+  const int next = line->hasMode ? 1 : 0;
+
+  line->operation = OperationOf(fields[next]);
+  // Without an operation letter the field itself is the path.
+  const char* path = line->operation == kOperationPlain ? fields[next] : fields[next + 1];
+  CopyText(line->path, sizeof line->path, path);
+}
+
+int UpdateLineSelected(const UpdateLine& line, int32_t installMode) {
+  return !line.hasMode || line.mode == installMode;
+}
+
+int32_t BaseNameOffset(const char* path) {
+  int32_t offset = 0;
+  for (int32_t i = 0; path[i]; ++i) {
+    if (IsLeadByte(uint8_t(path[i]))) {
+      if (path[i + 1] == 0) break;
+      ++i;  // the trail byte may have the value of a backslash
+    } else if (path[i] == '\\') {
+      offset = i + 1;
+    }
+  }
+  return offset;
+}
+
+int ExistenceCheckPasses(const char* installPath, const char* path) {
+  char full[kPathBuffer];
+  if (!JoinBelow(full, sizeof full, installPath, path)) return 0;
+  return ReadAttributes(full) == kAttrNormal;
+}
+
+int ReadUpdateList(const UpdateContext& context, UpdateList* list, char failedCheck[kPathCapacity]) {
+  const InstalledGame& game = *context.game;
+  list->count = 0;
+  for (int index = 0; index < kUpdateListCapacity; ++index) {
+    char key[16];
+    FormatText(key, sizeof key, "UpdateFile%02i", index);
+    char value[kUpdateValueCapacity];
+    if (!ReadDescriptionValue(kSection, key, value, sizeof value)) break;
+
+    UpdateLine line;
+    ParseUpdateLine(value, &line);
+    if (line.operation == kOperationCheck) {
+      // Checked whatever the mode field says; a passed check leaves no entry.
+      if (!ExistenceCheckPasses(game.installPath, line.path)) {
+        if (failedCheck) CopyText(failedCheck, kPathCapacity, line.path);
+        return 0;
+      }
+      continue;
+    }
+    if (!UpdateLineSelected(line, game.installMode)) continue;
+
+    UpdateEntry& entry = list->entries[list->count++];
+    entry.operation = line.operation;
+    CopyText(entry.relativePath, sizeof entry.relativePath, line.path);
+    entry.baseNameOffset = BaseNameOffset(entry.relativePath);
+  }
+  return 1;
+}
+
+int UpdateFolder(const UpdateEntry& entry, const UpdateContext& context, char folder[kPathBuffer]) {
+  const char* base = entry.operation == kOperationData ? context.game->dataPath : context.game->installPath;
+  return JoinBelow(folder, kPathBuffer, base, context.description->dataFolder);
+}
+
+int UpdateDestination(const char* folder, const UpdateEntry& entry, char destination[kPathBuffer]) {
+  return JoinBelow(destination, kPathBuffer, folder, entry.relativePath);
+}
+
+UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, const char* destination) {
+  const uint32_t attributes = ReadAttributes(destination);
+  const bool existingFile = attributes != kAttrMissing && !(attributes & kAttrDirectory);
+  if ((overwriteOnly || entry.operation == kOperationOverwrite) && !existingFile) return UpdateAction::Skip;
+  if (entry.operation == kOperationData && existingFile) return UpdateAction::Keep;
+  return UpdateAction::Extract;
+}
+
+int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
+  for (int i = 0; i < list.count; ++i) {
+    const UpdateEntry& entry = list.entries[i];
+    char folder[kPathBuffer];
+    char destination[kPathBuffer];
+    if (!UpdateFolder(entry, context, folder)) return RefuseWrite(dialog);
+    // One level only: a folder inside the relative path is never created.
+    MakeDirectory(folder);
+    if (!UpdateDestination(folder, entry, destination)) return RefuseWrite(dialog);
+
+    const UpdateAction action = DecideUpdateAction(entry, overwriteOnly, destination);
+    if (action == UpdateAction::Skip) continue;
+    if (action == UpdateAction::Keep && RewriteExistingData(destination)) continue;
+    if (!ExtractMember(*context.archive, MemberNameOf(entry), destination, entry.operation == kOperationUpdate))
+      return RefuseWrite(dialog);
+  }
+  return 1;
+}

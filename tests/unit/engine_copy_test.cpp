@@ -1,0 +1,248 @@
+// The disc copy list end to end: prefixes, the disc search and its prompt,
+// what is sent to the shell, and how a cancel or failure ends the run.
+#include "unit/engine_fixture.h"
+
+using namespace engine_testing;
+
+namespace {
+
+const char kPromptDisc2[] = "ＣＤ－ＲＯＭドライブに「サンプルゲーム」ディスク 2 を入れて下さい";
+
+std::string CopyFailed(const std::string& path) { return "SETUP.INI : \"" + path + "\" のコピーに失敗しました"; }
+
+class EngineCopy : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    std::strcpy(game.discCheckFiles[1], "DISC1.CHK");
+    std::strcpy(game.discCheckFiles[2], "data\\DISC2.CHK");
+  }
+  // A CD-ROM drive holding disc `disc` (0: an empty drive of that type).
+  void InsertDisc(char drive, int disc) {
+    fake::SetDriveType(drive, kDriveCdrom);
+    if (disc) fake::AddFile(std::string(1, drive) + ":\\" + game.discCheckFiles[disc], "");
+  }
+  static std::string On(char drive, const std::string& path) { return std::string(1, drive) + ":\\" + path; }
+};
+
+// ---- Prefixes ---------------------------------------------------------------------
+
+TEST_F(EngineCopy, DiscPrefixNamesTheDiscToCopyFrom) {
+  InsertDisc('E', 1);
+  fake::AddFile(On('E', "movie\\op.mpg"), "disc one");
+  InsertDisc('Q', 2);
+  fake::AddFile(On('Q', "movie\\op.mpg"), "disc two");
+  Ini({"CopyFile00=2:movie\\op.mpg"});
+  Run();
+  ExpectCompleted();
+  ASSERT_EQ(1u, fake::Copies().size());
+  const fake::CopyCall& copy = fake::Copies()[0];
+  EXPECT_EQ(dialog, copy.owner);
+  EXPECT_EQ("Q:\\movie\\op.mpg", copy.from);
+  EXPECT_EQ("C:\\Game\\movie\\op.mpg", copy.to);
+  EXPECT_EQ(0x0210, copy.flags);
+  EXPECT_EQ("disc two", fake::Content("C:\\Game\\movie\\op.mpg"));
+}
+
+TEST_F(EngineCopy, ModePrefixDropsLinesOfOtherModesAndLaterKeysAreStillRead) {
+  game.installMode = 0;
+  InsertDisc('Q', 2);
+  for (const char* name : {"movie", "a.txt", "b.txt"}) fake::AddFile(On('Q', name), name);
+  Ini({"CopyFile00=1,2:movie", "CopyFile01=0,2:a.txt", "CopyFile02=2:b.txt"});
+  Run();
+  ExpectCompleted();
+  ASSERT_EQ(2u, fake::Copies().size());
+  EXPECT_EQ("Q:\\a.txt", fake::Copies()[0].from);
+  EXPECT_EQ("Q:\\b.txt", fake::Copies()[1].from);
+}
+
+TEST_F(EngineCopy, PrefixBytesThatAreNotDigitsNeverSelectOrNameADisc) {
+  game.installMode = 'x' - '0';  // the byte arithmetic alone would match
+  InsertDisc('Q', 2);
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) fake::AddFile(On('Q', name), name);
+  Ini({"CopyFile00=x:a.txt", "CopyFile01=x,2:b.txt", "CopyFile02=2:c.txt"});
+  Run();
+  ExpectCompleted();
+  ASSERT_EQ(1u, fake::Copies().size());
+  EXPECT_EQ("Q:\\c.txt", fake::Copies()[0].from);
+}
+
+// ---- Which drive ----------------------------------------------------------------------
+
+TEST_F(EngineCopy, EntryWithoutADiscBeforeAnySearchIsRefused) {
+  // There is no drive to copy from yet; the current drive is never assumed.
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', "movie,op"), "m");
+  fake::AddFile("C:\\movie,op", "m");
+  Ini({"CopyFile00=movie,op", "CopyFile01=1:movie,op"});
+  ExpectRefusedWith(Run(), CopyFailed("movie,op"));
+  EXPECT_TRUE(fake::Copies().empty());
+}
+
+TEST_F(EngineCopy, EntryWithoutADiscUsesTheDriveFoundBeforeWithoutTestingIt) {
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', "a.txt"), "a");
+  fake::AddFile(On('Q', "movie,op"), "m");
+  fake::OnCopy([](const fake::CopyCall& call, int* aborted) {
+    ::RemoveFile("Q:\\DISC1.CHK");  // a later search would now prompt
+    return fake::DefaultCopy(call, aborted);
+  });
+  Ini({"CopyFile00=1:a.txt", "CopyFile01=movie,op"});
+  Run();
+  ExpectCompleted();
+  ASSERT_EQ(2u, fake::Copies().size());
+  EXPECT_EQ("Q:\\movie,op", fake::Copies()[1].from);
+  EXPECT_EQ("m", fake::Content("C:\\Game\\movie,op"));
+}
+
+TEST_F(EngineCopy, SearchTakesTheFirstCdromDriveHoldingTheCheckFile) {
+  fake::SetDriveType('D', 3);
+  fake::AddFile("D:\\DISC1.CHK", "");  // a fixed drive never counts
+  InsertDisc('E', 2);                  // another disc
+  InsertDisc('F', 0);                  // empty
+  InsertDisc('G', 1);
+  InsertDisc('H', 1);
+  for (char d : {'D', 'E', 'G', 'H'}) fake::AddFile(On(d, "a.txt"), std::string(1, d));
+  Ini({"CopyFile00=1:a.txt"});
+  Run();
+  ExpectCompleted();
+  EXPECT_EQ("G", fake::Content("C:\\Game\\a.txt"));
+}
+
+TEST_F(EngineCopy, EmptyCheckFileAcceptsAnyCdromDrive) {
+  game.discCheckFiles[3][0] = 0;
+  fake::AddFile("C:\\a.txt", "fixed");
+  InsertDisc('K', 0);
+  InsertDisc('M', 0);
+  fake::AddFile(On('K', "a.txt"), "K");
+  Ini({"CopyFile00=3:a.txt"});
+  Run();
+  ExpectCompleted();
+  EXPECT_EQ("K", fake::Content("C:\\Game\\a.txt"));
+}
+
+TEST_F(EngineCopy, PromptRepeatsUntilTheDiscIsInAndEachSearchStartsAtA) {
+  int prompts = 0;
+  fake::OnBox([&](const fake::BoxCall&) {
+    if (++prompts < 3) return;
+    // Inserted in two drives at once: the search from A finds B first.
+    InsertDisc('Y', 2);
+    fake::AddFile(On('Y', "a.txt"), "Y");
+    InsertDisc('B', 2);
+    fake::AddFile(On('B', "a.txt"), "B");
+  });
+  Ini({"CopyFile00=2:a.txt"});
+  Run();
+  EXPECT_FALSE(Ended());
+  EXPECT_EQ("アップデートは完了しました", Info());
+  EXPECT_EQ(3u, fake::Boxes().size());
+  EXPECT_EQ("B", fake::Content("C:\\Game\\a.txt"));
+}
+
+TEST_F(EngineCopy, PromptNamesTheGameAndTheDiscAndCancelEndsTheRun) {
+  fake::QueueAnswer(kAnswerCancel);
+  Ini({"CopyFile00=2:a.txt", "CopyFile01=1:b.txt"});
+  intptr_t result = Run();
+  EXPECT_EQ(-1, result);
+  ASSERT_EQ(1u, fake::Boxes().size());
+  const fake::BoxCall& box = fake::Boxes()[0];
+  EXPECT_EQ(kPromptDisc2, box.text);
+  EXPECT_EQ(kCaption, box.caption);
+  EXPECT_EQ(dialog, box.owner);
+  EXPECT_EQ(kBoxOkCancel, box.style);
+  EXPECT_TRUE(fake::Copies().empty());
+}
+
+// ---- What is copied where ----------------------------------------------------------
+
+TEST_F(EngineCopy, FolderLandsUnderItsOwnNameInTheInstallFolder) {
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', "bgm\\track01.ogg"), "t1");
+  fake::AddFile(On('Q', "bgm\\track02.ogg"), "t2");
+  Ini({"CopyFile00=1:bgm"});
+  Run();
+  ExpectCompleted();
+  ASSERT_EQ(1u, fake::Copies().size());
+  EXPECT_EQ("C:\\Game", fake::Copies()[0].to);
+  EXPECT_EQ(0x0610, fake::Copies()[0].flags);
+  EXPECT_EQ("t2", fake::Content("C:\\Game\\bgm\\track02.ogg"));
+}
+
+TEST_F(EngineCopy, MissingSourceGoesTheFoldersWayAndFails) {
+  InsertDisc('Q', 1);
+  Ini({"CopyFile00=1:none.dat", "CopyFile01=1:DISC1.CHK"});
+  ExpectRefusedWith(Run(), CopyFailed("none.dat"));
+  ASSERT_EQ(1u, fake::Copies().size());
+  EXPECT_EQ("C:\\Game", fake::Copies()[0].to);
+  EXPECT_EQ(0x0610, fake::Copies()[0].flags);
+}
+
+TEST_F(EngineCopy, CopiedFileIsMadeNormalAndTheInfoTextNamesIt) {
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', "a.txt"), "a", {}, kAttrReadOnly | kAttrArchive);
+  std::string info;
+  fake::OnCopy([&](const fake::CopyCall& call, int* aborted) {
+    info = Info();
+    return fake::DefaultCopy(call, aborted);
+  });
+  Ini({"CopyFile00=1:a.txt"});
+  Run();
+  ExpectCompleted();
+  EXPECT_EQ("a.txt をコピーしています", info);
+  EXPECT_EQ(kAttrNormal, fake::Attributes("C:\\Game\\a.txt"));
+}
+
+TEST_F(EngineCopy, PathsThatDoNotFitAreRefused) {
+  const std::string name(255, 'n');  // Q:\<name> fits, C:\Game\<name> does not
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', name), "n");
+  Ini({"CopyFile00=1:" + name});
+  ExpectRefusedWith(Run(), CopyFailed(name));
+  EXPECT_TRUE(fake::Copies().empty());
+}
+
+// ---- Cancel and failure --------------------------------------------------------------
+
+TEST_F(EngineCopy, UserCancelEndsTheRunWithoutABox) {
+  InsertDisc('Q', 1);
+  for (int outcome : {0x4C7, 0}) {  // the aborted flag wins whatever the result
+    SCOPED_TRACE(outcome);
+    fake::OnCopy([outcome](const fake::CopyCall&, int* aborted) {
+      *aborted = 1;
+      return outcome;
+    });
+    Ini({"CopyFile00=1:DISC1.CHK"});
+    EXPECT_EQ(-1, Run());
+    EXPECT_TRUE(Ended());
+    EXPECT_TRUE(fake::Boxes().empty());
+    EXPECT_NE("アップデートは完了しました", Info());
+  }
+}
+
+TEST_F(EngineCopy, FailedCopyShowsTheFailureAndStopsTheList) {
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', "a.txt"), "a");
+  fake::OnCopy([](const fake::CopyCall&, int*) { return 0x75; });
+  Ini({"CopyFile00=1:a.txt", "CopyFile01=1:DISC1.CHK"});
+  ExpectRefusedWith(Run(), CopyFailed("a.txt"));
+  EXPECT_EQ(1u, fake::Copies().size());
+}
+
+// ---- Both lists -------------------------------------------------------------------------
+
+TEST_F(EngineCopy, CopiesFollowTheUpdateList) {
+  InsertDisc('Q', 1);
+  fake::AddFile(On('Q', "a.txt"), "a");
+  bool updatedFirst = false;
+  fake::OnCopy([&](const fake::CopyCall& call, int* aborted) {
+    updatedFirst = fake::Exists("C:\\Game\\GAME.DAT");
+    return fake::DefaultCopy(call, aborted);
+  });
+  Ini({"UpdateFile00=GAME.DAT", "CopyFile00=1:a.txt"});
+  Run();
+  ExpectCompleted();
+  EXPECT_TRUE(updatedFirst);
+  EXPECT_EQ("a", fake::Content("C:\\Game\\a.txt"));
+}
+
+}  // namespace
