@@ -1,0 +1,178 @@
+# The Wine environment of the end-to-end tests. Source this file (bash).
+#
+# Sets up the environment every Wine call needs (64-bit loader called
+# directly, Japanese locale so the ANSI code page is 932, quiet debugging)
+# and defines:
+#   fa2_wine CMD... / fa2_wineserver ARGS...   run Wine with that locale
+#   fa2_wine_template          make the template prefix once (cached)
+#   fa2_wine_prefix DIR        a fresh prefix copied from the template; sets
+#                              WINEPREFIX and DRIVE_C
+#   fa2_wine_stop              end the prefix's processes and server
+#   fa2_wine_restart           a new server (settings read at its start)
+#   fa2_xvfb_start / _stop     a private X server on a free display
+#   fa2_reg_add KEY NAME TYPE DATA    one registry value (REG_SZ, REG_DWORD)
+#   fa2_reg_import FILE        import a "Windows Registry Editor Version
+#                              5.00" file written in UTF-8
+#   fa2_map_drive LETTER DIR [cdrom]  map a drive letter to a folder
+#   fa2_winpath PATH           the Windows (Z:) path of a Linux path
+#
+# FA2_WINE_DIR (default <repository>/build/wine) holds the locale and the
+# template prefix.
+
+FA2_ROOT=${FA2_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+FA2_WINE_DIR=${FA2_WINE_DIR:-$FA2_ROOT/build/wine}
+FA2_WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+export LOCPATH=$FA2_WINE_DIR/locale
+unset LANGUAGE
+
+fa2_log() { echo "[wine-env] $*" >&2; }
+
+# 0 when Wine and Xvfb are installed (tests skip otherwise).
+fa2_wine_available() {
+  [[ -x $FA2_WINE && -x $WINESERVER ]] && command -v Xvfb >/dev/null && command -v localedef >/dev/null
+}
+
+# The glibc locale ja_JP.UTF-8, built into the build folder when missing:
+# without it Wine's Unix charset is ASCII and Japanese text loses its bytes.
+fa2_wine_locale() {
+  [[ -f $LOCPATH/ja_JP.UTF-8/LC_CTYPE ]] && return 0
+  mkdir -p "$FA2_WINE_DIR"
+  (
+    flock 9
+    if [[ ! -f $LOCPATH/ja_JP.UTF-8/LC_CTYPE ]]; then
+      mkdir -p "$LOCPATH"
+      localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8" 2>/dev/null ||
+        [[ -f $LOCPATH/ja_JP.UTF-8/LC_CTYPE ]] # localedef warns on some systems
+    fi
+  ) 9>"$FA2_WINE_DIR/locale.lock"
+}
+
+# The locale is given to Wine alone: the shell itself cannot load a locale
+# from LOCPATH.
+fa2_wine() { env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$@"; }
+fa2_wineserver() { env LC_ALL=ja_JP.UTF-8 "$WINESERVER" "$@"; }
+
+fa2_reg_add() {
+  local key=$1 name=$2 type=$3 data=$4
+  fa2_wine reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null
+}
+
+fa2_reg_import() {
+  local file=$1 converted
+  converted=$(mktemp --suffix=.reg)
+  { printf '\xff\xfe'; sed 's/$/\r/' "$file" | iconv -f UTF-8 -t UTF-16LE; } >"$converted"
+  fa2_wine regedit /S "$(fa2_winpath "$converted")"
+  local rc=$?
+  rm -f "$converted"
+  return $rc
+}
+
+fa2_winpath() {
+  local path
+  path=$(realpath -m "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}
+
+# Builds the template prefix once: the system installed, Wine's own fonts,
+# no window manager waits under Xvfb, Japanese dialog fonts substituted.
+fa2_wine_template() {
+  fa2_wine_locale || return 1
+  FA2_TEMPLATE=$FA2_WINE_DIR/template
+  [[ -f $FA2_TEMPLATE/.complete ]] && return 0
+  mkdir -p "$FA2_WINE_DIR"
+  (
+    flock 9
+    [[ -f $FA2_TEMPLATE/.complete ]] && exit 0
+    local started=$SECONDS staging=$FA2_WINE_DIR/template.new
+    rm -rf "$staging" "$FA2_TEMPLATE"
+    mkdir -p "$staging"
+    fa2_log "creating the template prefix (once)"
+    export WINEPREFIX=$staging
+    fa2_wine wineboot -i >/dev/null 2>&1 || { fa2_log "wineboot failed"; exit 1; }
+    fa2_wineserver -w
+    mkdir -p "$staging/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/* "$staging/drive_c/windows/Fonts/" 2>/dev/null
+    fa2_reg_add 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ N || exit 1
+    local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+    fa2_reg_add "$subst" 'ＭＳ Ｐゴシック' REG_SZ IPAPGothic || exit 1
+    fa2_reg_add "$subst" 'MS PGothic' REG_SZ IPAPGothic || exit 1
+    fa2_reg_add "$subst" 'ＭＳ ゴシック' REG_SZ IPAGothic || exit 1
+    fa2_reg_add "$subst" 'MS Gothic' REG_SZ IPAGothic || exit 1
+    fa2_wineserver -w
+    touch "$staging/.complete"
+    mv "$staging" "$FA2_TEMPLATE"
+    fa2_log "template prefix ready in $((SECONDS - started)) s"
+  ) 9>"$FA2_WINE_DIR/template.lock"
+}
+
+# A private prefix for one test, copied from the template.
+fa2_wine_prefix() {
+  local dir
+  dir=$(realpath -m "$1")
+  fa2_wine_template || return 1
+  rm -rf "$dir"
+  mkdir -p "$(dirname "$dir")"
+  cp -a --reflink=auto "$FA2_WINE_DIR/template" "$dir" || return 1
+  rm -f "$dir/.complete"
+  export WINEPREFIX=$dir
+  DRIVE_C=$dir/drive_c
+  # One server for the whole test: each Wine call then costs a fraction of
+  # a second instead of a server start. fa2_wine_stop ends it.
+  fa2_wineserver -p
+}
+
+# Ends every program of the prefix and its server (the registry is saved).
+fa2_wine_stop() {
+  [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]] || return 0
+  fa2_wineserver -k 2>/dev/null
+  fa2_wineserver -w 2>/dev/null
+  return 0
+}
+
+# A new server, for settings that are read only when it starts.
+fa2_wine_restart() {
+  fa2_wine_stop
+  fa2_wineserver -p
+}
+
+# Maps LETTER: to DIR; with "cdrom" the drive reports itself as a CD-ROM.
+# The mount manager reads drive types at start, so the server is restarted:
+# map drives before the programs under test start.
+fa2_map_drive() {
+  local letter=${1,,} dir=$2 kind=${3:-}
+  ln -sfn "$(realpath -m "$dir")" "$WINEPREFIX/dosdevices/$letter:"
+  if [[ $kind == cdrom ]]; then
+    fa2_reg_add 'HKLM\Software\Wine\Drives' "$letter:" REG_SZ cdrom || return 1
+    fa2_wine_restart
+  fi
+}
+
+# Starts Xvfb on a display no one uses and exports DISPLAY.
+fa2_xvfb_start() {
+  local fifo display
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  FA2_XVFB_PID=$!
+  if ! read -r -t 10 display <"$fifo"; then
+    rm -f "$fifo"
+    fa2_log "Xvfb did not start"
+    return 1
+  fi
+  rm -f "$fifo"
+  export DISPLAY=:$display
+}
+
+fa2_xvfb_stop() {
+  [[ -n ${FA2_XVFB_PID:-} ]] || return 0
+  kill "$FA2_XVFB_PID" 2>/dev/null
+  wait "$FA2_XVFB_PID" 2>/dev/null
+  FA2_XVFB_PID=
+}
+
+fa2_wine_locale

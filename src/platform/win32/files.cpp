@@ -1,0 +1,94 @@
+// Files, attributes and times. Opening, reading, writing, sizing, closing and
+// the attribute calls go through the binding table; the rest are imported.
+#include "platform/win32/binding.h"
+
+namespace {
+
+FILETIME ToSystem(const FileTime& t) {
+  FILETIME f;
+  f.dwLowDateTime = t.low;
+  f.dwHighDateTime = t.high;
+  return f;
+}
+
+FileHandle OpenWith(const char* path, DWORD access, DWORD share, DWORD disposition) {
+  auto createFile = Bound().createFile;
+  if (!createFile) return kInvalidFile;
+  return AsFileHandle(createFile(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+}
+
+}  // namespace
+
+FileHandle OpenFileForRead(const char* path) {
+  return OpenWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+}
+
+FileHandle CreateFileForWrite(const char* path) {
+  return OpenWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  DWORD read = 0;
+  auto readFile = Bound().readFile;
+  BOOL ok = readFile ? readFile(AsHandle(file), buffer, count, &read, nullptr) : FALSE;
+  if (done) *done = read;
+  return ok ? 1 : 0;
+}
+
+int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  DWORD written = 0;
+  auto writeFile = Bound().writeFile;
+  BOOL ok = writeFile ? writeFile(AsHandle(file), buffer, count, &written, nullptr) : FALSE;
+  if (done) *done = written;
+  return ok ? 1 : 0;
+}
+
+uint32_t FileSizeLow(FileHandle file) {
+  auto getFileSize = Bound().getFileSize;
+  return getFileSize ? getFileSize(AsHandle(file), nullptr) : INVALID_FILE_SIZE;
+}
+
+void CloseFile(FileHandle file) {
+  if (auto closeHandle = Bound().closeHandle) closeHandle(AsHandle(file));
+}
+
+uint32_t ReadAttributes(const char* path) {
+  auto getFileAttributes = Bound().getFileAttributes;
+  return getFileAttributes ? getFileAttributes(path) : INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteAttributes(const char* path, uint32_t attributes) {
+  if (auto setFileAttributes = Bound().setFileAttributes) setFileAttributes(path, attributes);
+}
+
+int ReadLastWriteTime(FileHandle file, FileTime* out) {
+  FILETIME written{};
+  if (!GetFileTime(AsHandle(file), nullptr, nullptr, &written)) return 0;
+  out->low = written.dwLowDateTime;
+  out->high = written.dwHighDateTime;
+  return 1;
+}
+
+int StampFileTimes(FileHandle file, const FileTime* time) {
+  FILETIME t = ToSystem(*time);
+  return SetFileTime(AsHandle(file), &t, &t, &t) ? 1 : 0;
+}
+
+void RemoveFile(const char* path) { DeleteFileA(path); }
+
+void MakeDirectory(const char* path) { CreateDirectoryA(path, nullptr); }
+
+int StampTimesAtPath(const char* path, const FileTime* time) {
+  // Only the attributes are written; others may keep the file open meanwhile.
+  FileHandle file = OpenWith(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             OPEN_EXISTING);
+  if (file == kInvalidFile) return 0;
+  int ok = StampFileTimes(file, time);
+  CloseFile(file);
+  return ok;
+}
+
+int ReplaceFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+}

@@ -1,0 +1,692 @@
+// e2e-driver: plays a scenario script against the updater's windows, as a
+// person at the screen would, and reports each step.
+//
+// Usage: e2e-driver.exe --program <exe> [--shots <folder>] <script>
+//
+// The script is UTF-8 text, one command per line; blank lines and lines
+// starting with '#' are ignored. Arguments are separated by blanks; a <text>
+// argument is the rest of the line, with the escapes \n \r \t \s (blank) and
+// \\ (compared after conversion to the ANSI code page).
+//
+//   start [exe]                  start the program (--program unless given)
+//   wait-wizard <caption>        wait until the wizard window is visible
+//   wait-gone                    wait until the wizard window has closed
+//   expect-caption <text>        the wizard's title
+//   expect-text <id> <text>      the text of a wizard control
+//   expect-enabled <id> 0|1      whether a wizard control is enabled
+//   expect-visible <id> 0|1      whether a wizard control is visible
+//   expect-checked <id> 0|1      whether a wizard button is checked
+//   expect-missing <id>          the wizard has no such control
+//   click <id>                   press a wizard button (must be enabled)
+//   set-text <id> <text>         replace a wizard control's text (typing)
+//   key escape|enter             a key press in the wizard
+//   close                        the wizard's close box
+//   wait-box                     wait for a message box of the program
+//   expect-box-text <text>       the text of that box
+//   expect-box-caption <text>    the caption of that box
+//   expect-box-owner wizard|none the owner of that box
+//   answer 1|2                   press OK (1) or Cancel (2) of the box
+//   expect-no-box [ms]           no box appears within ms (default 500)
+//   screenshot <name>            save the screen as <shots>/<name>.bmp
+//   sleep <ms>
+//   timeout <ms>                 limit of the waits and expectations that follow
+//   wait-exit <code> [n]         program n (default 1) ends with this code
+//
+// Expectations are retried until they hold or the time limit passes, since
+// a click is only posted to the program. The first failure ends the run with
+// exit code 1 (2 for a script error) and a message naming the line; every
+// program still running then is ended. A script must see each program it
+// started exit.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr WORD kDialogClassAtom = 0x8002;
+constexpr int kBoxTextControl = 0xFFFF;
+
+struct Failure {
+  int exitCode;
+  std::string message;
+};
+
+// ---- Text --------------------------------------------------------------------
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
+  std::wstring out(size_t(n), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+                              nullptr);
+  std::string out(size_t(n), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string Utf8ToAnsi(const std::string& text) { return Narrow(Widen(text, CP_UTF8), CP_ACP); }
+std::string AnsiToUtf8(const std::string& text) { return Narrow(Widen(text, CP_ACP), CP_UTF8); }
+
+// For messages: UTF-8, control characters shown as escapes.
+std::string Show(const std::string& ansi) {
+  std::string out = "\"";
+  for (char c : AnsiToUtf8(ansi)) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\t') out += "\\t";
+    else out += c;
+  }
+  return out + "\"";
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    char c = text[++i];
+    switch (c) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 's': out += ' '; break;
+      case '\\': out += '\\'; break;
+      default: out += '\\'; out += c; break;
+    }
+  }
+  return out;
+}
+
+void Print(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::string WindowText(HWND window) {
+  int length = GetWindowTextLengthA(window);
+  std::string text(size_t(length) + 1, '\0');
+  int got = GetWindowTextA(window, text.data(), length + 1);
+  text.resize(size_t(got > 0 ? got : 0));
+  return text;
+}
+
+std::string ClassName(HWND window) {
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// ---- The programs under test ---------------------------------------------------
+
+struct Program {
+  PROCESS_INFORMATION info{};
+  bool waited = false;
+};
+
+std::vector<Program> gPrograms;
+
+bool IsOurs(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  for (const Program& p : gPrograms)
+    if (p.info.dwProcessId == pid) return true;
+  return false;
+}
+
+bool AnyRunning() {
+  for (const Program& p : gPrograms)
+    if (WaitForSingleObject(p.info.hProcess, 0) == WAIT_TIMEOUT) return true;
+  return false;
+}
+
+DWORD ExitCodeOf(const Program& p) {
+  DWORD code = 0;
+  GetExitCodeProcess(p.info.hProcess, &code);
+  return code;
+}
+
+void EndAllPrograms() {
+  for (Program& p : gPrograms) {
+    if (WaitForSingleObject(p.info.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(p.info.hProcess, 255);
+      WaitForSingleObject(p.info.hProcess, 5000);
+    }
+  }
+}
+
+// ---- The session: the wizard and the box found last -------------------------
+
+struct Session {
+  std::string program;     // ANSI path of the program to start
+  std::string shots;       // ANSI folder of the screenshots
+  DWORD timeout = 10000;   // milliseconds
+  HWND wizard = nullptr;
+  HWND box = nullptr;
+};
+
+// Polls `test` every 20 ms until it holds or the time is up. While waiting
+// for a window, a program that has ended can never show it: stop early.
+template <typename Test>
+bool Eventually(DWORD limit, Test test, bool needsProgram = false) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (test()) return true;
+    if (GetTickCount() - start >= limit) return false;
+    if (needsProgram && !gPrograms.empty() && !AnyRunning()) return test();
+    Sleep(20);
+  }
+}
+
+HWND FindWizard(const std::string& caption) {
+  HWND w = FindWindowA(MAKEINTATOM(kDialogClassAtom), caption.c_str());
+  return (w && IsWindowVisible(w)) ? w : nullptr;
+}
+
+struct BoxSearch {
+  HWND wizard;
+  HWND found;
+};
+
+BOOL CALLBACK ConsiderBox(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<BoxSearch*>(data);
+  if (window == search->wizard || !IsWindowVisible(window)) return TRUE;
+  if (ClassName(window) != "#32770" || !IsOurs(window)) return TRUE;
+  HWND owner = GetWindow(window, GW_OWNER);
+  bool ownerFits = owner == nullptr || (search->wizard && owner == search->wizard);
+  if (!ownerFits || !GetDlgItem(window, kBoxTextControl)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindBox(HWND wizard) {
+  BoxSearch search{wizard && IsWindow(wizard) ? wizard : nullptr, nullptr};
+  EnumWindows(ConsiderBox, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Lets the program take up what was posted to it: a moment to fetch it,
+// then a message that returns once its thread reads messages again.
+void Settle(HWND window) {
+  Sleep(50);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+}
+
+bool SaveScreen(const std::string& path) {
+  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
+                                    DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    SelectObject(memory, old);
+    DWORD stride = (DWORD(width) * 3 + 3) & ~3u;
+    DWORD imageSize = stride * DWORD(height);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + imageSize;
+    if (FILE* out = std::fopen(path.c_str(), "wb")) {
+      ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+           std::fwrite(&header, sizeof header, 1, out) == 1 &&
+           std::fwrite(bits, imageSize, 1, out) == 1;
+      ok = (std::fclose(out) == 0) && ok;
+    }
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+// ---- Commands ------------------------------------------------------------------
+
+struct Line {
+  int number;
+  std::string command;
+  std::vector<std::string> words; // the arguments split at blanks
+  std::string rest;               // everything after the command
+  std::string restAfterFirst;     // everything after the first argument
+};
+
+Failure ScriptError(const Line& line, const std::string& what) {
+  return {2, "line " + std::to_string(line.number) + ": " + line.command + ": " + what};
+}
+
+Failure Fail(const Line& line, const std::string& what) {
+  return {1, "line " + std::to_string(line.number) + ": " + line.command + ": " + what};
+}
+
+bool ParseNumber(const std::string& word, long* value) {
+  if (word.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(word.c_str(), &end, 0);
+  if (*end) return false;
+  *value = v;
+  return true;
+}
+
+class Runner {
+ public:
+  explicit Runner(Session& s) : s_(s) {}
+
+  // Empty message: the command passed.
+  Failure Run(const Line& line) {
+    const std::string& c = line.command;
+    if (c == "start") return Start(line);
+    if (c == "wait-wizard") return WaitWizard(line);
+    if (c == "wait-gone") return WaitGone(line);
+    if (c == "expect-caption") return ExpectCaption(line);
+    if (c == "expect-text") return ExpectText(line);
+    if (c == "expect-enabled") return ExpectState(line, [](HWND w) { return IsWindowEnabled(w) != 0; });
+    if (c == "expect-visible") return ExpectState(line, [](HWND w) { return IsWindowVisible(w) != 0; });
+    if (c == "expect-checked")
+      return ExpectState(line, [](HWND w) {
+        return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      });
+    if (c == "expect-missing") return ExpectMissing(line);
+    if (c == "click") return Click(line);
+    if (c == "set-text") return SetText(line);
+    if (c == "key") return Key(line);
+    if (c == "close") return Close(line);
+    if (c == "wait-box") return WaitBox(line);
+    if (c == "expect-box-text") return ExpectBoxText(line);
+    if (c == "expect-box-caption") return ExpectBoxCaption(line);
+    if (c == "expect-box-owner") return ExpectBoxOwner(line);
+    if (c == "answer") return Answer(line);
+    if (c == "expect-no-box") return ExpectNoBox(line);
+    if (c == "screenshot") return Screenshot(line);
+    if (c == "sleep") return SleepFor(line);
+    if (c == "timeout") return SetTimeout(line);
+    if (c == "wait-exit") return WaitExit(line);
+    return ScriptError(line, "unknown command");
+  }
+
+ private:
+  Session& s_;
+
+  Failure Start(const Line& line) {
+    std::string program = line.rest.empty() ? s_.program : Utf8ToAnsi(line.rest);
+    if (program.empty()) return ScriptError(line, "no program given (--program)");
+    Program p;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string commandLine = "\"" + program + "\"";
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &p.info))
+      return Fail(line, "cannot start " + Show(program) + " (error " +
+                            std::to_string(GetLastError()) + ")");
+    gPrograms.push_back(p);
+    return {};
+  }
+
+  Failure NeedWizard(const Line& line) {
+    if (!s_.wizard) return ScriptError(line, "no wizard yet (wait-wizard first)");
+    if (!IsWindow(s_.wizard)) return Fail(line, "the wizard has closed");
+    return {};
+  }
+
+  Failure Control(const Line& line, HWND* control) {
+    if (Failure f = NeedWizard(line); f.exitCode) return f;
+    long id = 0;
+    if (line.words.empty() || !ParseNumber(line.words[0], &id))
+      return ScriptError(line, "control identifier expected");
+    *control = GetDlgItem(s_.wizard, int(id));
+    if (!*control) return Fail(line, "the wizard has no control " + line.words[0]);
+    return {};
+  }
+
+  Failure WaitWizard(const Line& line) {
+    if (line.rest.empty()) return ScriptError(line, "caption expected");
+    std::string caption = Utf8ToAnsi(Unescape(line.rest));
+    HWND found = nullptr;
+    bool ok = Eventually(s_.timeout, [&] { return (found = FindWizard(caption)) != nullptr; }, true);
+    if (!ok) return Fail(line, "no wizard titled " + Show(caption) + Ended());
+    s_.wizard = found;
+    return {};
+  }
+
+  Failure WaitGone(const Line& line) {
+    if (Failure f = NeedWizard(line); f.exitCode == 2) return f;
+    HWND w = s_.wizard;
+    if (!Eventually(s_.timeout, [&] { return !IsWindow(w) || !IsWindowVisible(w); }))
+      return Fail(line, "the wizard is still open");
+    return {};
+  }
+
+  Failure ExpectCaption(const Line& line) {
+    if (Failure f = NeedWizard(line); f.exitCode) return f;
+    std::string want = Utf8ToAnsi(Unescape(line.rest)), got;
+    if (Eventually(s_.timeout, [&] { return (got = WindowText(s_.wizard)) == want; })) return {};
+    return Fail(line, "caption is " + Show(got) + ", expected " + Show(want));
+  }
+
+  Failure ExpectText(const Line& line) {
+    HWND control = nullptr;
+    if (Failure f = Control(line, &control); f.exitCode) return f;
+    std::string want = Utf8ToAnsi(Unescape(line.restAfterFirst)), got;
+    if (Eventually(s_.timeout, [&] { return (got = WindowText(control)) == want; })) return {};
+    return Fail(line, "control " + line.words[0] + " shows " + Show(got) + ", expected " +
+                          Show(want));
+  }
+
+  template <typename State>
+  Failure ExpectState(const Line& line, State state) {
+    HWND control = nullptr;
+    if (Failure f = Control(line, &control); f.exitCode) return f;
+    if (line.words.size() != 2 || (line.words[1] != "0" && line.words[1] != "1"))
+      return ScriptError(line, "expected <id> 0|1");
+    bool want = line.words[1] == "1";
+    if (Eventually(s_.timeout, [&] { return state(control) == want; })) return {};
+    return Fail(line, "control " + line.words[0] + " is " + (want ? "not " : "") +
+                          line.command.substr(7));
+  }
+
+  Failure ExpectMissing(const Line& line) {
+    if (Failure f = NeedWizard(line); f.exitCode) return f;
+    long id = 0;
+    if (line.words.size() != 1 || !ParseNumber(line.words[0], &id))
+      return ScriptError(line, "control identifier expected");
+    if (GetDlgItem(s_.wizard, int(id))) return Fail(line, "control " + line.words[0] + " exists");
+    return {};
+  }
+
+  Failure Click(const Line& line) {
+    HWND button = nullptr;
+    if (Failure f = Control(line, &button); f.exitCode) return f;
+    // A person cannot press a disabled or hidden button; under Wine the
+    // message would still go through, so refuse here.
+    if (!IsWindowEnabled(button)) return Fail(line, "button " + line.words[0] + " is disabled");
+    if (!IsWindowVisible(button)) return Fail(line, "button " + line.words[0] + " is hidden");
+    PostMessageA(button, BM_CLICK, 0, 0);
+    Settle(s_.wizard);
+    return {};
+  }
+
+  Failure SetText(const Line& line) {
+    HWND control = nullptr;
+    if (Failure f = Control(line, &control); f.exitCode) return f;
+    std::string text = Utf8ToAnsi(Unescape(line.restAfterFirst));
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        SMTO_NORMAL, 5000, &ignored);
+    return {};
+  }
+
+  Failure Key(const Line& line) {
+    if (Failure f = NeedWizard(line); f.exitCode) return f;
+    WPARAM key = 0;
+    if (line.rest == "escape") key = VK_ESCAPE;
+    else if (line.rest == "enter") key = VK_RETURN;
+    else return ScriptError(line, "escape or enter expected");
+    // The key goes to the control that has the focus, or to the dialog.
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    HWND target = s_.wizard;
+    DWORD thread = GetWindowThreadProcessId(s_.wizard, nullptr);
+    if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
+    PostMessageA(target, WM_KEYDOWN, key, 1);
+    PostMessageA(target, WM_KEYUP, key, LPARAM(0xC0000001u));
+    Settle(s_.wizard);
+    return {};
+  }
+
+  Failure Close(const Line& line) {
+    if (Failure f = NeedWizard(line); f.exitCode) return f;
+    PostMessageA(s_.wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Settle(s_.wizard);
+    return {};
+  }
+
+  Failure WaitBox(const Line& line) {
+    HWND found = nullptr;
+    bool ok = Eventually(s_.timeout, [&] { return (found = FindBox(s_.wizard)) != nullptr; }, true);
+    if (!ok) return Fail(line, "no message box appeared" + Ended());
+    s_.box = found;
+    return {};
+  }
+
+  Failure NeedBox(const Line& line) {
+    if (!s_.box) return ScriptError(line, "no box yet (wait-box first)");
+    if (!IsWindow(s_.box)) return Fail(line, "the box has closed");
+    return {};
+  }
+
+  Failure ExpectBoxText(const Line& line) {
+    if (Failure f = NeedBox(line); f.exitCode) return f;
+    std::string want = Utf8ToAnsi(Unescape(line.rest));
+    std::string got = WindowText(GetDlgItem(s_.box, kBoxTextControl));
+    if (got != want) return Fail(line, "box says " + Show(got) + ", expected " + Show(want));
+    return {};
+  }
+
+  Failure ExpectBoxCaption(const Line& line) {
+    if (Failure f = NeedBox(line); f.exitCode) return f;
+    std::string want = Utf8ToAnsi(Unescape(line.rest));
+    std::string got = WindowText(s_.box);
+    if (got != want) return Fail(line, "box caption is " + Show(got) + ", expected " + Show(want));
+    return {};
+  }
+
+  Failure ExpectBoxOwner(const Line& line) {
+    if (Failure f = NeedBox(line); f.exitCode) return f;
+    HWND owner = GetWindow(s_.box, GW_OWNER);
+    if (line.rest == "none") {
+      if (owner) return Fail(line, "the box has an owner");
+    } else if (line.rest == "wizard") {
+      if (!owner || owner != s_.wizard) return Fail(line, "the box is not owned by the wizard");
+    } else {
+      return ScriptError(line, "wizard or none expected");
+    }
+    return {};
+  }
+
+  Failure Answer(const Line& line) {
+    if (Failure f = NeedBox(line); f.exitCode) return f;
+    long id = 0;
+    if (!ParseNumber(line.rest, &id) || (id != IDOK && id != IDCANCEL))
+      return ScriptError(line, "1 (OK) or 2 (Cancel) expected");
+    HWND button = GetDlgItem(s_.box, int(id));
+    if (!button || !IsWindowVisible(button))
+      return Fail(line, "the box has no button " + line.rest);
+    if (!IsWindowEnabled(button)) return Fail(line, "button " + line.rest + " is disabled");
+    HWND box = s_.box;
+    PostMessageA(button, BM_CLICK, 0, 0);
+    if (!Eventually(s_.timeout, [&] { return !IsWindow(box); }))
+      return Fail(line, "the box did not close");
+    s_.box = nullptr;
+    if (s_.wizard && IsWindow(s_.wizard)) Settle(s_.wizard);
+    return {};
+  }
+
+  Failure ExpectNoBox(const Line& line) {
+    long ms = 500;
+    if (!line.rest.empty() && !ParseNumber(line.rest, &ms))
+      return ScriptError(line, "milliseconds expected");
+    HWND found = nullptr;
+    if (Eventually(DWORD(ms), [&] { return (found = FindBox(s_.wizard)) != nullptr; }))
+      return Fail(line, "a box appeared: " + Show(WindowText(GetDlgItem(found, kBoxTextControl))));
+    return {};
+  }
+
+  Failure Screenshot(const Line& line) {
+    if (line.rest.empty()) return ScriptError(line, "name expected");
+    if (s_.shots.empty()) {
+      Print("# screenshot " + line.rest + " skipped (no --shots folder)");
+      return {};
+    }
+    std::string path = s_.shots + "\\" + Utf8ToAnsi(line.rest) + ".bmp";
+    if (!SaveScreen(path)) return Fail(line, "cannot write " + Show(path));
+    return {};
+  }
+
+  Failure SleepFor(const Line& line) {
+    long ms = 0;
+    if (!ParseNumber(line.rest, &ms) || ms < 0) return ScriptError(line, "milliseconds expected");
+    Sleep(DWORD(ms));
+    return {};
+  }
+
+  Failure SetTimeout(const Line& line) {
+    long ms = 0;
+    if (!ParseNumber(line.rest, &ms) || ms <= 0) return ScriptError(line, "milliseconds expected");
+    s_.timeout = DWORD(ms);
+    return {};
+  }
+
+  Failure WaitExit(const Line& line) {
+    long code = 0, index = 1;
+    if (line.words.empty() || !ParseNumber(line.words[0], &code))
+      return ScriptError(line, "exit code expected");
+    if (line.words.size() > 1 && !ParseNumber(line.words[1], &index))
+      return ScriptError(line, "program number expected");
+    if (index < 1 || size_t(index) > gPrograms.size())
+      return ScriptError(line, "no program " + std::to_string(index) + " was started");
+    Program& p = gPrograms[size_t(index) - 1];
+    if (WaitForSingleObject(p.info.hProcess, s_.timeout) != WAIT_OBJECT_0)
+      return Fail(line, "program " + std::to_string(index) + " is still running");
+    p.waited = true;
+    DWORD got = ExitCodeOf(p);
+    if (got != DWORD(code))
+      return Fail(line, "program " + std::to_string(index) + " ended with " +
+                            std::to_string(got) + ", expected " + std::to_string(code));
+    return {};
+  }
+
+  // Why a wait ended early: the program is gone.
+  static std::string Ended() {
+    if (gPrograms.empty() || AnyRunning()) return "";
+    return " (the program ended with " + std::to_string(ExitCodeOf(gPrograms.back())) + ")";
+  }
+};
+
+// ---- Script ----------------------------------------------------------------------
+
+bool ReadScript(const char* path, std::vector<Line>* lines) {
+  FILE* in = std::fopen(path, "rb");
+  if (!in) return false;
+  std::string text;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, n);
+  std::fclose(in);
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+
+  int number = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string raw = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    while (!raw.empty() && (raw.back() == '\r' || raw.back() == ' ' || raw.back() == '\t'))
+      raw.pop_back();
+    size_t first = raw.find_first_not_of(" \t");
+    if (first == std::string::npos || raw[first] == '#') continue;
+    raw.erase(0, first);
+
+    Line line;
+    line.number = number;
+    size_t cut = raw.find_first_of(" \t");
+    line.command = raw.substr(0, cut);
+    if (cut != std::string::npos) {
+      size_t restStart = raw.find_first_not_of(" \t", cut);
+      line.rest = raw.substr(restStart);
+      size_t wordStart = 0;
+      while (wordStart < line.rest.size()) {
+        size_t wordEnd = line.rest.find_first_of(" \t", wordStart);
+        if (wordEnd == std::string::npos) wordEnd = line.rest.size();
+        line.words.push_back(line.rest.substr(wordStart, wordEnd - wordStart));
+        wordStart = line.rest.find_first_not_of(" \t", wordEnd);
+        if (wordStart == std::string::npos) break;
+      }
+      size_t afterFirst = line.rest.find_first_of(" \t");
+      if (afterFirst != std::string::npos) {
+        // Exactly one separator: further blanks belong to the text.
+        line.restAfterFirst = line.rest.substr(afterFirst + 1);
+      }
+    }
+    lines->push_back(line);
+  }
+  return true;
+}
+
+int Usage() {
+  Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] <script>");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  Session session;
+  const char* scriptPath = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--program" && i + 1 < argc) session.program = argv[++i];
+    else if (a == "--shots" && i + 1 < argc) session.shots = argv[++i];
+    else if (!scriptPath && a.rfind("--", 0) != 0) scriptPath = argv[i];
+    else return Usage();
+  }
+  if (!scriptPath) return Usage();
+
+  std::vector<Line> lines;
+  if (!ReadScript(scriptPath, &lines)) {
+    Print(std::string("cannot read the script ") + scriptPath);
+    return 2;
+  }
+
+  Runner runner(session);
+  int passed = 0;
+  for (const Line& line : lines) {
+    Failure f = runner.Run(line);
+    if (f.exitCode) {
+      Print("FAIL " + f.message);
+      EndAllPrograms();
+      return f.exitCode;
+    }
+    Print("ok   " + std::to_string(line.number) + " " + line.command +
+          (line.rest.empty() ? "" : " " + line.rest));
+    ++passed;
+  }
+  for (size_t i = 0; i < gPrograms.size(); ++i) {
+    if (!gPrograms[i].waited) {
+      Print("FAIL program " + std::to_string(i + 1) + " was never seen to exit (end with wait-exit)");
+      EndAllPrograms();
+      return 1;
+    }
+  }
+  Print("PASS " + std::to_string(passed) + " steps");
+  return 0;
+}

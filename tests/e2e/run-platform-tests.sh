@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs platform-tests.exe in a fresh Wine prefix with a private X server and
+# drive X: a CD-ROM holding DISC.CHK.
+# Usage: run-platform-tests.sh <platform-tests.exe> <work folder>
+# Exit: the tests' code, 77 when Wine or Xvfb is not installed.
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../scripts/wine-env.sh"
+
+program=$(realpath "$1") WORK=$(realpath -m "$2")
+fa2_wine_available || { echo "Wine or Xvfb not installed: skipped"; exit 77; }
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cleanup() {
+  fa2_wine_stop
+  fa2_xvfb_stop
+  [[ -n ${FA2_KEEP_PREFIX:-} ]] || rm -rf "$WORK/prefix"
+}
+trap cleanup EXIT
+
+fa2_xvfb_start || exit 1
+fa2_wine_prefix "$WORK/prefix" || { echo "cannot make the Wine prefix"; exit 1; }
+mkdir -p "$DRIVE_C/scratch" "$WORK/disc"
+echo disc >"$WORK/disc/DISC.CHK"
+fa2_map_drive x "$WORK/disc" cdrom || exit 1
+timeout 120 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$program" 'C:\scratch' >"$WORK/output.log" 2>&1
+rc=$?
+tr -d '\r' <"$WORK/output.log" | iconv -f CP932 -t UTF-8
+exit $rc
