@@ -44,22 +44,6 @@ bool ParseForm(const std::string& text, Form* form) {
   return true;
 }
 
-bool ParseUtc(const std::string& text, FileTime* out) {
-  int y, mo, d, h, mi, s;
-  char tail;
-  if (std::sscanf(text.c_str(), "%d-%d-%d%*[ T]%d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
-  if (y < 1601 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return false;
-  // Days from 1970-01-01 to the civil date (proleptic Gregorian calendar).
-  int yy = y - (mo <= 2);
-  int era = (yy >= 0 ? yy : yy - 399) / 400;
-  int yoe = yy - era * 400;
-  int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  int64_t days = int64_t(era) * 146097 + doe - 719468;
-  *out = fa2::FileTimeFromUnix(days * 86400 + h * 3600 + mi * 60 + s, 0);
-  return true;
-}
-
 std::string Upper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = char(c - 32);
@@ -108,7 +92,7 @@ int RunPack(const Args& args) {
       if (!value(&v) || (v != "1" && v != "2" && v != "3")) return Fail("pack: --level takes 1, 2 or 3");
       options.level = std::stoi(v);
     } else if (a == "--time") {
-      if (!value(&v) || !ParseUtc(v, &fixedTime)) return Fail("pack: --time takes \"YYYY-MM-DD HH:MM:SS\" (UTC)");
+      if (!value(&v) || !fa2::ParseUtc(v, &fixedTime)) return Fail("pack: --time takes \"YYYY-MM-DD HH:MM:SS\" (UTC)");
       useFixedTime = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return Fail("pack: unknown option '" + a + "' (see 'fa2 pack --help')");

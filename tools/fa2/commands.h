@@ -2,6 +2,8 @@
 // name) and returns the process exit code.
 #pragma once
 
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@ int RunPack(const Args& args);
 int RunList(const Args& args);
 int RunExtract(const Args& args);
 int RunVerify(const Args& args);
+int RunStamp(const Args& args);
+int RunBuild(const Args& args);
 
 // Shared by the commands.
 int Fail(const std::string& message);   // prints "fa2: message", returns 2
@@ -22,3 +26,33 @@ bool WantsHelp(const Args& args);
 // 102, into `file`, and sets `base`/`size` to the archive bytes within it.
 bool LoadArchiveFile(const std::string& path, fa2::Bytes& file, const uint8_t** base, size_t* size,
                      std::string& error);
+// Parses the archive and decodes every member; false with `error` naming
+// the first fault.
+bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error);
+// Stamps `archive` into `stub` and writes the result to `output` atomically.
+// Notes a removed signature on stderr.
+bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,
+                   const std::string& output, std::string& error);
+
+// The updater stub that `fa2 build` stamps when none is given: the places
+// looked at, in order, and the first that exists.
+std::vector<std::string> StubCandidates();
+bool FindStub(std::string& path, std::string& error);
+
+// A status line for long work, rewritten in place ('\r') when `out` is a
+// terminal and never shown otherwise. Updates come at most ten times a second
+// unless forced. Cleared when done or destroyed.
+class ProgressLine {
+ public:
+  explicit ProgressLine(std::FILE* out);
+  ~ProgressLine();
+  void Show(const std::string& text, bool force = false);
+  void Clear();
+
+ private:
+  std::FILE* out_;
+  bool terminal_;
+  bool shown_ = false;
+  size_t width_ = 0;
+  std::chrono::steady_clock::time_point last_{};
+};

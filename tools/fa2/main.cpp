@@ -15,6 +15,8 @@ const char kHelp[] =
     "  list     one line per member\n"
     "  extract  write members to disk\n"
     "  verify   check the whole structure and decode every member\n"
+    "  build    make an updater .exe from an update folder (UPDATE.INI and files)\n"
+    "  stamp    write an archive into an updater .exe\n"
     "\n"
     "Run 'fa2 COMMAND --help' for a command's options.\n";
 
@@ -22,7 +24,8 @@ struct Command {
   const char* name;
   int (*run)(const Args&);
 };
-const Command kCommands[] = {{"pack", RunPack}, {"list", RunList}, {"extract", RunExtract}, {"verify", RunVerify}};
+const Command kCommands[] = {{"pack", RunPack},       {"list", RunList},   {"extract", RunExtract},
+                             {"verify", RunVerify},   {"build", RunBuild}, {"stamp", RunStamp}};
 
 }  // namespace
 

@@ -19,6 +19,7 @@ Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& op
   Bytes out(kHeaderSize, 0);
   std::vector<ArchiveEntry> entries;
   for (const PackMember& member : members) {
+    if (options.progress) options.progress(entries.size(), local.bytesIn);
     ArchiveEntry entry;
     std::memset(&entry, 0, sizeof entry);
     std::memcpy(entry.name, member.name.data(), std::min<size_t>(member.name.size(), kNameCapacity - 1));
@@ -45,6 +46,7 @@ Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& op
     out.resize(out.size() + (RoundUp16(entry.storedSize) - entry.storedSize), 0);
     entries.push_back(entry);
   }
+  if (options.progress) options.progress(entries.size(), local.bytesIn);
   const uint32_t directoryOffset = uint32_t(out.size());
   Bytes directory(entries.size() * kEntrySize);
   if (!entries.empty()) std::memcpy(directory.data(), entries.data(), directory.size());

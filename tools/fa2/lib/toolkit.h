@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct PackOptions {
   bool compressDirectory = true;
   bool scrambleDirectory = true;
   int level = 2;
+  // Called before each member is encoded and once after the last, with the
+  // members and input bytes done so far.
+  std::function<void(size_t members, uint64_t bytes)> progress;
 };
 struct PackStats {
   uint64_t bytesIn = 0, bytesStored = 0;
@@ -54,6 +58,35 @@ bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index,
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error);
 bool LooksLikePe(const Bytes& image);
 
+// A resource type, name or language: an integer id or a UTF-16 name.
+struct ResourceKey {
+  bool named = false;
+  uint16_t id = 0;
+  std::u16string name;
+};
+struct PeResource {
+  ResourceKey type, name;
+  uint16_t language = 0;
+  uint32_t codePage = 0;
+  Bytes data;
+};
+// Every resource of a PE image in directory order (types, names, languages).
+bool ReadPeResources(const Bytes& image, std::vector<PeResource>& out, std::string& error);
+
+struct StampReport {
+  bool replaced = false;         // the image already carried "UPDATE" 102
+  bool appendedSection = false;  // a new last section holds the resources
+  bool droppedSignature = false; // an Authenticode signature was removed
+  uint16_t language = 0;         // language of the written resource
+};
+// Writes `archive` into a copy of the PE image `exe` (32- or 64-bit) as
+// resource "UPDATE" 102, replacing one that is there, and keeps every other
+// resource as it was. The language of a replaced resource is kept, a new one
+// is language neutral (0). A signature cannot survive the change and is
+// removed. False with `error` set when the image cannot be edited.
+bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std::string& error,
+                         StampReport* report = nullptr);
+
 // ---- Files -------------------------------------------------------------------------
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error);
 bool WriteWholeFileAtomically(const std::string& path, const Bytes& data, std::string& error);
@@ -62,6 +95,8 @@ int64_t UnixFromFileTime(FileTime time, uint32_t* nanoseconds);
 bool ModificationTime(const std::string& path, FileTime* out);
 bool SetModificationTime(const std::string& path, FileTime time);
 std::string FormatUtc(FileTime time); // "YYYY-MM-DD HH:MM:SS"
+// The reverse ("YYYY-MM-DD HH:MM:SS" or with 'T', UTC); false when malformed.
+bool ParseUtc(const std::string& text, FileTime* out);
 
 // ---- Names ----------------------------------------------------------------------------
 // Between the local encoding of file names and arguments and code page 932.

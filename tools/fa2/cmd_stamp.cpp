@@ -1,0 +1,77 @@
+// fa2 stamp: an archive into an updater executable.
+#include <cstdio>
+
+#include "fa2/commands.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: fa2 stamp STUB.exe ARCHIVE -o OUT.exe\n"
+    "\n"
+    "Writes ARCHIVE into a copy of STUB.exe as resource \"UPDATE\" 102 and saves\n"
+    "it as OUT.exe. A stub that already carries an archive gets it replaced;\n"
+    "every other resource (manifest, dialogs, icons) stays as it was. The\n"
+    "archive is checked completely first: a damaged one is refused. ARCHIVE is\n"
+    "a raw archive (from 'fa2 pack' or any other packer) or an updater .exe\n"
+    "whose archive is taken over. OUT.exe appears only once it is complete.\n"
+    "\n"
+    "An Authenticode signature of STUB.exe does not survive: it is removed, and\n"
+    "OUT.exe has to be signed again.\n";
+
+}  // namespace
+
+bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error) {
+  fa2::ParsedArchive parsed;
+  if (!fa2::ParseArchive(base, size, parsed, error)) return false;
+  for (size_t i = 0; i < parsed.entries.size(); ++i) {
+    fa2::Bytes data;
+    if (!fa2::ReadMember(base, parsed, i, data, error)) return false;
+  }
+  return true;
+}
+
+bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,
+                   const std::string& output, std::string& error) {
+  fa2::Bytes stamped;
+  fa2::StampReport report;
+  if (!fa2::StampUpdateResource(stub, archive, stamped, error, &report)) {
+    error = stubPath + ": " + error;
+    return false;
+  }
+  if (report.droppedSignature)
+    std::fprintf(stderr, "fa2: note: %s was signed; %s is not and needs signing again\n", stubPath.c_str(),
+                 output.c_str());
+  return fa2::WriteWholeFileAtomically(output, stamped, error);
+}
+
+int RunStamp(const Args& args) {
+  if (WantsHelp(args)) return Usage(kHelp);
+  std::string output;
+  Args paths;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o") {
+      if (i + 1 >= args.size()) return Fail("stamp: -o needs a file name");
+      output = args[++i];
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return Fail("stamp: unknown option '" + args[i] + "' (see 'fa2 stamp --help')");
+    } else {
+      paths.push_back(args[i]);
+    }
+  }
+  if (paths.size() != 2) return Fail("stamp: expects STUB.exe and ARCHIVE (see 'fa2 stamp --help')");
+  if (output.empty()) return Fail("stamp: no output given (-o OUT.exe)");
+  std::string error;
+  fa2::Bytes stub, file;
+  if (!fa2::ReadWholeFile(paths[0], stub, error)) return Fail("stamp: " + error);
+  if (!fa2::LooksLikePe(stub)) return Fail("stamp: " + paths[0] + ": not a Windows executable");
+  const uint8_t* base;
+  size_t size;
+  if (!LoadArchiveFile(paths[1], file, &base, &size, error) || !CheckWholeArchive(base, size, error)) {
+    std::fprintf(stderr, "fa2: stamp: %s: %s; nothing written\n", paths[1].c_str(), error.c_str());
+    return 1;
+  }
+  const fa2::Bytes archive(base, base + size);
+  if (!StampAndWrite(stub, paths[0], archive, output, error)) return Fail("stamp: " + error);
+  std::printf("%s: archive of %zu bytes stamped into %s\n", output.c_str(), archive.size(), paths[0].c_str());
+  return 0;
+}

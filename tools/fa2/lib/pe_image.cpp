@@ -1,0 +1,146 @@
+// PE headers, address mapping, checksum and file-offset bookkeeping for the
+// resource writer. Field offsets are listed in pe_image.h.
+#include "fa2/lib/pe_image.h"
+
+#include <algorithm>
+
+namespace fa2::pe {
+
+namespace {
+
+bool PowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+}  // namespace
+
+uint64_t Image::RawEnd() const {
+  uint64_t end = 0;
+  for (const Section& s : sections)
+    if (s.rawSize) end = std::max(end, uint64_t(s.rawOffset) + s.rawSize);
+  return end;
+}
+
+uint64_t Image::FirstRaw() const {
+  uint64_t first = UINT64_MAX;
+  for (const Section& s : sections)
+    if (s.rawSize) first = std::min<uint64_t>(first, s.rawOffset);
+  return first;
+}
+
+uint64_t Image::NextVirtualAddress() const {
+  uint64_t end = sizeOfHeaders;
+  for (const Section& s : sections) end = std::max(end, uint64_t(s.virtualAddress) + s.Span());
+  return AlignUp(end, sectionAlignment);
+}
+
+bool ParseImage(const Bytes& file, Image& out, std::string& error) {
+  error = "not a Windows executable";
+  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return false;
+  const uint64_t pe = U32(file, 0x3C);
+  if (pe + 24 > file.size() || U32(file, size_t(pe)) != 0x00004550u) return false;
+  out = Image{};
+  out.fileHeader = size_t(pe) + 4;
+  const uint32_t sectionCount = U16(file, out.fileHeader + 2);
+  const uint32_t optionalSize = U16(file, out.fileHeader + 16);
+  out.optional = out.fileHeader + 20;
+  out.sectionTable = out.optional + optionalSize;
+  error = "damaged executable: headers cut short";
+  if (out.optional + 2 > file.size()) return false;
+  const uint32_t magic = U16(file, out.optional);
+  if (magic != 0x10B && magic != 0x20B) {
+    error = "unsupported executable (optional header magic " + std::to_string(magic) + ")";
+    return false;
+  }
+  out.is64 = magic == 0x20B;
+  const size_t countField = out.optional + (out.is64 ? 108 : 92);
+  out.directories = countField + 4;
+  if (countField + 4 > file.size() || countField + 4 > out.sectionTable) return false;
+  out.directoryCount = U32(file, countField);
+  if (out.directoryCount > 16 || out.directories + 8 * uint64_t(out.directoryCount) > out.sectionTable) {
+    error = "damaged executable: data directories do not fit the optional header";
+    return false;
+  }
+  if (out.sectionTable + kSectionHeaderSize * uint64_t(sectionCount) > file.size()) return false;
+  out.sectionAlignment = U32(file, out.optional + 32);
+  out.fileAlignment = U32(file, out.optional + 36);
+  out.sizeOfHeaders = U32(file, out.optional + 60);
+  if (!PowerOfTwo(out.fileAlignment) || !PowerOfTwo(out.sectionAlignment)) {
+    error = "damaged executable: file or section alignment is not a power of two";
+    return false;
+  }
+  for (uint32_t i = 0; i < sectionCount; ++i) {
+    const size_t h = out.sectionTable + kSectionHeaderSize * i;
+    Section s;
+    s.header = h;
+    s.name.assign(reinterpret_cast<const char*>(&file[h]), 8);
+    s.name.resize(s.name.find('\0') == std::string::npos ? 8 : s.name.find('\0'));
+    s.virtualSize = U32(file, h + 8);
+    s.virtualAddress = U32(file, h + 12);
+    s.rawSize = U32(file, h + 16);
+    s.rawOffset = U32(file, h + 20);
+    s.characteristics = U32(file, h + 36);
+    if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > file.size()) {
+      error = "damaged executable: section " + s.name + " runs past the end of the file";
+      return false;
+    }
+    out.sections.push_back(s);
+  }
+  error.clear();
+  return true;
+}
+
+bool ReadAtRva(const Bytes& file, const Image& image, uint32_t rva, uint32_t size, Bytes& out) {
+  for (const Section& s : image.sections) {
+    const uint64_t span = std::max(s.virtualSize, s.rawSize);
+    if (rva < s.virtualAddress || uint64_t(rva) + size > uint64_t(s.virtualAddress) + span) continue;
+    const uint64_t from = rva - s.virtualAddress;
+    out.assign(size, 0);
+    if (from < s.rawSize) {
+      const uint64_t n = std::min<uint64_t>(size, s.rawSize - from);
+      std::copy_n(file.begin() + ptrdiff_t(s.rawOffset + from), size_t(n), out.begin());
+    }
+    return true;
+  }
+  return false;
+}
+
+bool RvaToFileOffset(const Image& image, uint32_t rva, uint32_t size, uint64_t* offset) {
+  for (const Section& s : image.sections) {
+    if (rva >= s.virtualAddress && uint64_t(rva) + size <= uint64_t(s.virtualAddress) + s.rawSize) {
+      *offset = uint64_t(s.rawOffset) + (rva - s.virtualAddress);
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t ComputeCheckSum(const Bytes& file, size_t checkSumField) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    if (i >= checkSumField && i < checkSumField + 4) continue;
+    uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return uint32_t(sum + file.size());
+}
+
+void ShiftFileOffsets(Bytes& file, const Image& image, uint64_t from, int64_t delta) {
+  auto shift = [&](size_t field) {
+    uint32_t value = U32(file, field);
+    if (value != 0 && value >= from) Put32(file, field, uint32_t(int64_t(value) + delta));
+  };
+  for (const Section& s : image.sections)
+    if (s.rawSize) shift(s.header + 20);
+  shift(image.fileHeader + 8); // COFF symbol table
+  if (image.directoryCount > kDirectoryDebug) {
+    const uint32_t rva = U32(file, image.DirectoryField(kDirectoryDebug));
+    const uint32_t size = U32(file, image.DirectoryField(kDirectoryDebug) + 4);
+    uint64_t at;
+    // Entries of 28 bytes; the data's file offset is at +24.
+    if (rva && size && RvaToFileOffset(image, rva, size, &at))
+      for (uint64_t e = at; e + 28 <= at + size; e += 28) shift(size_t(e + 24));
+  }
+}
+
+}  // namespace fa2::pe

@@ -1,0 +1,39 @@
+// Shared by the files that check an update folder: the findings so far and
+// the members planned so far.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "fa2/lib/update_checks.h"
+
+namespace fa2::checks {
+
+// UPDATE.INI's capacities: the updater's buffer sizes, terminator included.
+constexpr uint32_t kNameCapacity = 260;
+constexpr uint32_t kTextCapacity = 1024;
+
+struct Context {
+  const IniFile& ini;
+  const UpdateFolder& folder;
+  UpdateCheck& result;
+  std::map<std::string, size_t> memberIndex; // upper-cased name -> index in result.members
+  std::map<std::string, int> memberLine;     // upper-cased name -> line that asked for it
+  std::set<int> mentioned;                   // files named but not packed ("e" checks)
+
+  void Error(int line, const std::string& text) { result.findings.push_back({true, line, text}); }
+  void Warn(int line, const std::string& text) { result.findings.push_back({false, line, text}); }
+  // Plans member `name` from folder file `file`. The same name from another
+  // file is an error (`what` says who asks for it); a member that must not be
+  // scrambled stays so whoever else asks for it.
+  void AddMember(const std::string& name, int file, bool scramble, int line, const std::string& what);
+};
+
+// "name" in the local encoding, in quotes.
+std::string Quote(const std::string& cp932);
+
+// Section UPDATE: RequiredDiskSpace, OverwriteOnly, the update and copy lists.
+void CheckUpdateSection(Context& c);
+
+}  // namespace fa2::checks
