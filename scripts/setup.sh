@@ -7,6 +7,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ gcc libgtest-dev libgmock-dev libbenchmark-dev
+  liblz4-dev zlib1g-dev libdeflate-dev libucl-dev python3
   clang lld libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool imagemagick fonts-ipafont-gothic fonts-wine locales

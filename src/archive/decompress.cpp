@@ -58,272 +58,411 @@
 // like the trusted form it reads nothing after the end code, so trailing
 // bytes in its input are allowed.
 
+// How the decoders go fast
+// ------------------------
+// The bits not yet taken are kept left-aligned in a 64-bit register with
+// zeros below them, so a run of literals is the count of leading ones, and an
+// offset or length class is the count of leading zeros (a sentinel bit caps
+// it). A new control word is merged in below the bits left only at the moment
+// a bit beyond them is needed, which is exactly when the format reads it:
+// fixed-width fields merge when fewer bits are left than they take, the
+// unary classes only when every bit left is 0 and the class could go on.
+// Data bytes are read in between from the single input position.
+//
+// Copies move 4, 8, 16 or 32 bytes at a time. A group is moved only when its
+// whole source lies in bytes already written (distance at least the group's
+// width); distances 1 to 7 first write an 8-byte pattern built from the last
+// 8 bytes written, then copy at the smallest multiple of the distance that is
+// 8 or more. The trusted decoder does not know where the output ends, so its
+// copies write exactly the decoded bytes (a last group overlapping the one
+// before it). The bounded decoder knows both ends: while at least kOutMargin
+// bytes of output and kInMargin of input remain it writes whole groups past
+// the end of a copy (later codes overwrite them) and reads literal groups
+// past the last literal, checking only the distance of each match; closer to
+// either end it decodes one code at a time, checking every bit, byte and copy.
+
+#include <bit>
 #include <cstring>
 
 #include "archive/archive.h"
 
-// Both decoders are single loops with no calls; the bit reader is a set of
-// macros over the locals `in`, `word` and `left` (bits not yet taken).
-#define FA2_LOAD_LE32(p)                                                                   \
-  (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24)
+static_assert(std::endian::native == std::endian::little, "the word copies assume little-endian");
 
 namespace {
 
-// Appends `len` bytes copied from `dist` bytes back. Byte order semantics are
-// those of a byte-by-byte copy: whole 8- or 4-byte groups are moved only when
-// the group's source lies entirely in bytes already written.
-[[gnu::always_inline]] inline uint8_t* CopyMatch(uint8_t* out, size_t dist, size_t len) {
-  const uint8_t* from = out - dist;
-  if (dist >= 8) {
-    while (len >= 8) {
-      std::memcpy(out, from, 8);
-      out += 8;
-      from += 8;
-      len -= 8;
-    }
-  } else if (dist >= 4) {
-    while (len >= 4) {
-      std::memcpy(out, from, 4);
-      out += 4;
-      from += 4;
-      len -= 4;
-    }
-  }
-  while (len != 0) {
-    *out++ = *from++;
-    --len;
-  }
-  return out;
+using Bits64 = uint64_t;
+
+[[gnu::always_inline]] inline uint32_t LoadLe32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-} // namespace
+template <size_t N> [[gnu::always_inline]] inline void Move(uint8_t* to, const uint8_t* from) {
+  std::memcpy(to, from, N);
+}
 
-void DecompressStream(uint8_t* dest, const uint8_t* src) {
-  const uint8_t* in = src;
+// Copies n (1 to 63) literal bytes; the buffers do not overlap.
+[[gnu::always_inline]] inline void CopyLiteralsExact(uint8_t* to, const uint8_t* from, size_t n) {
+  if (n >= 16) {
+    for (size_t i = 0; i + 16 < n; i += 16)
+      Move<16>(to + i, from + i);
+    Move<16>(to + n - 16, from + n - 16);
+  } else if (n >= 8) {
+    Move<8>(to, from);
+    Move<8>(to + n - 8, from + n - 8);
+  } else if (n >= 4) {
+    Move<4>(to, from);
+    Move<4>(to + n - 4, from + n - 4);
+  } else {
+    to[0] = from[0];
+    if (n > 1) {
+      to[1] = from[1];
+      if (n > 2)
+        to[2] = from[2];
+    }
+  }
+}
+
+// For a distance of 1 to 7: the smallest multiple of it that is 8 or more.
+constexpr uint8_t kPatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
+// Eight bytes repeating the last `dist` (1 to 7) bytes before `out`, in the
+// order a byte-by-byte copy writes them. Needs 8 bytes written before `out`.
+[[gnu::always_inline]] inline uint64_t Pattern(const uint8_t* out, size_t dist) {
+  uint64_t p;
+  std::memcpy(&p, out - 8, 8);
+  p >>= 8 * (8 - dist);
+  p |= p << (8 * dist);
+  if (dist < 4)
+    p |= p << (16 * dist);
+  if (dist < 2)
+    p |= p << 32;
+  return p;
+}
+
+// Appends len (2 to 282) bytes from dist back, writing nothing past them.
+[[gnu::always_inline]] inline uint8_t* CopyMatchExact(uint8_t* out, const uint8_t* dest,
+                                                      size_t dist, size_t len) {
+  const uint8_t* from = out - dist;
+  if (dist >= 8) {
+    if (len >= 8) {
+      size_t i = 0;
+      if (dist >= 16)
+        for (; i + 16 <= len; i += 16)
+          Move<16>(out + i, from + i);
+      for (; i + 8 <= len; i += 8)
+        Move<8>(out + i, from + i);
+      if (i < len)
+        Move<8>(out + len - 8, from + len - 8);
+      return out + len;
+    }
+  } else if (len >= 8 && size_t(out - dest) >= 8) {
+    const uint64_t p = Pattern(out, dist);
+    std::memcpy(out, &p, 8);
+    const size_t step = kPatternStep[dist];
+    size_t i = 8;
+    for (; i + 8 <= len; i += 8)
+      Move<8>(out + i, out + i - step);
+    if (len >= 16) // the last group's source then starts inside the pattern
+      Move<8>(out + len - 8, out + len - 8 - step);
+    else
+      for (; i < len; ++i)
+        out[i] = out[i - dist];
+    return out + len;
+  }
+  if (len >= 4 && len <= 8 && dist >= 4) { // the second group's source is then written
+    Move<4>(out, from);
+    Move<4>(out + len - 4, from + len - 4);
+    return out + len;
+  }
+  for (size_t i = 0; i < len; ++i)
+    out[i] = from[i];
+  return out + len;
+}
+
+// Appends len (2 to 282) bytes from dist back; may write up to 31 bytes more.
+[[gnu::always_inline]] inline uint8_t* CopyMatchSlack(uint8_t* out, const uint8_t* dest,
+                                                      size_t dist, size_t len) {
+  const uint8_t* from = out - dist;
+  if (dist >= 32) {
+    Move<32>(out, from); // most copies end here
+    for (size_t i = 32; i < len; i += 32)
+      Move<32>(out + i, from + i);
+  } else if (dist >= 16) {
+    size_t i = 0;
+    do {
+      Move<16>(out + i, from + i);
+      i += 16;
+    } while (i < len);
+  } else if (dist >= 8) {
+    size_t i = 0;
+    do {
+      Move<8>(out + i, from + i);
+      i += 8;
+    } while (i < len);
+  } else if (size_t(out - dest) >= 8) {
+    const uint64_t p = Pattern(out, dist);
+    std::memcpy(out, &p, 8);
+    const size_t step = kPatternStep[dist];
+    for (size_t i = 8; i < len; i += 8)
+      Move<8>(out + i, out + i - step);
+  } else {
+    for (size_t i = 0; i < len; ++i)
+      out[i] = from[i];
+  }
+  return out + len;
+}
+
+constexpr uint8_t kOffsetLowBits[5] = {1, 1, 2, 3, 4};
+constexpr uint16_t kOffsetBase[5] = {0, 512, 1024, 2048, 4096};
+constexpr uint8_t kLengthLowBits[5] = {0, 0, 1, 2, 4};
+constexpr uint8_t kLengthBase[6] = {3, 4, 5, 7, 11, 27};
+
+// The length code read from the top 9 bits of the bit buffer: its control
+// bits and its length, 27 meaning 27 plus the data byte that follows.
+struct LengthEntry {
+  uint8_t bits;
+  uint8_t len;
+};
+struct LengthTable {
+  LengthEntry e[512];
+  constexpr LengthTable() : e() {
+    for (uint32_t top = 0; top < 512; ++top) {
+      const uint32_t zeros = std::countl_zero(top << 23 | 1u << 26); // at most 5
+      const uint32_t extra = kLengthLowBits[zeros < 5 ? zeros : 0];
+      const uint32_t prefix = zeros < 5 ? zeros + 1 : 5;
+      const uint32_t low = extra ? (top >> (9 - prefix - extra)) & ((1u << extra) - 1) : 0;
+      e[top] = {uint8_t(prefix + extra), uint8_t(kLengthBase[zeros] + low)};
+    }
+  }
+};
+constexpr LengthTable kLengthTable;
+// Control bits of a length code by its count of leading zeros.
+constexpr uint8_t kLengthCodeBits[6] = {1, 2, 4, 6, 9, 5};
+
+// Room the bounded decoder's unchecked steps need. One step takes at most a
+// control word, 36 literals (read as 64), another word and three data bytes,
+// and writes at most 36 literals (64 with slack) and a 282-byte copy (+31).
+constexpr size_t kInMargin = 4 + 64 + 4 + 3 + 5;
+constexpr size_t kOutMargin = 36 + 282 + 31 + 35;
+
+template <bool kBounded>
+[[gnu::always_inline]] inline int Decode(uint8_t* const dest, size_t destSize,
+                                         const uint8_t* const src, size_t srcSize,
+                                         size_t* produced) {
   uint8_t* out = dest;
-  uint32_t word = FA2_LOAD_LE32(in);
-  in += 4;
-  uint32_t left = 32;
+  const uint8_t* in = src;
+  uint8_t* const outEnd = dest + destSize;       // bounded form only
+  const uint8_t* const inEnd = src + srcSize;    // bounded form only
+  Bits64 buf = 0; // bits not yet taken, left-aligned, zeros below
+  uint32_t left = 0;
+  int result = 0;
+  (void)outEnd;
+  (void)inEnd;
 
-#define FA2_BIT(b)                                                                         \
+// Merges the next control word in below the `left` bits (left < 32).
+#define FA2_MERGE()                                                                        \
   do {                                                                                     \
-    if (left == 0) {                                                                       \
-      word = FA2_LOAD_LE32(in);                                                            \
-      in += 4;                                                                             \
-      left = 32;                                                                           \
-    }                                                                                      \
-    (b) = word >> 31;                                                                      \
-    word <<= 1;                                                                            \
-    --left;                                                                                \
+    buf |= Bits64(LoadLe32(in)) << (32 - left);                                           \
+    in += 4;                                                                               \
+    left += 32;                                                                            \
   } while (0)
-
-// k is 1 to 4; takes the bits in one go when the word still holds them.
-#define FA2_BITS(v, k)                                                                     \
+#define FA2_SKIP(n)                                                                        \
   do {                                                                                     \
-    if (left >= (k)) {                                                                     \
-      (v) = word >> (32 - (k));                                                            \
-      word <<= (k);                                                                        \
-      left -= (k);                                                                         \
-    } else {                                                                               \
-      (v) = 0;                                                                             \
-      for (uint32_t i_ = 0; i_ < (k); ++i_) {                                              \
-        uint32_t b_;                                                                       \
-        FA2_BIT(b_);                                                                       \
-        (v) = (v) << 1 | b_;                                                               \
-      }                                                                                    \
-    }                                                                                      \
+    buf <<= (n);                                                                           \
+    left -= (n);                                                                           \
   } while (0)
 
   for (;;) {
-    uint32_t bit;
-    FA2_BIT(bit);
-    if (bit) {
-      *out++ = *in++;
-      continue;
+    if constexpr (kBounded) {
+      if (size_t(outEnd - out) < kOutMargin || size_t(inEnd - in) < kInMargin) [[unlikely]]
+        goto careful;
     }
-    size_t dist;
-    size_t len;
-    FA2_BIT(bit);
-    if (bit) {
-      uint32_t wide;
-      FA2_BIT(wide);
-      uint32_t v = *in++;
-      if (wide) {
-        uint32_t low;
-        FA2_BITS(low, 3);
-        v = 256 + (v << 3) + low;
-        if (v == 2303)
-          return;
+    if (left == 0)
+      FA2_MERGE();
+    {
+      // A run of literals: every leading 1 bit (at most the bits left).
+      const uint32_t run = uint32_t(std::countl_one(buf));
+      if constexpr (kBounded) {
+        // Whole groups whatever the run, even none: no branch to mispredict.
+        Move<32>(out, in);
+        if (run > 32) [[unlikely]]
+          Move<32>(out + 32, in + 32);
+        out += run;
+        in += run;
+        FA2_SKIP(run);
+        if (left == 0)
+          continue;
+      } else if (run != 0) {
+        CopyLiteralsExact(out, in, run);
+        out += run;
+        in += run;
+        FA2_SKIP(run);
+        if (left == 0)
+          continue;
       }
-      dist = v + 1;
-      len = 2;
-    } else {
-      // Offset class: the number of 0 selector bits before a 1, at most 4.
-      uint32_t cls = 0;
-      for (;;) {
-        FA2_BIT(bit);
-        if (bit)
-          break;
-        if (++cls == 4)
-          break;
-      }
-      uint32_t v = *in++;
-      uint32_t low;
-      if (cls <= 1) {
-        FA2_BIT(low);
-        v = (v << 1) + low + (cls ? 512 : 0);
+    }
+    {
+      // The next bit is a 0 and two more are needed whatever follows.
+      if (left < 3)
+        FA2_MERGE();
+      size_t dist;
+      size_t len;
+      if (buf >> 62 == 1) { // 0 1 s: two-byte match
+        const uint32_t wide = uint32_t(buf >> 61) & 1;
+        FA2_SKIP(3);
+        uint32_t v = *in++;
+        if (wide) {
+          if (left < 3)
+            FA2_MERGE();
+          v = 256 + (v << 3) + uint32_t(buf >> 61);
+          FA2_SKIP(3);
+          if (v == 2303) {
+            if constexpr (kBounded)
+              result = out == outEnd;
+            goto done;
+          }
+        }
+        dist = v + 1;
+        len = 2;
       } else {
-        FA2_BITS(low, cls);
-        v = (256u << cls) + (v << cls) + low;
+        FA2_SKIP(2);
+        // Offset class: 0 to 4 zeros, ended by a 1 unless there are 4.
+        if (buf == 0 && left < 4)
+          FA2_MERGE();
+        const uint32_t cls = uint32_t(std::countl_zero(buf | Bits64(1) << 59));
+        FA2_SKIP(cls + (cls < 4));
+        const uint32_t low = kOffsetLowBits[cls];
+        uint32_t v = uint32_t(*in++) << low;
+        if (left < low)
+          FA2_MERGE();
+        v += kOffsetBase[cls] + uint32_t(buf >> (64 - low));
+        FA2_SKIP(low);
+        dist = v + 1;
+        // Length class: 0 to 5 zeros, ended by a 1 unless there are 5; then
+        // its extra bits. Every bit of the code is needed once the class is
+        // known, so the word is merged before the table is read if need be.
+        if (buf == 0 && left < 5)
+          FA2_MERGE();
+        const uint32_t zeros = uint32_t(std::countl_zero(buf | Bits64(1) << 58));
+        if (left < kLengthCodeBits[zeros])
+          FA2_MERGE();
+        const LengthEntry e = kLengthTable.e[buf >> 55];
+        FA2_SKIP(e.bits);
+        len = e.len;
+        if constexpr (kBounded) {
+          // The byte is there to read in the unchecked region; take it only
+          // for the long form, without a branch.
+          const size_t isByte = e.len == 27;
+          len += *in & (0 - isByte);
+          in += isByte;
+        } else if (e.len == 27) {
+          len += *in++;
+        }
       }
-      dist = v + 1;
-
-      // Length class: the number of 0 bits before a 1, at most 5.
-      uint32_t zeros = 0;
-      for (;;) {
-        FA2_BIT(bit);
-        if (bit)
-          break;
-        if (++zeros == 5)
-          break;
-      }
-      switch (zeros) {
-      case 0: len = 3; break;
-      case 1: len = 4; break;
-      case 2: FA2_BITS(low, 1); len = 5 + low; break;
-      case 3: FA2_BITS(low, 2); len = 7 + low; break;
-      case 4: FA2_BITS(low, 4); len = 11 + low; break;
-      default: len = 27 + size_t(*in++); break;
+      if constexpr (kBounded) {
+        if (dist > size_t(out - dest)) [[unlikely]]
+          goto done;
+        out = CopyMatchSlack(out, dest, dist, len);
+      } else {
+        out = CopyMatchExact(out, dest, dist, len);
       }
     }
-    out = CopyMatch(out, dist, len);
-  }
-#undef FA2_BITS
-#undef FA2_BIT
-}
+    continue;
 
-int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
-                            size_t* produced) {
-  uint8_t* out = dest;
-  uint8_t* const outEnd = dest + destSize;
-  const uint8_t* in = src;
-  const uint8_t* const inEnd = src + srcSize;
-  int result = 0;
-  uint32_t word = 0;
-  uint32_t left = 0; // the first bit fetches the first word, checked like any other
-
+  careful: __attribute__((unused));
+    if constexpr (kBounded) {
+      // One code, every bit, byte and copy checked.
 #define FA2_BIT(b)                                                                         \
   do {                                                                                     \
     if (left == 0) {                                                                       \
       if (size_t(inEnd - in) < 4)                                                          \
         goto done;                                                                         \
-      word = FA2_LOAD_LE32(in);                                                            \
-      in += 4;                                                                             \
-      left = 32;                                                                           \
+      FA2_MERGE();                                                                         \
     }                                                                                      \
-    (b) = word >> 31;                                                                      \
-    word <<= 1;                                                                            \
-    --left;                                                                                \
+    (b) = uint32_t(buf >> 63);                                                             \
+    FA2_SKIP(1);                                                                           \
   } while (0)
-
 #define FA2_BITS(v, k)                                                                     \
   do {                                                                                     \
-    if (left >= (k)) {                                                                     \
-      (v) = word >> (32 - (k));                                                            \
-      word <<= (k);                                                                        \
-      left -= (k);                                                                         \
-    } else {                                                                               \
-      (v) = 0;                                                                             \
-      for (uint32_t i_ = 0; i_ < (k); ++i_) {                                              \
-        uint32_t b_;                                                                       \
-        FA2_BIT(b_);                                                                       \
-        (v) = (v) << 1 | b_;                                                               \
-      }                                                                                    \
+    (v) = 0;                                                                               \
+    for (uint32_t i_ = 0; i_ < (k); ++i_) {                                                \
+      uint32_t b_;                                                                         \
+      FA2_BIT(b_);                                                                         \
+      (v) = (v) << 1 | b_;                                                                 \
     }                                                                                      \
   } while (0)
-
 #define FA2_BYTE(v)                                                                        \
   do {                                                                                     \
     if (in == inEnd)                                                                       \
       goto done;                                                                           \
     (v) = *in++;                                                                           \
   } while (0)
-
-  for (;;) {
-    uint32_t bit;
-    uint32_t byte;
-    FA2_BIT(bit);
-    if (bit) {
-      FA2_BYTE(byte);
-      if (out == outEnd)
-        goto done;
-      *out++ = uint8_t(byte);
-      continue;
-    }
-    size_t dist;
-    size_t len;
-    FA2_BIT(bit);
-    if (bit) {
-      uint32_t wide;
-      FA2_BIT(wide);
-      uint32_t v;
-      FA2_BYTE(v);
-      if (wide) {
-        uint32_t low;
-        FA2_BITS(low, 3);
-        v = 256 + (v << 3) + low;
-        if (v == 2303) {
-          result = out == outEnd;
+      uint32_t bit;
+      uint32_t byte;
+      FA2_BIT(bit);
+      if (bit) {
+        FA2_BYTE(byte);
+        if (out == outEnd)
           goto done;
+        *out++ = uint8_t(byte);
+        continue;
+      }
+      size_t dist;
+      size_t len;
+      FA2_BIT(bit);
+      if (bit) {
+        uint32_t wide;
+        FA2_BIT(wide);
+        uint32_t v;
+        FA2_BYTE(v);
+        if (wide) {
+          uint32_t low;
+          FA2_BITS(low, 3u);
+          v = 256 + (v << 3) + low;
+          if (v == 2303) {
+            result = out == outEnd;
+            goto done;
+          }
+        }
+        dist = v + 1;
+        len = 2;
+      } else {
+        uint32_t cls = 0;
+        for (;;) {
+          FA2_BIT(bit);
+          if (bit || ++cls == 4)
+            break;
+        }
+        uint32_t v;
+        FA2_BYTE(v);
+        uint32_t low;
+        FA2_BITS(low, uint32_t(kOffsetLowBits[cls]));
+        v = kOffsetBase[cls] + (v << kOffsetLowBits[cls]) + low;
+        dist = v + 1;
+        uint32_t zeros = 0;
+        for (;;) {
+          FA2_BIT(bit);
+          if (bit || ++zeros == 5)
+            break;
+        }
+        if (zeros == 5) {
+          FA2_BYTE(byte);
+          len = 27 + byte;
+        } else {
+          FA2_BITS(low, uint32_t(kLengthLowBits[zeros]));
+          len = kLengthBase[zeros] + low;
         }
       }
-      dist = v + 1;
-      len = 2;
-    } else {
-      uint32_t cls = 0;
-      for (;;) {
-        FA2_BIT(bit);
-        if (bit)
-          break;
-        if (++cls == 4)
-          break;
-      }
-      uint32_t v;
-      FA2_BYTE(v);
-      uint32_t low;
-      if (cls <= 1) {
-        FA2_BIT(low);
-        v = (v << 1) + low + (cls ? 512 : 0);
-      } else {
-        FA2_BITS(low, cls);
-        v = (256u << cls) + (v << cls) + low;
-      }
-      dist = v + 1;
-
-      uint32_t zeros = 0;
-      for (;;) {
-        FA2_BIT(bit);
-        if (bit)
-          break;
-        if (++zeros == 5)
-          break;
-      }
-      switch (zeros) {
-      case 0: len = 3; break;
-      case 1: len = 4; break;
-      case 2: FA2_BITS(low, 1); len = 5 + low; break;
-      case 3: FA2_BITS(low, 2); len = 7 + low; break;
-      case 4: FA2_BITS(low, 4); len = 11 + low; break;
-      default: FA2_BYTE(byte); len = 27 + byte; break;
-      }
-    }
-    if (dist > size_t(out - dest) || len > size_t(outEnd - out))
-      goto done;
-    out = CopyMatch(out, dist, len);
-  }
+      if (dist > size_t(out - dest) || len > size_t(outEnd - out))
+        goto done;
+      out = CopyMatchExact(out, dest, dist, len);
 #undef FA2_BYTE
 #undef FA2_BITS
 #undef FA2_BIT
+    }
+  }
+#undef FA2_SKIP
+#undef FA2_MERGE
 
 done:
   if (produced)
@@ -331,4 +470,13 @@ done:
   return result;
 }
 
-#undef FA2_LOAD_LE32
+} // namespace
+
+void DecompressStream(uint8_t* dest, const uint8_t* src) {
+  Decode<false>(dest, 0, src, 0, nullptr);
+}
+
+int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
+                            size_t* produced) {
+  return Decode<true>(dest, destSize, src, srcSize, produced);
+}

@@ -59,6 +59,10 @@ public:
   }
   StreamBuilder& Match(size_t len, size_t dist) {
     Copy(dist, len);
+    return MatchCode(len, dist);
+  }
+  // The code alone, for distances the output cannot serve.
+  StreamBuilder& MatchCode(size_t len, size_t dist) {
     // Offset classes: selector bits (count, value), low bits, base of v.
     struct Class { int selCount; uint32_t sel; int low; uint32_t base; };
     static const Class kClasses[] = {
@@ -121,10 +125,15 @@ Bytes DecodeBoth(const Bytes& stream, size_t size) {
   }
   Bytes decoded(trusted.begin() + kGuard, trusted.begin() + kGuard + size);
 
-  Bytes bounded(size + 1);
+  // The bounded decoder writes whole groups past a copy while it is far from
+  // the end; none may land past the destination.
+  constexpr size_t kWideGuard = 512;
+  Bytes bounded(size + kWideGuard, kGuardByte);
   size_t produced = ~size_t(0);
   EXPECT_EQ(DecompressStreamBounded(bounded.data(), size, source.get(), stream.size(), &produced), 1);
   EXPECT_EQ(produced, size);
+  for (size_t i = size; i < bounded.size(); ++i)
+    EXPECT_EQ(bounded[i], kGuardByte) << "bounded decoder wrote past the output, byte " << i - size;
   bounded.resize(size);
   EXPECT_TRUE(bounded == decoded) << "the bounded decoder disagrees with the trusted one";
   return decoded;
@@ -283,6 +292,57 @@ TEST(MatchCopies, EveryDistanceUpToSixteenWithEveryTail) {
   }
 }
 
+TEST(MatchCopies, ShortDistancesRightAtTheStartOfTheOutput) {
+  // Fewer than 8 bytes written: no 8-byte pattern can be read back yet. The
+  // literals after the copy put the bounded decoder on its fast path too.
+  const Bytes tail = RandomBytes(600, 21);
+  for (size_t dist = 1; dist <= 16; ++dist) {
+    for (size_t len = 3; len <= 282; len += len < 40 ? 1 : 13) {
+      StreamBuilder b;
+      b.Literals(Bytes(tail.begin(), tail.begin() + dist)).Match(len, dist);
+      StreamBuilder withTail = b;
+      b.End();
+      withTail.Literals(tail).End();
+      EXPECT_EQ(DecodeBoth(b), b.expected) << "distance " << dist << ", length " << len;
+      EXPECT_EQ(DecodeBoth(withTail), withTail.expected) << "distance " << dist << ", length " << len;
+    }
+  }
+}
+
+// A long stream of random codes: literal runs, two-byte matches and matches of
+// every distance class and length, so that every code meets the decoders'
+// wide copies at every bit position, far from the ends and near them.
+StreamBuilder RandomCodes(size_t outputSize, uint32_t seed) {
+  std::mt19937 rng(seed);
+  StreamBuilder b;
+  b.Literal(uint8_t(rng()));
+  while (b.expected.size() < outputSize) {
+    const size_t written = b.expected.size();
+    const uint32_t kind = rng() % 8;
+    if (kind < 2) {
+      for (size_t n = 1 + rng() % 40; n > 0; --n)
+        b.Literal(uint8_t(rng() >> 24));
+    } else if (kind == 2) {
+      b.Pair(1 + rng() % std::min<size_t>(written, 2303));
+    } else if (kind == 3) {
+      b.Match(3 + rng() % 40, 1 + rng() % std::min<size_t>(written, 16));
+    } else {
+      const size_t len = rng() % 4 == 0 ? 3 + rng() % 280 : 3 + rng() % 12;
+      const size_t reach = rng() % 2 ? 600 : 8192;
+      b.Match(len, 1 + rng() % std::min(written, reach));
+    }
+  }
+  return b;
+}
+
+TEST(MatchCopies, RandomCodesDecodeAsByteByByteCopies) {
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    StreamBuilder b = RandomCodes(seed % 3 == 0 ? 2000 : 120000, seed);
+    b.End();
+    EXPECT_TRUE(DecodeBoth(b) == b.expected) << "seed " << seed;
+  }
+}
+
 // ---- Code fields ---------------------------------------------------------------------
 
 TEST(MatchCodes, PairLongFormWithZeroFieldsIsDistance257) {
@@ -396,6 +456,29 @@ TEST(BoundedDecoder, RequiresExactlyTheDestinationSize) {
   EXPECT_EQ(dest, Bytes({'A', 0, 0, 0, 0, 0, 0, 0}));
 }
 
+TEST(BoundedDecoder, RejectsCopiesFromBeforeTheOutputFarFromTheEnds) {
+  const Bytes head = RandomBytes(1000, 22);
+  const Bytes tail = RandomBytes(3000, 23);
+  for (size_t dist : {1000, 1001, 1024, 4000}) {
+    StreamBuilder b;
+    b.Literals(head).MatchCode(10, dist).Literals(tail).End();
+    size_t produced = ~size_t(0);
+    const int ok = Bounded(b.stream, b.stream.size(), head.size() + 10 + tail.size(), &produced);
+    EXPECT_EQ(ok, dist <= head.size() ? 1 : 0) << "distance " << dist;
+    EXPECT_EQ(produced, dist <= head.size() ? head.size() + 10 + tail.size() : head.size());
+  }
+}
+
+TEST(BoundedDecoder, RandomStreamsCutAnywhereAreRefused) {
+  StreamBuilder b = RandomCodes(20000, 24);
+  b.End();
+  for (size_t cut = 0; cut < b.stream.size(); cut += 1 + cut % 97) {
+    size_t produced = ~size_t(0);
+    EXPECT_EQ(Bounded(b.stream, cut, b.expected.size(), &produced), 0) << "cut at " << cut;
+    EXPECT_LE(produced, b.expected.size());
+  }
+}
+
 TEST(BoundedDecoder, InputEdges) {
   const Bytes endOnly = {0x00, 0x00, 0x00, 0x7C, 0xFF};
   uint8_t dest[1];
@@ -505,8 +588,9 @@ TEST(EncoderLimits, MatchesReach8192Back) {
   }
 }
 
+// Level 1 looks for matches of 4 bytes and more only.
 TEST(EncoderLimits, TwoByteMatchesReach2303BackAndPreferTheShortCode) {
-  for (int level : kLevels) {
+  for (int level : {kCompressDefault, kCompressBest}) {
     const size_t near = RoundTrip(RepeatAtDistance(256, 3000, true, 17), level);
     const size_t far = RoundTrip(RepeatAtDistance(257, 3000, true, 17), level);
     const size_t last = RoundTrip(RepeatAtDistance(2303, 3000, true, 18), level);
@@ -514,6 +598,207 @@ TEST(EncoderLimits, TwoByteMatchesReach2303BackAndPreferTheShortCode) {
     // 1000 pairs: 11 bits each near, 14 far, 18 (two literals) beyond reach.
     EXPECT_LT(near + 250, far) << "level " << level;
     EXPECT_LT(last + 350, beyond) << "level " << level;
+  }
+}
+
+// ---- Optimal parse ---------------------------------------------------------------------
+
+// Code sizes from the format's tables: an offset code is its selector bits,
+// one data byte and its low bits; a length code its prefix and extra bits.
+size_t OffsetCodeBits(size_t dist) {
+  const size_t v = dist - 1;
+  if (v < 512) return 1 + 8 + 1;
+  if (v < 1024) return 2 + 8 + 1;
+  if (v < 2048) return 3 + 8 + 2;
+  if (v < 4096) return 4 + 8 + 3;
+  return 4 + 8 + 4;
+}
+size_t LengthCodeBits(size_t len) {
+  if (len == 3) return 1;
+  if (len == 4) return 2;
+  if (len <= 6) return 3 + 1;
+  if (len <= 10) return 4 + 2;
+  if (len <= 26) return 5 + 4;
+  return 5 + 8;
+}
+constexpr size_t kEndCodeBits = 3 + 8 + 3;
+
+// The code bits of a stream: the control bits its codes take and 8 for each
+// data byte, up to and including the end code (the unused bits of the last
+// control word are not counted). Walks the stream as a decoder would.
+size_t CodeBits(const Bytes& stream) {
+  size_t pos = 0, bits = 0;
+  uint32_t word = 0;
+  int left = 0;
+  auto bit = [&]() -> uint32_t {
+    if (left == 0) {
+      word = uint32_t(stream.at(pos)) | uint32_t(stream.at(pos + 1)) << 8 |
+             uint32_t(stream.at(pos + 2)) << 16 | uint32_t(stream.at(pos + 3)) << 24;
+      pos += 4;
+      left = 32;
+    }
+    ++bits;
+    return word >> --left & 1;
+  };
+  auto take = [&](int n) {
+    uint32_t v = 0;
+    while (n-- > 0) v = v << 1 | bit();
+    return v;
+  };
+  auto byte = [&]() -> uint32_t {
+    bits += 8;
+    return stream.at(pos++);
+  };
+  for (;;) {
+    if (bit()) {
+      byte();
+    } else if (bit()) {
+      const uint32_t wide = bit();
+      const uint32_t b = byte();
+      if (wide && take(3) == 7 && b == 255)
+        return bits;
+    } else {
+      int cls = 0;
+      while (cls < 4 && !bit()) ++cls;
+      byte();
+      take(cls < 2 ? 1 : cls);
+      int zeros = 0;
+      while (zeros < 5 && !bit()) ++zeros;
+      if (zeros == 5) byte();
+      else take(zeros < 2 ? 0 : zeros == 4 ? 4 : zeros - 1);
+    }
+  }
+}
+
+// The fewest code bits of any stream for `data`: a shortest path in which
+// every position offers every code the format has there (a literal, a
+// two-byte match at every distance that fits, a match of every length at
+// every distance), so nothing is taken on trust from the encoder's finder.
+size_t ExhaustiveMinBits(const Bytes& data) {
+  const size_t n = data.size();
+  std::vector<size_t> best(n + 1, ~size_t(0));
+  best[0] = 0;
+  auto relax = [&](size_t to, size_t c) { best[to] = std::min(best[to], c); };
+  for (size_t i = 0; i < n; ++i) {
+    relax(i + 1, best[i] + 9);
+    for (size_t dist = 1; dist <= std::min<size_t>(i, 8192); ++dist) {
+      size_t len = 0;
+      while (i + len < n && len < 282 && data[i + len] == data[i + len - dist]) ++len;
+      if (len >= 2 && dist <= 2303) relax(i + 2, best[i] + 3 + 8 + (dist <= 256 ? 0 : 3));
+      for (size_t l = 3; l <= len; ++l) relax(i + l, best[i] + 2 + OffsetCodeBits(dist) + LengthCodeBits(l));
+    }
+  }
+  return best[n] + kEndCodeBits;
+}
+
+// Every parse of a tiny input, tried one by one.
+size_t EnumerateMinBits(const Bytes& data, size_t i = 0) {
+  if (i == data.size()) return kEndCodeBits;
+  size_t best = 9 + EnumerateMinBits(data, i + 1);
+  for (size_t dist = 1; dist <= i; ++dist) {
+    size_t len = 0;
+    while (i + len < data.size() && data[i + len] == data[i + len - dist]) ++len;
+    if (len >= 2) best = std::min(best, 11 + EnumerateMinBits(data, i + 2));
+    for (size_t l = 3; l <= len; ++l)
+      best = std::min(best, 2 + OffsetCodeBits(dist) + LengthCodeBits(l) + EnumerateMinBits(data, i + l));
+  }
+  return best;
+}
+
+// Inputs full of matches: a small alphabet, runs, and copies of earlier
+// stretches (some altered) from every distance class the size allows.
+Bytes Structured(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  const uint32_t alphabet = 2 + rng() % 7;
+  Bytes d;
+  while (d.size() < n) {
+    const uint32_t kind = rng() % 5;
+    if (kind == 0 || d.size() < 4) {
+      for (size_t k = 1 + rng() % 12; k > 0; --k) d.push_back(uint8_t('a' + rng() % alphabet));
+    } else if (kind == 1) {
+      d.insert(d.end(), 1 + rng() % 40, uint8_t(rng()));
+    } else {
+      const size_t dist = 1 + rng() % std::min<size_t>(d.size(), rng() % 2 ? 300 : 9000);
+      for (size_t k = 2 + rng() % (rng() % 4 ? 12 : 300); k > 0; --k) d.push_back(d[d.size() - dist]);
+      if (rng() % 3 == 0) d.back() ^= 1;
+    }
+  }
+  d.resize(n);
+  return d;
+}
+
+TEST(OptimalParse, TheReferenceAgreesWithEveryParseOfTinyInputs) {
+  for (uint32_t seed = 0; seed < 60; ++seed) {
+    const Bytes d = Structured(1 + seed % 11, seed);
+    EXPECT_EQ(ExhaustiveMinBits(d), EnumerateMinBits(d)) << "seed " << seed;
+  }
+}
+
+TEST(OptimalParse, BestLevelHasTheFewestBitsOfAnyStream) {
+  for (uint32_t seed = 0; seed < 300; ++seed) {
+    const size_t n = seed < 250 ? 1 + seed * 3 % 700 : 2000 + seed * 37 % 3000;
+    const Bytes d = Structured(n, 1000 + seed);
+    const Bytes stream = CompressStream(d.data(), d.size(), kCompressBest);
+    ASSERT_TRUE(DecodeBoth(stream, d.size()) == d) << "seed " << seed;
+    ASSERT_EQ(CodeBits(stream), ExhaustiveMinBits(d)) << "seed " << seed << ", " << n << " bytes";
+  }
+}
+
+TEST(OptimalParse, FarDistancesAndTheWholeWindow) {
+  // Distances up to 8192 and two-byte matches up to 2303 back, over random
+  // bytes whose only long matches are the copies.
+  for (uint32_t seed = 0; seed < 3; ++seed) {
+    std::mt19937 rng(seed);
+    Bytes d = RandomBytes(9000, 50 + seed);
+    for (size_t at : {2000, 4100, 6000, 8500}) {
+      const size_t dist = at - 1 - rng() % 300;
+      for (size_t k = 0; k < 3 + rng() % 30; ++k) d[at + k] = d[at + k - std::min<size_t>(dist, 8192)];
+    }
+    const Bytes stream = CompressStream(d.data(), d.size(), kCompressBest);
+    ASSERT_TRUE(DecodeBoth(stream, d.size()) == d);
+    EXPECT_EQ(CodeBits(stream), ExhaustiveMinBits(d)) << "seed " << seed;
+  }
+}
+
+TEST(OptimalParse, NeverMoreBitsThanTheOtherParses) {
+  std::vector<Bytes> inputs = {Text(100000, 30), RandomBytes(50000, 31), Structured(60000, 32)};
+  Bytes records;
+  for (uint32_t i = 0; records.size() < 80000; ++i)
+    for (uint32_t v : {i, i * 7, 0u, 0x00FF00FFu * (i % 5)})
+      records.insert(records.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 4);
+  inputs.push_back(records);
+  for (const Bytes& d : inputs) {
+    const size_t best = CodeBits(CompressStream(d.data(), d.size(), kCompressBest));
+    EXPECT_LE(best, CodeBits(CompressStreamGreedyReference(d.data(), d.size())));
+    EXPECT_LE(best, CodeBits(CompressStream(d.data(), d.size(), kCompressDefault)));
+    EXPECT_LE(best, CodeBits(CompressStream(d.data(), d.size(), kCompressFast)));
+  }
+}
+
+TEST(OptimalParse, InputsLongerThanABlock) {
+  // Two and a half blocks, with a long run and a repeated stretch across
+  // each block boundary: the parse is cut there and must stay whole.
+  Bytes d = Text(kOptimalBlock * 5 / 2, 33);
+  for (size_t boundary = kOptimalBlock; boundary < d.size(); boundary += kOptimalBlock) {
+    std::fill(d.begin() + boundary - 700, d.begin() + boundary + 600, uint8_t(0));
+    std::copy(d.begin() + boundary - 5000, d.begin() + boundary - 4000, d.begin() + boundary + 1000);
+  }
+  const size_t best = CodeBits(CompressStream(d.data(), d.size(), kCompressBest));
+  const Bytes greedy = CompressStreamGreedyReference(d.data(), d.size());
+  ASSERT_TRUE(DecodeBoth(greedy, d.size()) == d);
+  EXPECT_LE(best, CodeBits(greedy));
+  for (int level : kLevels)
+    RoundTrip(d, level);
+}
+
+TEST(OptimalParse, CodeBitsAndStreamSizeAgree) {
+  // The stream is its code bits rounded up to whole control words.
+  for (uint32_t seed = 0; seed < 20; ++seed) {
+    const Bytes d = Structured(100 + seed * 50, 60 + seed);
+    const Bytes stream = CompressStream(d.data(), d.size(), kCompressBest);
+    const size_t bits = CodeBits(stream);
+    EXPECT_GE(stream.size() * 8, bits);
+    EXPECT_LT(stream.size() * 8, bits + 32);
   }
 }
 
