@@ -45,7 +45,8 @@ struct ArchiveImage {
   ArchiveEntry* entries = nullptr;
 };
 
-inline uint32_t RoundUp16(uint32_t n) { return (n + 15u) & ~15u; }
+// In 64 bits: a damaged stored size near 4 GiB must not wrap around to 0.
+inline uint64_t RoundUp16(uint64_t n) { return (n + 15u) & ~uint64_t(15); }
 inline uint32_t DirectoryEntryCount(const ArchiveImage& image) {
   return reinterpret_cast<const ArchiveHeader*>(image.directory)->entryCount;
 }
@@ -79,7 +80,7 @@ int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& hea
                     uint8_t* entries, uint8_t* working);
 // Whether a member whose stored bytes start at `offset` can be read: its name
 // is terminated within the field, its bytes lie before the directory, and a
-// plain member is no larger than what is stored.
+// plain member's size is exactly its stored size.
 int MemberReadable(const ArchiveEntry& entry, uint64_t offset, uint32_t directoryOffset);
 
 // ---- Reader ------------------------------------------------------------------------
@@ -116,6 +117,12 @@ const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t*
 // newer-only rule, 0 on failure (some failures already shown).
 int ExtractMember(const ArchiveImage& image, const char* name, const char* destination,
                   int newerOnly);
+// The newer-only rule of ExtractMember: 1 when the file at `destination`
+// opens for reading and its last-write time is later than `memberTime`
+// (unsigned 64-bit comparison; equal is not later). 0 when it is not, or when
+// the file cannot be opened or its time read (the member is then written).
+// Looks only; shared with the fa2 tool's dry run.
+int ExistingFileIsNewer(const char* destination, const FileTime& memberTime);
 // Writes `length` bytes as the whole new content of `path`, stamping all three
 // times with `time` when given. The old file is replaced only once the new
 // content is complete; on failure it is left as it was.

@@ -18,16 +18,6 @@ struct WorkingBuffers {
 
 uint8_t* TakeBlock(uint32_t bytes) { return static_cast<uint8_t*>(AllocateBlock(bytes ? bytes : 1, false)); }
 
-// Whether the existing destination was written later than the member.
-bool DestinationIsNewer(const char* destination, const FileTime& member) {
-  FileHandle file = OpenFileForRead(destination);
-  if (file == kInvalidFile) return false;
-  FileTime existing;
-  bool newer = ReadLastWriteTime(file, &existing) && FileTimeValue(existing) > FileTimeValue(member);
-  CloseFile(file);
-  return newer;
-}
-
 // "X:\dir\name" -> "X:\dir\~fa2XXXXXXXX.tmp": a name of this run beside the
 // destination, so the final rename stays on one volume.
 int TemporaryNameBeside(const char* path, char* out, size_t capacity) {
@@ -60,6 +50,15 @@ int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const Fi
 }
 
 }  // namespace
+
+int ExistingFileIsNewer(const char* destination, const FileTime& memberTime) {
+  FileHandle file = OpenFileForRead(destination);
+  if (file == kInvalidFile) return 0;
+  FileTime existing;
+  const int newer = ReadLastWriteTime(file, &existing) && FileTimeValue(existing) > FileTimeValue(memberTime);
+  CloseFile(file);
+  return newer;
+}
 
 int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
   // The system refuses to recreate a read-only, hidden or system file with
@@ -131,7 +130,7 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
   if (attributes != kAttrMissing) {
     if (attributes & kAttrDirectory) return 0;
     if (attributes & kAttrReadOnly) WriteAttributes(destination, kAttrNormal);
-    if (newerOnly && DestinationIsNewer(destination, entry.timeStamp)) return 1;
+    if (newerOnly && ExistingFileIsNewer(destination, entry.timeStamp)) return 1;
   }
   return WriteWholeFile(destination, data, entry.uncompressedSize, &entry.timeStamp);
 }

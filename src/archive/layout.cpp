@@ -74,6 +74,8 @@ int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& hea
 int MemberReadable(const ArchiveEntry& entry, uint64_t offset, uint32_t directoryOffset) {
   if (std::memchr(entry.name, 0, kNameCapacity) == nullptr) return 0;
   if (offset + entry.storedSize > directoryOffset) return 0;
-  if (!(entry.storageFlags & kMemberCompressed) && entry.uncompressedSize > entry.storedSize) return 0;
+  // A member stored as it is has exactly its stored size: a larger stated
+  // size would read past it, a smaller one would write the file cut short.
+  if (!(entry.storageFlags & kMemberCompressed) && entry.uncompressedSize != entry.storedSize) return 0;
   return 1;
 }

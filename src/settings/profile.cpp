@@ -26,7 +26,12 @@ uint32_t ReadValue(const char* file, const char* section, const char* key, char*
   std::memset(buffer, 0, capacity);
   uint32_t count = ReadProfileString(section, key, buffer, capacity, file);
   buffer[capacity - 1] = 0;
-  if (count == 0) buffer[0] = 0;
+  // What counts is the text stored: a value that starts with a NUL byte (a
+  // damaged file) is as empty as a missing one.
+  if (count == 0 || buffer[0] == 0) {
+    buffer[0] = 0;
+    count = 0;
+  }
   return count;
 }
 

@@ -17,6 +17,7 @@ int RunExtract(const Args& args);
 int RunVerify(const Args& args);
 int RunStamp(const Args& args);
 int RunBuild(const Args& args);
+int RunPlan(const Args& args);
 
 // Shared by the commands.
 int Fail(const std::string& message);   // prints "fa2: message", returns 2

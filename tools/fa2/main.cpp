@@ -17,6 +17,7 @@ const char kHelp[] =
     "  verify   check the whole structure and decode every member\n"
     "  build    make an updater .exe from an update folder (UPDATE.INI and files)\n"
     "  stamp    write an archive into an updater .exe\n"
+    "  plan     what an update would do to an installed game (a dry run)\n"
     "\n"
     "Run 'fa2 COMMAND --help' for a command's options.\n";
 
@@ -25,7 +26,8 @@ struct Command {
   int (*run)(const Args&);
 };
 const Command kCommands[] = {{"pack", RunPack},       {"list", RunList},   {"extract", RunExtract},
-                             {"verify", RunVerify},   {"build", RunBuild}, {"stamp", RunStamp}};
+                             {"verify", RunVerify},   {"build", RunBuild}, {"stamp", RunStamp},
+                             {"plan", RunPlan}};
 
 }  // namespace
 

@@ -1,0 +1,181 @@
+// fa2 plan: a dry run of an update against an installed game on disk.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "fa2/commands.h"
+#include "fa2/lib/update_checks.h"
+#include "fa2/plan/dry_run.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: fa2 plan Update.exe|UPDATE_FOLDER --install DIR [options]\n"
+    "\n"
+    "Shows what the updater would do to the game installed in DIR, without\n"
+    "writing anything: the updater's own start-up checks and engine decisions\n"
+    "run against the real folders. One line per step:\n"
+    "\n"
+    "  setup: ...          UPDATE.INI [SETUP] and the installed SETUP.INI\n"
+    "  space: ...          the RequiredDiskSpace pre-check\n"
+    "  UpdateFileNN OP PATH -> DESTINATION: OUTCOME\n"
+    "  CopyFileNN VALUE: OUTCOME\n"
+    "  result: would run | refused | fails at KEY\n"
+    "\n"
+    "Outcomes: write (new file | replace older | replace same time | replace,\n"
+    "no newer check | replace unreadable data file), keep (installed file is\n"
+    "newer), keep data (existing file), skip (not existing), check passes,\n"
+    "check fails, not selected, needs disc N, copy file, copy folder,\n"
+    "fail (...), not applied. Entries are judged in order, each seeing what the\n"
+    "ones before it would have written.\n"
+    "\n"
+    "The install folder appears to the updater as I:\\INSTALL, the data folder\n"
+    "as J:\\DATA; names are matched without regard to letter case, as Windows\n"
+    "does. Linux keeps no archive attribute: every file counts as carrying it\n"
+    "(as under Wine), so an \"e\" check passes only with --normal-files. A file\n"
+    "its owner may not write is read-only. On Windows the files' own\n"
+    "attributes count.\n"
+    "\n"
+    "options:\n"
+    "  --install DIR    the install folder (registry InstPath); required\n"
+    "  --data DIR       the data folder (registry DataPath); without it there\n"
+    "                   is none and \"d\" lines cannot be written\n"
+    "  --mode N         the install mode (registry InstMode, default 0)\n"
+    "  --disc DIR       a folder that stands for a disc in a CD-ROM drive (Q:,\n"
+    "                   then R:, ... when repeated); without it disc copies are\n"
+    "                   reported as \"needs disc N\"\n"
+    "  --normal-files   files carry no archive attribute (not on Windows, where\n"
+    "                   the files' own attributes count)\n"
+    "  --time UTC       UPDATE_FOLDER only: every member's time stamp, as with\n"
+    "                   'fa2 build --time'; else the files' own times\n"
+    "\n"
+    "An UPDATE_FOLDER is planned as 'fa2 build' would pack it.\n"
+    "Exit status: 0 the update would run, 1 it would be refused or fail,\n"
+    "2 usage errors and inputs that cannot be read.\n";
+
+struct PlanArguments {
+  std::string input;
+  plan::Options options;
+  bool fixedTime = false;
+  FileTime time{};
+};
+
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(std::filesystem::u8path(path), ec);
+}
+
+int ParseArguments(const Args& args, PlanArguments& a) {
+  bool haveInstall = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--install") {
+      if (!value(&a.options.install) || !IsFolder(a.options.install))
+        return Fail("plan: --install needs an existing folder");
+      haveInstall = true;
+    } else if (arg == "--data") {
+      if (!value(&a.options.data) || !IsFolder(a.options.data)) return Fail("plan: --data needs an existing folder");
+    } else if (arg == "--disc") {
+      if (!value(&v) || !IsFolder(v)) return Fail("plan: --disc needs an existing folder");
+      if (a.options.discs.size() >= size_t('Z' - plan::kFirstDiscDrive + 1)) return Fail("plan: too many --disc folders");
+      a.options.discs.push_back(v);
+    } else if (arg == "--mode") {
+      char* end = nullptr;
+      errno = 0;
+      const long mode = value(&v) && !v.empty() ? std::strtol(v.c_str(), &end, 10) : 0;
+      if (v.empty() || end == nullptr || *end != 0 || errno != 0 || mode < INT32_MIN || mode > INT32_MAX)
+        return Fail("plan: --mode takes a number (the registry's InstMode)");
+      a.options.mode = int32_t(mode);
+    } else if (arg == "--normal-files") {
+      a.options.normalFiles = true;
+    } else if (arg == "--time") {
+      if (!value(&v) || !fa2::ParseUtc(v, &a.time)) return Fail("plan: --time takes \"YYYY-MM-DD HH:MM:SS\" (UTC)");
+      a.fixedTime = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Fail("plan: unknown option '" + arg + "' (see 'fa2 plan --help')");
+    } else if (a.input.empty()) {
+      a.input = arg;
+    } else {
+      return Fail("plan: more than one Update.exe or UPDATE_FOLDER given");
+    }
+  }
+  if (a.input.empty()) return Fail("plan: no Update.exe or UPDATE_FOLDER given (see 'fa2 plan --help')");
+  if (!haveInstall) return Fail("plan: no install folder given (--install DIR)");
+  if (a.fixedTime && !IsFolder(a.input)) return Fail("plan: --time applies to an UPDATE_FOLDER only");
+  return 0;
+}
+
+// The archive that 'fa2 build' would pack from the folder (members stored
+// plain: the plan reads names, sizes and times, and UPDATE.INI).
+int ArchiveOfFolder(const PlanArguments& a, fa2::Bytes& archive) {
+  std::string error;
+  fa2::UpdateFolder folder;
+  if (!fa2::ScanUpdateFolder(a.input, folder, error)) return Fail("plan: " + error);
+  const int self = fa2::FindFolderFile(folder, "UPDATE.INI");
+  if (self < 0) return Fail("plan: " + a.input + " has no UPDATE.INI");
+  fa2::Bytes ini;
+  if (!fa2::ReadWholeFile(folder.files[size_t(self)].localPath, ini, error)) return Fail("plan: " + error);
+  const fa2::UpdateCheck check = fa2::CheckUpdate(std::string(ini.begin(), ini.end()), folder);
+  size_t errors = 0;
+  for (const fa2::Finding& f : check.findings)
+    if (f.error) {
+      std::fprintf(stderr, "%s\n", fa2::FormatFinding(f).c_str());
+      ++errors;
+    }
+  if (errors)
+    std::printf("note: 'fa2 build' would refuse this folder (%zu error%s, listed on stderr); planned as it is\n",
+                errors, errors == 1 ? "" : "s");
+
+  std::vector<fa2::PackMember> members;
+  for (const fa2::PlannedMember& planned : check.members) {
+    const fa2::FolderFile& file = folder.files[size_t(planned.file)];
+    fa2::PackMember m;
+    m.name = planned.name;
+    if (!fa2::ReadWholeFile(file.localPath, m.data, error)) return Fail("plan: " + error);
+    if (m.data.size() > 0xFFFFFFF0u) return Fail("plan: " + file.localPath + ": larger than 4 GiB");
+    if (a.fixedTime)
+      m.time = a.time;
+    else if (!fa2::ModificationTime(file.localPath, &m.time))
+      return Fail("plan: " + file.localPath + ": cannot read its modification time");
+    members.push_back(std::move(m));
+  }
+  fa2::PackOptions pack;
+  pack.compressDirectory = false;
+  pack.scrambleDirectory = false;
+  archive = fa2::BuildArchive(members, pack);
+  return 0;
+}
+
+}  // namespace
+
+int RunPlan(const Args& args) {
+  if (WantsHelp(args)) return Usage(kHelp);
+  PlanArguments a;
+  if (int code = ParseArguments(args, a)) return code;
+
+  fa2::Bytes file;
+  const uint8_t* base = nullptr;
+  size_t size = 0;
+  std::string error;
+  if (IsFolder(a.input)) {
+    std::printf("plan: %s (an update folder, as 'fa2 build' would pack it)\n", a.input.c_str());
+    std::fflush(stdout);
+    if (int code = ArchiveOfFolder(a, file)) return code;
+    base = file.data();
+    size = file.size();
+  } else {
+    if (!LoadArchiveFile(a.input, file, &base, &size, error)) return Fail("plan: " + error);
+    if (!CheckWholeArchive(base, size, error)) return Fail("plan: " + a.input + ": " + error);
+    std::printf("plan: %s\n", a.input.c_str());
+  }
+  std::fflush(stdout);
+  return plan::DryRun(base, size, a.options, stdout);
+}
