@@ -19,6 +19,9 @@ struct UpdaterRecords {
   char settingsPath[kPathBuffer];    // the installed SETUP.INI
 };
 
+// Shown when the install folder has no SETUP.INI.
+extern const char kNoSetupIniText[];
+
 // Runs the whole updater for `module` (whose resources hold the archive and
 // the wizard's templates). Returns 1 after a normally ended wizard, else 0.
 int RunUpdater(ModuleHandle module);

@@ -6,6 +6,8 @@
 
 #include "app/app.h"
 
+const char kNoSetupIniText[] = "インストール先に \"SETUP.INI\" ファイルが見つかりません";
+
 namespace {
 
 UpdaterRecords gRecords;
@@ -75,7 +77,7 @@ int RunUpdater(ModuleHandle module) {
 
   CopyText(r.settingsPath, kPathCapacity, r.game.installPath);
   if (!JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI") || ReadAttributes(r.settingsPath) == kAttrMissing)
-    return FailWith(r, "インストール先に \"SETUP.INI\" ファイルが見つかりません");
+    return FailWith(r, kNoSetupIniText);
   SetInstalledSettingsPath(r.settingsPath);
   if (!ReadInstalledSettings(r.description, r.game)) return Stop(r);
 

@@ -51,6 +51,11 @@ inline uint32_t DirectoryEntryCount(const ArchiveImage& image) {
   return reinterpret_cast<const ArchiveHeader*>(image.directory)->entryCount;
 }
 
+// What a member that cannot be found or read is reported with.
+extern const char kMemberMissingText[];
+// The shortage report: the drive ("X:") and the missing byte count.
+extern const char kShortageFormat[];
+
 // ---- Scramble transform -------------------------------------------------------
 // Self-inverse; keyed by `length`, which must be the length used to scramble.
 void ScrambleBuffer(uint8_t* buffer, uint32_t length);

@@ -4,6 +4,8 @@
 
 #include "archive/archive.h"
 
+const char kShortageFormat[] = "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です";
+
 namespace {
 
 // The working buffers of one extraction, released together on every path.
@@ -83,7 +85,7 @@ int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const F
 int ExtractMember(const ArchiveImage& image, const char* name, const char* destination, int newerOnly) {
   MemberRef member;
   if (!LocateMember(image, name, &member)) {
-    ShowCaptionError("Can't Find File in Resource !!");
+    ShowCaptionError(kMemberMissingText);
     return 0;
   }
   const ArchiveEntry& entry = *member.entry;
@@ -94,7 +96,7 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
   uint64_t available = 0;
   if (FreeBytesAvailable(drive, &available) && uint64_t(entry.uncompressedSize) > available) {
     char text[kTextCapacity];
-    FormatText(text, sizeof text, "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です", drive,
+    FormatText(text, sizeof text, kShortageFormat, drive,
                (unsigned long long)(entry.uncompressedSize - available));
     ShowCaptionError(text);
     return 0;
@@ -120,7 +122,7 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
     }
     if (!DecompressStreamBounded(buffers.decoded, entry.uncompressedSize, data, entry.storedSize)) {
       // A damaged stream is a member that cannot be read; nothing is written.
-      ShowCaptionError("Can't Find File in Resource !!");
+      ShowCaptionError(kMemberMissingText);
       return 0;
     }
     data = buffers.decoded;

@@ -4,6 +4,8 @@
 
 #include "archive/archive.h"
 
+const char kMemberMissingText[] = "Can't Find File in Resource !!";
+
 const uint8_t* LoadArchiveResource(ModuleHandle module, uint32_t* size) {
   ResourceHandle resource = FindUpdateResource(module);
   if (resource == nullptr) return nullptr;
@@ -78,7 +80,7 @@ int LocateMember(const ArchiveImage& image, const char* name, MemberRef* out) {
 const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size) {
   MemberRef member;
   if (!LocateMember(image, name, &member)) {
-    ShowCaptionError("Can't Find File in Resource !!");
+    ShowCaptionError(kMemberMissingText);
     return nullptr;
   }
   const ArchiveEntry& entry = *member.entry;
@@ -93,7 +95,7 @@ const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t*
       // A stream that does not decode to its stated size is a member that
       // cannot be read.
       FreeBlock(block);
-      ShowCaptionError("Can't Find File in Resource !!");
+      ShowCaptionError(kMemberMissingText);
       return nullptr;
     }
     bytes = block;

@@ -19,7 +19,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int RefuseCopy(WindowHandle dialog, const CopyEntry& entry) {
   char text[kTextCapacity];
-  FormatText(text, sizeof text, "SETUP.INI : \"%s\" のコピーに失敗しました", entry.relativePath);
+  FormatText(text, sizeof text, kCopyFailedFormat, entry.relativePath);
   MessageBoxText(dialog, text, ErrorBoxCaption(), kBoxError);
   EndModalDialog(dialog, -1);
   return 0;

@@ -3,6 +3,11 @@
 // and the completion of the page.
 #include "update/update.h"
 
+const char kVersionErrorText[] = "アップデートエラー：アップデート対象のバージョンが違います";
+const char kWriteFailedText[] = "ファイルの書き込みに失敗しました";
+const char kNoEntriesText[] = "No 'UpdateFileXX' and 'CopyFileXX'";
+const char kCopyFailedFormat[] = "SETUP.INI : \"%s\" のコピーに失敗しました";
+
 namespace {
 
 constexpr const char* kSection = "UPDATE";
@@ -63,13 +68,13 @@ void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
   char failedCheck[kPathCapacity];
   if (!ReadUpdateList(context, &updates, failedCheck)) {
     Refuse(dialog, description.existErrorMessage[0] ? description.existErrorMessage
-                                                    : "アップデートエラー：アップデート対象のバージョンが違います");
+                                                    : kVersionErrorText);
     return;
   }
   CopyList copies;
   ReadCopyList(context, &copies);
   if (updates.count == 0 && copies.count == 0) {
-    Refuse(dialog, "No 'UpdateFileXX' and 'CopyFileXX'");
+    Refuse(dialog, kNoEntriesText);
     return;
   }
 

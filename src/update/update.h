@@ -20,6 +20,12 @@
 // the dialog with -1.
 void PerformUpdate(WindowHandle dialog, const UpdateContext& context);
 
+// The engine's failure texts, in the window-caption box.
+extern const char kVersionErrorText[]; // a failed "e" check without ExistErrorMessage
+extern const char kWriteFailedText[];  // an update entry that could not be written
+extern const char kNoEntriesText[];    // neither list holds a line that applies
+extern const char kCopyFailedFormat[]; // %s: the copy line's relative path
+
 // ---- Free-space pre-check ---------------------------------------------------------
 // RequiredDiskSpace of section UPDATE, its 32 bits taken as unsigned; 0 when
 // absent, empty or not a number (no check).

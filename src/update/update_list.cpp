@@ -51,7 +51,7 @@ int RewriteExistingData(const char* destination) {
 }
 
 int RefuseWrite(WindowHandle dialog) {
-  ShowCaptionError("ファイルの書き込みに失敗しました");
+  ShowCaptionError(kWriteFailedText);
   EndModalDialog(dialog, -1);
   return 0;
 }

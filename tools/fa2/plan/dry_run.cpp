@@ -20,7 +20,6 @@
 #include "app/app.h"
 #include "fa2/lib/toolkit.h"
 #include "fa2/plan/disk_platform.h"
-#include "fa2/plan/messages.h"
 #include "update/update.h"
 
 namespace plan {
@@ -29,7 +28,6 @@ namespace {
 
 constexpr const char* kDescriptionPath = "T:\\FA2PLAN\\UPDATE.INI";
 
-using namespace messages;
 
 std::string Local(const char* cp932) { return fa2::Cp932ToLocal(cp932); }
 std::string Local(const std::string& cp932) { return fa2::Cp932ToLocal(cp932); }
@@ -173,7 +171,7 @@ bool Planner::ReadSetup() {
   // As the main sequence: SETUP.INI must be there, then it must be valid.
   CopyText(r_.settingsPath, sizeof r_.settingsPath, r_.game.installPath);
   if (!JoinPath(r_.settingsPath, sizeof r_.settingsPath, "SETUP.INI") || ReadAttributes(r_.settingsPath) == kAttrMissing) {
-    Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIni));
+    Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIniText));
     return false;
   }
   SetInstalledSettingsPath(r_.settingsPath);
@@ -283,7 +281,7 @@ std::string Planner::CheckText(const UpdateKey& k) const {
   if (a != kAttrMissing && (a & kAttrArchive) && !options_.normalFiles)
     why += "; files here carry the archive bit unless --normal-files";
 #endif
-  const char* message = r_.description.existErrorMessage[0] ? r_.description.existErrorMessage : kVersionError;
+  const char* message = r_.description.existErrorMessage[0] ? r_.description.existErrorMessage : kVersionErrorText;
   return text + "check fails (" + why + "): refused with " + Quoted(message);
 }
 
@@ -292,7 +290,7 @@ std::string Planner::CheckText(const UpdateKey& k) const {
 // its destination, the engine's decision, and for "d" and extraction what the
 // writing steps decide.
 Outcome Planner::PlanEntry(const UpdateEntry& entry, std::string* shown) {
-  const std::string player = Quoted(kWriteFailed);
+  const std::string player = Quoted(kWriteFailedText);
   char folder[kPathBuffer];
   if (!UpdateFolder(entry, context_, folder)) {
     if (entry.operation == kOperationData && r_.game.dataPath[0] == 0)
@@ -343,11 +341,11 @@ Outcome Planner::PlanEntry(const UpdateEntry& entry, std::string* shown) {
 // WriteWholeFile's refusal of hidden and system files; and that the file's
 // folder exists, since nothing creates it.
 Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destination, const std::string& replaceReason) {
-  const std::string player = Quoted(kWriteFailed);
+  const std::string player = Quoted(kWriteFailedText);
   MemberRef member;
   if (!LocateMember(r_.archive, MemberNameOf(entry), &member))
     return Failure("member " + Quoted(MemberNameOf(entry)) + " is not in the archive",
-                   Quoted(kMemberMissing) + " / " + player);
+                   Quoted(kMemberMissingText) + " / " + player);
   const ArchiveEntry& m = *member.entry;
 
   const char drive[3] = {destination[0], destination[0] ? destination[1] : '\0', 0};
@@ -355,7 +353,7 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
   if (FreeBytesAvailable(drive, &available) && uint64_t(m.uncompressedSize) > available)
     return Failure("the member needs " + std::to_string(m.uncompressedSize) + " bytes, " + std::to_string(available) +
                        " available",
-                   Quoted(std::string(kMemberShortage) + "...") + " / " + player);
+                   Quoted(std::string(kShortageFormat, std::strstr(kShortageFormat, "%s") - kShortageFormat) + "...") + " / " + player);
 
   const bool newerOnly = entry.operation == kOperationUpdate;
   uint32_t attributes = ReadAttributes(destination);
@@ -426,7 +424,7 @@ std::string Planner::PlanCopyEntry(const CopyEntry& entry, Outcome* failure) {
   CopyPlan plan;
   if (!PlanCopy(entry, drive_, r_.game.installPath, &plan)) {
     char text[kTextCapacity];
-    FormatText(text, sizeof text, kCopyFailed, entry.relativePath);
+    FormatText(text, sizeof text, kCopyFailedFormat, entry.relativePath);
     *failure = Failure(drive_[0] ? "a path is too long" : "no disc was found before this line to copy from",
                        Quoted(text));
     return failure->text;
@@ -434,7 +432,7 @@ std::string Planner::PlanCopyEntry(const CopyEntry& entry, Outcome* failure) {
   const std::string source = std::string(drive_) + "\\" + path + " (" + Real(plan.source) + ")";
   if (ReadAttributes(plan.source) == kAttrMissing) {
     char text[kTextCapacity];
-    FormatText(text, sizeof text, kCopyFailed, entry.relativePath);
+    FormatText(text, sizeof text, kCopyFailedFormat, entry.relativePath);
     *failure = Failure(source + " does not exist", Quoted(text));
     return failure->text;
   }
@@ -530,7 +528,7 @@ int Planner::Run() {
       }
     }
   }
-  if (nothing) return Refuse("no line applies: " + Quoted(kNoEntries));
+  if (nothing) return Refuse("no line applies: " + Quoted(kNoEntriesText));
   if (!stoppedAt.empty()) {
     Print("result: fails at " + stoppedAt + ": " + failureText + "; the player sees " + failurePlayer +
           "; what the lines before it wrote stays written");
@@ -594,7 +592,7 @@ int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* 
   // The main sequence extracts UPDATE.INI by name; here it is read in memory.
   MemberRef member;
   if (!LocateMember(records.archive, "UPDATE.INI", &member)) {
-    std::fprintf(out, "setup: UPDATE.INI: refused with \"%s\"\n", kMemberMissing);
+    std::fprintf(out, "setup: UPDATE.INI: refused with \"%s\"\n", kMemberMissingText);
     std::fprintf(out, "result: refused: the archive has no UPDATE.INI; nothing is written\n");
     return kRefused;
   }
