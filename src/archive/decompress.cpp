@@ -183,16 +183,16 @@ constexpr uint8_t kPatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 [[gnu::always_inline]] inline uint8_t* CopyMatchSlack(uint8_t* out, const uint8_t* dest,
                                                       size_t dist, size_t len) {
   const uint8_t* from = out - dist;
-  if (dist >= 32) {
-    Move<32>(out, from); // most copies end here
-    for (size_t i = 32; i < len; i += 32)
-      Move<32>(out + i, from + i);
-  } else if (dist >= 16) {
-    size_t i = 0;
-    do {
-      Move<16>(out + i, from + i);
-      i += 16;
-    } while (i < len);
+  if (dist >= 16) {
+    Move<16>(out, from); // most copies end here
+    if (len > 16) [[unlikely]] {
+      if (dist >= 32)
+        for (size_t i = 16; i < len; i += 32)
+          Move<32>(out + i, from + i);
+      else
+        for (size_t i = 16; i < len; i += 16)
+          Move<16>(out + i, from + i);
+    }
   } else if (dist >= 8) {
     size_t i = 0;
     do {
@@ -239,52 +239,6 @@ constexpr LengthTable kLengthTable;
 // Control bits of a length code by its count of leading zeros.
 constexpr uint8_t kLengthCodeBits[6] = {1, 2, 4, 6, 9, 5};
 
-// A match code up to its length code, read from the top 10 bits of the bit
-// buffer (the first is its leading 0): its control bits, and the distance as
-// (B << shift) + add for its data byte B. `end` marks the pair form whose
-// low bits are all 1: with B = 255 it is the end code.
-struct MatchHead {
-  uint16_t add;
-  uint8_t bits;
-  uint8_t shift;
-  uint8_t isLong;
-  uint8_t end;
-};
-struct MatchHeadTable {
-  MatchHead e[512];
-  constexpr MatchHeadTable() : e() {
-    for (uint32_t top = 0; top < 512; ++top) {
-      const uint32_t code = top; // 10 bits, the leading 0 included
-      const auto bit = [&](uint32_t i) { return code >> (9 - i) & 1; };
-      const auto field = [&](uint32_t from, uint32_t n) { return (code >> (10 - from - n)) & ((1u << n) - 1); };
-      if (bit(1)) {
-        if (bit(2))
-          e[top] = {uint16_t(257 + field(3, 3)), 6, 3, 0, uint8_t(field(3, 3) == 7)};
-        else
-          e[top] = {1, 3, 0, 0, 0};
-        continue;
-      }
-      uint32_t cls = 0;
-      while (cls < 4 && !bit(2 + cls))
-        ++cls;
-      const uint32_t prefix = cls < 4 ? cls + 1 : 4;
-      const uint32_t low = kOffsetLowBits[cls];
-      e[top] = {uint16_t(kOffsetBase[cls] + field(2 + prefix, low) + 1), uint8_t(2 + prefix + low),
-                uint8_t(low), 1, 0};
-    }
-  }
-};
-constexpr MatchHeadTable kMatchHeads;
-
-// The index, within a match code at the top of `buf`, of the control bit
-// after which its offset byte is read: bit 2 for a pair, the bit ending the
-// offset class or its fourth 0 otherwise. Bits past those left read as 0s,
-// which give an index no smaller than the bits left whenever the true one is.
-[[gnu::always_inline]] inline uint32_t MatchByteBit(uint64_t buf) {
-  const uint32_t z = uint32_t(std::countl_zero(buf | uint64_t(1) << 58)); // 1 to 5
-  return z + (z == 1);
-}
-
 // Room the bounded decoder's unchecked steps need. One step takes at most a
 // control word, 36 literals (read as 64), another word and three data bytes,
 // and writes at most 36 literals (64 with slack) and a 282-byte copy (+31).
@@ -302,8 +256,13 @@ template <bool kBounded>
   Bits64 buf = 0; // bits not yet taken, left-aligned, zeros below
   uint32_t left = 0;
   int result = 0;
+  // The unchecked steps run while out < outSafe and in < inSafe.
+  uint8_t* const outSafe = destSize >= kOutMargin ? outEnd - kOutMargin : dest;
+  const uint8_t* const inSafe = srcSize >= kInMargin ? inEnd - kInMargin : src;
   (void)outEnd;
   (void)inEnd;
+  (void)outSafe;
+  (void)inSafe;
 
 // Merges the next control word in below the `left` bits (left < 32).
 #define FA2_MERGE()                                                                        \
@@ -320,7 +279,7 @@ template <bool kBounded>
 
   for (;;) {
     if constexpr (kBounded) {
-      if (size_t(outEnd - out) < kOutMargin || size_t(inEnd - in) < kInMargin) [[unlikely]]
+      if (out >= outSafe || in >= inSafe) [[unlikely]]
         goto careful;
     }
     if (left == 0)
@@ -347,111 +306,70 @@ template <bool kBounded>
           continue;
       }
     }
-    if constexpr (kBounded) {
-      // A match code: the next bit is a 0. Its control bits are decoded from
-      // `full`, the bits left with the next control word placed below them,
-      // as if it were needed; whether it is (the code runs past the bits
-      // left) and where it lies (after the offset byte when the bit that
-      // calls for that byte lies within the bits left) are settled without
-      // a branch once the code's size is known.
-      MatchHead h = kMatchHeads.e[buf >> 54];
-      LengthEntry le = kLengthTable.e[(buf << h.bits) >> 55];
-      uint32_t bits = h.bits + (le.bits & (0 - uint32_t(h.isLong)));
-      const uint8_t* byteAt = in;
-      if (left < bits) {
-        // The code runs past the bits left (read as 0s, they make it longer
-        // than them exactly when the true code is): the next word follows
-        // the offset byte if the bit calling for that byte is within them.
-        const size_t byteFirst = MatchByteBit(buf) < left;
-        buf |= Bits64(LoadLe32(in + byteFirst)) << (32 - left);
-        byteAt = in + ((1 - byteFirst) << 2);
-        in += 4;
-        left += 32;
-        h = kMatchHeads.e[buf >> 54];
-        le = kLengthTable.e[(buf << h.bits) >> 55];
-        bits = h.bits + (le.bits & (0 - uint32_t(h.isLong)));
-      }
-      const uint32_t b = *byteAt;
-      in += 1;
-      const size_t dist = (size_t(b) << h.shift) + h.add;
-      size_t len = h.isLong ? le.len : 2;
-      FA2_SKIP(bits);
-      if (h.end && b == 255) [[unlikely]] {
-        result = out == outEnd;
-        goto done;
-      }
-      const size_t isByte = len == 27;
-      len += *in & (0 - isByte);
-      in += isByte;
-      if (dist > size_t(out - dest)) [[unlikely]]
-        goto done;
-      out = CopyMatchSlack(out, dest, dist, len);
-    } else {
     {
-        // The next bit is a 0 and two more are needed whatever follows.
-        if (left < 3)
-          FA2_MERGE();
-        size_t dist;
-        size_t len;
-        if (buf >> 62 == 1) { // 0 1 s: two-byte match
-          const uint32_t wide = uint32_t(buf >> 61) & 1;
+      // The next bit is a 0 and two more are needed whatever follows.
+      if (left < 3)
+        FA2_MERGE();
+      size_t dist;
+      size_t len;
+      if (buf >> 62 == 1) { // 0 1 s: two-byte match
+        const uint32_t wide = uint32_t(buf >> 61) & 1;
+        FA2_SKIP(3);
+        uint32_t v = *in++;
+        if (wide) {
+          if (left < 3)
+            FA2_MERGE();
+          v = 256 + (v << 3) + uint32_t(buf >> 61);
           FA2_SKIP(3);
-          uint32_t v = *in++;
-          if (wide) {
-            if (left < 3)
-              FA2_MERGE();
-            v = 256 + (v << 3) + uint32_t(buf >> 61);
-            FA2_SKIP(3);
-            if (v == 2303) {
-              if constexpr (kBounded)
-                result = out == outEnd;
-              goto done;
-            }
-          }
-          dist = v + 1;
-          len = 2;
-        } else {
-          FA2_SKIP(2);
-          // Offset class: 0 to 4 zeros, ended by a 1 unless there are 4.
-          if (buf == 0 && left < 4)
-            FA2_MERGE();
-          const uint32_t cls = uint32_t(std::countl_zero(buf | Bits64(1) << 59));
-          FA2_SKIP(cls + (cls < 4));
-          const uint32_t low = kOffsetLowBits[cls];
-          uint32_t v = uint32_t(*in++) << low;
-          if (left < low)
-            FA2_MERGE();
-          v += kOffsetBase[cls] + uint32_t(buf >> (64 - low));
-          FA2_SKIP(low);
-          dist = v + 1;
-          // Length class: 0 to 5 zeros, ended by a 1 unless there are 5; then
-          // its extra bits. Every bit of the code is needed once the class is
-          // known, so the word is merged before the table is read if need be.
-          if (buf == 0 && left < 5)
-            FA2_MERGE();
-          const uint32_t zeros = uint32_t(std::countl_zero(buf | Bits64(1) << 58));
-          if (left < kLengthCodeBits[zeros])
-            FA2_MERGE();
-          const LengthEntry e = kLengthTable.e[buf >> 55];
-          FA2_SKIP(e.bits);
-          len = e.len;
-          if constexpr (kBounded) {
-            // The byte is there to read in the unchecked region; take it only
-            // for the long form, without a branch.
-            const size_t isByte = e.len == 27;
-            len += *in & (0 - isByte);
-            in += isByte;
-          } else if (e.len == 27) {
-            len += *in++;
-          }
-        }
-        if constexpr (kBounded) {
-          if (dist > size_t(out - dest)) [[unlikely]]
+          if (v == 2303) {
+            if constexpr (kBounded)
+              result = out == outEnd;
             goto done;
-          out = CopyMatchSlack(out, dest, dist, len);
-        } else {
-          out = CopyMatchExact(out, dest, dist, len);
+          }
         }
+        dist = v + 1;
+        len = 2;
+      } else {
+        FA2_SKIP(2);
+        // Offset class: 0 to 4 zeros, ended by a 1 unless there are 4.
+        if (buf == 0 && left < 4)
+          FA2_MERGE();
+        const uint32_t cls = uint32_t(std::countl_zero(buf | Bits64(1) << 59));
+        FA2_SKIP(cls + (cls < 4));
+        const uint32_t low = kOffsetLowBits[cls];
+        uint32_t v = uint32_t(*in++) << low;
+        if (left < low)
+          FA2_MERGE();
+        v += kOffsetBase[cls] + uint32_t(buf >> (64 - low));
+        FA2_SKIP(low);
+        dist = v + 1;
+        // Length class: 0 to 5 zeros, ended by a 1 unless there are 5; then
+        // its extra bits. Every bit of the code is needed once the class is
+        // known, so the word is merged before the table is read if need be.
+        if (buf == 0 && left < 5)
+          FA2_MERGE();
+        const uint32_t zeros = uint32_t(std::countl_zero(buf | Bits64(1) << 58));
+        if (left < kLengthCodeBits[zeros])
+          FA2_MERGE();
+        const LengthEntry e = kLengthTable.e[buf >> 55];
+        FA2_SKIP(e.bits);
+        len = e.len;
+        if constexpr (kBounded) {
+          // The byte is there to read in the unchecked region; take it only
+          // for the long form, without a branch.
+          const size_t isByte = e.len == 27;
+          len += *in & (0 - isByte);
+          in += isByte;
+        } else if (e.len == 27) {
+          len += *in++;
+        }
+      }
+      if constexpr (kBounded) {
+        if (dist > size_t(out - dest)) [[unlikely]]
+          goto done;
+        out = CopyMatchSlack(out, dest, dist, len);
+      } else {
+        out = CopyMatchExact(out, dest, dist, len);
       }
     }
     continue;

@@ -292,6 +292,41 @@ TEST(MatchCopies, EveryDistanceUpToSixteenWithEveryTail) {
   }
 }
 
+// Copies far from both ends of the output (the bounded decoder then moves
+// whole 8-, 16- or 32-byte groups and may write past the copy) and the same
+// copies as the last code of the output (where it must write exactly), at
+// every distance around the group widths and every length to 48, then a few
+// long ones. Each copy reads bytes the one before it has just written.
+TEST(MatchCopies, DistancesAroundTheGroupWidthsFarFromAndAtTheEnd) {
+  const Bytes head = RandomBytes(700, 31);
+  const Bytes tail = RandomBytes(500, 32);
+  std::vector<size_t> lengths;
+  for (size_t len = 2; len <= 48; ++len)
+    lengths.push_back(len);
+  for (size_t len : {63, 64, 65, 95, 96, 97, 127, 200, 281, 282})
+    lengths.push_back(len);
+  for (size_t dist = 1; dist <= 70; ++dist) {
+    StreamBuilder far;
+    far.Literals(head);
+    for (size_t len : lengths) {
+      if (len == 2 && dist <= 256)
+        far.Pair(dist);
+      else if (len > 2)
+        far.Match(len, dist);
+      far.Literal(uint8_t(len));
+    }
+    far.Literals(tail).End();
+    EXPECT_EQ(DecodeBoth(far), far.expected) << "distance " << dist;
+    for (size_t len : lengths) {
+      if (len == 2)
+        continue;
+      StreamBuilder atEnd;
+      atEnd.Literals(head).Match(len, dist).End();
+      EXPECT_EQ(DecodeBoth(atEnd), atEnd.expected) << "distance " << dist << ", length " << len;
+    }
+  }
+}
+
 TEST(MatchCopies, ShortDistancesRightAtTheStartOfTheOutput) {
   // Fewer than 8 bytes written: no 8-byte pattern can be read back yet. The
   // literals after the copy put the bounded decoder on its fast path too.
