@@ -143,6 +143,14 @@ UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, con
 }
 
 int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
+  // An entry with no place to go (no data path, or a path too long) is
+  // refused before the first file is written, not half-way through.
+  for (int i = 0; i < list.count; ++i) {
+    char folder[kPathBuffer];
+    char destination[kPathBuffer];
+    if (!UpdateFolder(list.entries[i], context, folder) || !UpdateDestination(folder, list.entries[i], destination))
+      return RefuseWrite(dialog);
+  }
   for (int i = 0; i < list.count; ++i) {
     const UpdateEntry& entry = list.entries[i];
     char folder[kPathBuffer];

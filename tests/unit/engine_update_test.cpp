@@ -208,9 +208,9 @@ TEST_F(EngineUpdate, FailedRewriteOfAKeptDataFileIsNotAnError) {
 
 TEST_F(EngineUpdate, DataLineWithoutADataPathIsRefusedRatherThanWrittenToTheCurrentDrive) {
   game.dataPath[0] = 0;
-  Ini({"UpdateFile00=d,CONFIG.DAT"});
+  Ini({"UpdateFile00=u,GAME.DAT", "UpdateFile01=d,CONFIG.DAT"});
   ExpectRefusedWith(Run(), kWriteFailed);
-  EXPECT_EQ(1u, fake::AllFiles().size());
+  EXPECT_EQ(1u, fake::AllFiles().size()); // the install-folder line before it wrote nothing either
 }
 
 // ---- The existence check ------------------------------------------------------------
