@@ -1,7 +1,8 @@
 // e2e-driver: plays a scenario script against the updater's windows, as a
 // person at the screen would, and reports each step.
 //
-// Usage: e2e-driver.exe --program <exe> [--shots <folder>] <script>
+// Usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>]
+//                       <script>
 //
 // The script is UTF-8 text, one command per line; blank lines and lines
 // starting with '#' are ignored. Arguments are separated by blanks; a <text>
@@ -17,6 +18,7 @@
 //   expect-visible <id> 0|1      whether a wizard control is visible
 //   expect-checked <id> 0|1      whether a wizard button is checked
 //   expect-missing <id>          the wizard has no such control
+//   expect-focus <id>            the wizard control with the keyboard focus
 //   click <id>                   press a wizard button (must be enabled)
 //   set-text <id> <text>         replace a wizard control's text (typing)
 //   key escape|enter             a key press in the wizard
@@ -27,10 +29,33 @@
 //   expect-box-owner wizard|none the owner of that box
 //   answer 1|2                   press OK (1) or Cancel (2) of the box
 //   expect-no-box [ms]           no box appears within ms (default 500)
+//   expect-box-buttons <id>...   the box's buttons, e.g. "1" (OK) or "1 2"
+//   expect-box-icon 0|1          whether the box shows an icon
 //   screenshot <name>            save the screen as <shots>/<name>.bmp
+//   screenshot-wizard <name>     save the wizard window alone
+//   screenshot-box <name>        save the message box alone
+//   expect-foreground wizard|window [n]  which window has the foreground:
+//                                the wizard, or the n-th window opened by
+//                                open-window (default the last)
+//   expect-description present|gone [n]  the temporary description of
+//                                program n (default 1): UPDATE<pid>.INI in
+//                                the temporary folder
+//   expect-attr <hex> <path>     a file's attributes (GetFileAttributesA)
+//   open-window <class> <title>  a top-level window of that class and title,
+//                                owned by a thread of the driver (a stand-in
+//                                for the running game)
+//   close-window                 close the windows opened so far
+//   reset-activations            forget how often those windows were activated
+//   expect-activated <n>         the n-th window opened has been activated
+//                                since (brought forward; under Xvfb without a
+//                                window manager the foreground itself may
+//                                move on to the desktop when a box closes)
+//   signal <name>                create <signals>/<name> and wait for the
+//                                scenario's shell to create <name>.done
 //   sleep <ms>
 //   timeout <ms>                 limit of the waits and expectations that follow
-//   wait-exit <code> [n]         program n (default 1) ends with this code
+//   wait-exit <code> [n]         program n (default 1) ends with this code;
+//                                "any" takes every code and prints it
 //
 // Expectations are retried until they hold or the time limit passes, since
 // a click is only posted to the program. The first failure ends the run with
@@ -133,6 +158,21 @@ std::string ClassName(HWND window) {
   return name;
 }
 
+// What a control shows. An edit control keeps its text to itself: for one of
+// another process the window text is only its creation text, so ask it.
+std::string ControlText(HWND control) {
+  if (lstrcmpiA(ClassName(control).c_str(), "Edit") != 0) return WindowText(control);
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length)) return {};
+  std::string text(size_t(length) + 1, '\0');
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutA(control, WM_GETTEXT, WPARAM(length + 1), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_NORMAL, 5000, &got))
+    return {};
+  text.resize(size_t(got));
+  return text;
+}
+
 // ---- The programs under test ---------------------------------------------------
 
 struct Program {
@@ -176,6 +216,7 @@ void EndAllPrograms() {
 struct Session {
   std::string program;     // ANSI path of the program to start
   std::string shots;       // ANSI folder of the screenshots
+  std::string signals;     // ANSI folder shared with the scenario's shell
   DWORD timeout = 10000;   // milliseconds
   HWND wizard = nullptr;
   HWND box = nullptr;
@@ -229,8 +270,12 @@ void Settle(HWND window) {
   SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
 }
 
-bool SaveScreen(const std::string& path) {
-  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+// Saves a rectangle of the screen (all of it when `area` is null) as a BMP.
+bool SaveScreen(const std::string& path, const RECT* area = nullptr) {
+  RECT whole{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  RECT r = whole;
+  if (area && !IntersectRect(&r, area, &whole)) return false;
+  int width = r.right - r.left, height = r.bottom - r.top;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFOHEADER header{};
@@ -246,7 +291,7 @@ bool SaveScreen(const std::string& path) {
   bool ok = false;
   if (bitmap) {
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
     SelectObject(memory, old);
     DWORD stride = (DWORD(width) * 3 + 3) & ~3u;
@@ -266,6 +311,71 @@ bool SaveScreen(const std::string& path) {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   return ok;
+}
+
+// ---- Stand-in windows (the "running game") -------------------------------------
+
+struct StandIn {
+  std::string className;
+  std::string title;
+  HANDLE ready = nullptr;
+  HANDLE thread = nullptr;
+  HWND window = nullptr;
+  volatile LONG activations = 0;
+};
+
+std::vector<StandIn*> gStandIns;
+
+LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_ACTIVATE && LOWORD(w) != WA_INACTIVE) {
+    if (auto* s = reinterpret_cast<StandIn*>(GetWindowLongPtrA(window, GWLP_USERDATA)))
+      InterlockedIncrement(&s->activations);
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, w, l);
+}
+
+// Each window has a thread of its own that reads its messages, so that the
+// program under test can show it and bring it forward while the script waits.
+DWORD WINAPI StandInThread(void* data) {
+  auto* s = static_cast<StandIn*>(data);
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = StandInProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = s->className.c_str();
+  RegisterClassA(&wc);  // a second window of the same class finds it there
+  s->window = CreateWindowExA(0, s->className.c_str(), s->title.c_str(), WS_OVERLAPPEDWINDOW,
+                              40, 40, 320, 160, nullptr, nullptr, wc.hInstance, nullptr);
+  if (s->window) {
+    SetWindowLongPtrA(s->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
+    ShowWindow(s->window, SW_SHOWNORMAL);
+    SetForegroundWindow(s->window);
+  }
+  SetEvent(s->ready);
+  if (!s->window) return 1;
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}
+
+void CloseStandIns() {
+  for (StandIn* s : gStandIns) {
+    if (s->window && IsWindow(s->window)) PostMessageA(s->window, WM_CLOSE, 0, 0);
+    if (s->thread) {
+      WaitForSingleObject(s->thread, 5000);
+      CloseHandle(s->thread);
+    }
+    if (s->ready) CloseHandle(s->ready);
+    delete s;
+  }
+  gStandIns.clear();
 }
 
 // ---- Commands ------------------------------------------------------------------
@@ -314,6 +424,7 @@ class Runner {
         return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
       });
     if (c == "expect-missing") return ExpectMissing(line);
+    if (c == "expect-focus") return ExpectFocus(line);
     if (c == "click") return Click(line);
     if (c == "set-text") return SetText(line);
     if (c == "key") return Key(line);
@@ -324,7 +435,19 @@ class Runner {
     if (c == "expect-box-owner") return ExpectBoxOwner(line);
     if (c == "answer") return Answer(line);
     if (c == "expect-no-box") return ExpectNoBox(line);
+    if (c == "expect-box-buttons") return ExpectBoxButtons(line);
+    if (c == "expect-box-icon") return ExpectBoxIcon(line);
     if (c == "screenshot") return Screenshot(line);
+    if (c == "screenshot-wizard") return ScreenshotOf(line, s_.wizard, "wizard");
+    if (c == "screenshot-box") return ScreenshotOf(line, s_.box, "box");
+    if (c == "expect-foreground") return ExpectForeground(line);
+    if (c == "expect-description") return ExpectDescription(line);
+    if (c == "expect-attr") return ExpectAttributes(line);
+    if (c == "open-window") return OpenWindow(line);
+    if (c == "close-window") return CloseWindows(line);
+    if (c == "reset-activations") return ResetActivations(line);
+    if (c == "expect-activated") return ExpectActivated(line);
+    if (c == "signal") return Signal(line);
     if (c == "sleep") return SleepFor(line);
     if (c == "timeout") return SetTimeout(line);
     if (c == "wait-exit") return WaitExit(line);
@@ -394,7 +517,7 @@ class Runner {
     HWND control = nullptr;
     if (Failure f = Control(line, &control); f.exitCode) return f;
     std::string want = Utf8ToAnsi(Unescape(line.restAfterFirst)), got;
-    if (Eventually(s_.timeout, [&] { return (got = WindowText(control)) == want; })) return {};
+    if (Eventually(s_.timeout, [&] { return (got = ControlText(control)) == want; })) return {};
     return Fail(line, "control " + line.words[0] + " shows " + Show(got) + ", expected " +
                           Show(want));
   }
@@ -418,6 +541,21 @@ class Runner {
       return ScriptError(line, "control identifier expected");
     if (GetDlgItem(s_.wizard, int(id))) return Fail(line, "control " + line.words[0] + " exists");
     return {};
+  }
+
+  Failure ExpectFocus(const Line& line) {
+    HWND control = nullptr;
+    if (Failure f = Control(line, &control); f.exitCode) return f;
+    DWORD thread = GetWindowThreadProcessId(s_.wizard, nullptr);
+    HWND got = nullptr;
+    if (Eventually(s_.timeout, [&] {
+          GUITHREADINFO info{};
+          info.cbSize = sizeof info;
+          got = GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+          return got == control;
+        }))
+      return {};
+    return Fail(line, "the focus is on " + (got ? "control " + std::to_string(GetDlgCtrlID(got)) : std::string("no control")));
   }
 
   Failure Click(const Line& line) {
@@ -549,6 +687,159 @@ class Runner {
     return {};
   }
 
+  Failure ExpectBoxButtons(const Line& line) {
+    if (Failure f = NeedBox(line); f.exitCode) return f;
+    std::string want, got;
+    for (const std::string& w : line.words) want += (want.empty() ? "" : " ") + w;
+    // IDOK .. IDCONTINUE: the buttons a message box can have.
+    for (int id = IDOK; id <= IDCONTINUE; ++id) {
+      HWND button = GetDlgItem(s_.box, id);
+      if (button && IsWindowVisible(button))
+        got += (got.empty() ? "" : " ") + std::to_string(id);
+    }
+    if (got != want) return Fail(line, "the box has the buttons \"" + got + "\", expected \"" + want + "\"");
+    return {};
+  }
+
+  static BOOL CALLBACK FindIcon(HWND child, LPARAM data) {
+    if (ClassName(child) != "Static" && ClassName(child) != "STATIC") return TRUE;
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if ((style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child)) return TRUE;
+    if (!SendMessageA(child, STM_GETICON, 0, 0)) return TRUE;
+    *reinterpret_cast<bool*>(data) = true;
+    return FALSE;
+  }
+
+  Failure ExpectBoxIcon(const Line& line) {
+    if (Failure f = NeedBox(line); f.exitCode) return f;
+    if (line.rest != "0" && line.rest != "1") return ScriptError(line, "0 or 1 expected");
+    bool icon = false;
+    EnumChildWindows(s_.box, FindIcon, reinterpret_cast<LPARAM>(&icon));
+    if (icon != (line.rest == "1"))
+      return Fail(line, icon ? "the box shows an icon" : "the box shows no icon");
+    return {};
+  }
+
+  Failure ScreenshotOf(const Line& line, HWND window, const char* what) {
+    if (line.rest.empty()) return ScriptError(line, "name expected");
+    if (!window || !IsWindow(window)) return ScriptError(line, std::string("no ") + what + " to take");
+    if (s_.shots.empty()) {
+      Print("# screenshot " + line.rest + " skipped (no --shots folder)");
+      return {};
+    }
+    // Let the window finish painting what the last step changed.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Settle(window);
+    Sleep(150);
+    RECT area{};
+    GetWindowRect(window, &area);
+    std::string path = s_.shots + "\\" + Utf8ToAnsi(line.rest) + ".bmp";
+    if (!SaveScreen(path, &area)) return Fail(line, "cannot write " + Show(path));
+    return {};
+  }
+
+  Failure ExpectForeground(const Line& line) {
+    HWND want = nullptr;
+    if (line.rest == "wizard") {
+      if (Failure f = NeedWizard(line); f.exitCode) return f;
+      want = s_.wizard;
+    } else if (!line.words.empty() && line.words[0] == "window") {
+      if (gStandIns.empty()) return ScriptError(line, "no window opened (open-window first)");
+      long index = long(gStandIns.size());
+      if (line.words.size() > 1 && !ParseNumber(line.words[1], &index))
+        return ScriptError(line, "window number expected");
+      if (index < 1 || size_t(index) > gStandIns.size())
+        return ScriptError(line, "no window " + std::to_string(index) + " was opened");
+      want = gStandIns[size_t(index) - 1]->window;
+    } else {
+      return ScriptError(line, "wizard or window expected");
+    }
+    HWND got = nullptr;
+    if (Eventually(s_.timeout, [&] { return (got = GetForegroundWindow()) == want; })) return {};
+    return Fail(line, "the foreground window is " + Show(got ? WindowText(got) : "(none)"));
+  }
+
+  Failure ExpectDescription(const Line& line) {
+    if (line.words.empty() || (line.words[0] != "present" && line.words[0] != "gone"))
+      return ScriptError(line, "present or gone expected");
+    long index = 1;
+    if (line.words.size() > 1 && !ParseNumber(line.words[1], &index))
+      return ScriptError(line, "program number expected");
+    if (index < 1 || size_t(index) > gPrograms.size())
+      return ScriptError(line, "no program " + std::to_string(index) + " was started");
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof folder, folder);
+    std::string path = std::string(folder) + "UPDATE" +
+                       std::to_string(gPrograms[size_t(index) - 1].info.dwProcessId) + ".INI";
+    bool want = line.words[0] == "present";
+    if (Eventually(s_.timeout, [&] {
+          return (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == want;
+        }))
+      return {};
+    return Fail(line, Show(path) + (want ? " does not exist" : " still exists"));
+  }
+
+  Failure ExpectAttributes(const Line& line) {
+    long want = 0;
+    if (line.words.size() < 2 || !ParseNumber(line.words[0], &want))
+      return ScriptError(line, "<hex> <path> expected");
+    std::string path = Utf8ToAnsi(line.restAfterFirst);
+    DWORD got = GetFileAttributesA(path.c_str());
+    if (got == DWORD(want)) return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%lX, expected 0x%lX", (unsigned long)got, (unsigned long)want);
+    return Fail(line, Show(path) + " has the attributes " + text);
+  }
+
+  Failure OpenWindow(const Line& line) {
+    if (line.words.size() < 2) return ScriptError(line, "<class> <title> expected");
+    auto* s = new StandIn;
+    s->className = Utf8ToAnsi(line.words[0]);
+    s->title = Utf8ToAnsi(Unescape(line.restAfterFirst));
+    s->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    s->thread = CreateThread(nullptr, 0, StandInThread, s, 0, nullptr);
+    gStandIns.push_back(s);
+    if (!s->thread || WaitForSingleObject(s->ready, s_.timeout) != WAIT_OBJECT_0 || !s->window)
+      return Fail(line, "cannot open the window");
+    return {};
+  }
+
+  Failure CloseWindows(const Line& line) {
+    if (gStandIns.empty()) return ScriptError(line, "no window opened (open-window first)");
+    CloseStandIns();
+    return {};
+  }
+
+  Failure ResetActivations(const Line& line) {
+    if (gStandIns.empty()) return ScriptError(line, "no window opened (open-window first)");
+    for (StandIn* s : gStandIns) InterlockedExchange(&s->activations, 0);
+    return {};
+  }
+
+  Failure ExpectActivated(const Line& line) {
+    long index = 0;
+    if (!ParseNumber(line.rest, &index)) return ScriptError(line, "window number expected");
+    if (index < 1 || size_t(index) > gStandIns.size())
+      return ScriptError(line, "no window " + std::to_string(index) + " was opened");
+    StandIn* s = gStandIns[size_t(index) - 1];
+    if (Eventually(s_.timeout, [&] { return s->activations > 0; })) return {};
+    return Fail(line, "window " + line.rest + " was not activated");
+  }
+
+  Failure Signal(const Line& line) {
+    if (line.rest.empty()) return ScriptError(line, "name expected");
+    if (s_.signals.empty()) return ScriptError(line, "no --signals folder");
+    std::string path = s_.signals + "\\" + line.rest;
+    std::string done = path + ".done";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail(line, "cannot create " + Show(path));
+    CloseHandle(file);
+    if (!Eventually(s_.timeout, [&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+      return Fail(line, "the scenario did not answer (no " + Show(done) + ")");
+    return {};
+  }
+
   Failure SleepFor(const Line& line) {
     long ms = 0;
     if (!ParseNumber(line.rest, &ms) || ms < 0) return ScriptError(line, "milliseconds expected");
@@ -565,7 +856,8 @@ class Runner {
 
   Failure WaitExit(const Line& line) {
     long code = 0, index = 1;
-    if (line.words.empty() || !ParseNumber(line.words[0], &code))
+    const bool any = !line.words.empty() && line.words[0] == "any";
+    if (line.words.empty() || (!any && !ParseNumber(line.words[0], &code)))
       return ScriptError(line, "exit code expected");
     if (line.words.size() > 1 && !ParseNumber(line.words[1], &index))
       return ScriptError(line, "program number expected");
@@ -576,6 +868,10 @@ class Runner {
       return Fail(line, "program " + std::to_string(index) + " is still running");
     p.waited = true;
     DWORD got = ExitCodeOf(p);
+    if (any) {
+      Print("# program " + std::to_string(index) + " ended with " + std::to_string(got));
+      return {};
+    }
     if (got != DWORD(code))
       return Fail(line, "program " + std::to_string(index) + " ended with " +
                             std::to_string(got) + ", expected " + std::to_string(code));
@@ -642,7 +938,7 @@ bool ReadScript(const char* path, std::vector<Line>* lines) {
 }
 
 int Usage() {
-  Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] <script>");
+  Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>] <script>");
   return 2;
 }
 
@@ -656,6 +952,7 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--program" && i + 1 < argc) session.program = argv[++i];
     else if (a == "--shots" && i + 1 < argc) session.shots = argv[++i];
+    else if (a == "--signals" && i + 1 < argc) session.signals = argv[++i];
     else if (!scriptPath && a.rfind("--", 0) != 0) scriptPath = argv[i];
     else return Usage();
   }
@@ -674,6 +971,7 @@ int main(int argc, char** argv) {
     if (f.exitCode) {
       Print("FAIL " + f.message);
       EndAllPrograms();
+      CloseStandIns();
       return f.exitCode;
     }
     Print("ok   " + std::to_string(line.number) + " " + line.command +
@@ -684,9 +982,11 @@ int main(int argc, char** argv) {
     if (!gPrograms[i].waited) {
       Print("FAIL program " + std::to_string(i + 1) + " was never seen to exit (end with wait-exit)");
       EndAllPrograms();
+      CloseStandIns();
       return 1;
     }
   }
+  CloseStandIns();
   Print("PASS " + std::to_string(passed) + " steps");
   return 0;
 }

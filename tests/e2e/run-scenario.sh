@@ -3,28 +3,52 @@
 # updater started and driven by e2e-driver.exe, then the scenario's checks.
 #
 # Usage: run-scenario.sh --driver <e2e-driver.exe> --updater <updater.exe>
-#                        --work <folder> <scenario.txt>
+#                        --work <folder> [--fa2 <host fa2>] [--stub <stub.exe>]
+#                        [--variant <name>] <scenario.txt>
 #
 # <scenario.txt> is the driver script. Beside it, <scenario>.sh, when
 # present, is sourced after the prefix exists and before the updater starts;
-# it sees the functions of scripts/wine-env.sh and these variables:
+# it sees the functions of scripts/wine-env.sh and tests/e2e/scenario-lib.sh
+# and these variables:
 #   WINEPREFIX, DRIVE_C   the prefix and its drive C:
 #   WORK                  this run's folder (screenshots land in WORK/shots)
 #   UPDATER               the program the driver starts (may be replaced)
-# and may define `verify`, run after the driver passed (non-zero fails).
+#   FA2, STUB             the host fa2 tool and updater-stub.exe, to make
+#                         updaters with archives of the scenario's own
+#   VARIANT               --variant, empty without it
+# and may define `verify`, run after the driver passed (non-zero, or a
+# failed fa2_check, fails).
+#
+# The driver script may name shell variables as @NAME@ (upper case): they are
+# replaced with the values the setup gave them. The driver's "signal NAME"
+# reaches the setup's fa2_on_signal handlers through WORK/signals.
+#
+# A setup containing the line "# e2e: mounts" runs, with everything it
+# starts, in a private mount namespace (unshare -m), where it may mount small
+# file systems; without root or namespaces the scenario is skipped.
+#
+# After every run, whatever the scenario, no temporary description
+# (UPDATE*.INI) may be left in the prefix's temporary folders.
+#
 # The exit code is the driver's (0 passed, 1 failed, 2 script error),
-# 1 when verify failed, 77 when Wine or Xvfb is not installed.
+# 1 when a check failed, 77 when skipped (Wine, Xvfb or namespaces missing).
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine-env.sh"
 
-DRIVER= UPDATER= WORK= scenario=
+source "$here/scenario-lib.sh"
+
+arguments=("$@")
+DRIVER= UPDATER= WORK= FA2= STUB= VARIANT= scenario=
 while (($#)); do
   case $1 in
     --driver) DRIVER=$2; shift 2 ;;
     --updater) UPDATER=$2; shift 2 ;;
     --work) WORK=$2; shift 2 ;;
+    --fa2) FA2=$2; shift 2 ;;
+    --stub) STUB=$2; shift 2 ;;
+    --variant) VARIANT=$2; shift 2 ;;
     *) scenario=$1; shift ;;
   esac
 done
@@ -38,12 +62,23 @@ scenario=$(realpath "$scenario")
 WORK=$(realpath -m "$WORK")
 DRIVER=$(realpath "$DRIVER")
 UPDATER=$(realpath -m "$UPDATER")
+[[ -n $FA2 ]] && FA2=$(realpath "$FA2")
+[[ -n $STUB ]] && STUB=$(realpath "$STUB")
 setup=${scenario%.txt}.sh
 started=$SECONDS
 
+if [[ -f $setup ]] && grep -q '^# e2e: mounts' "$setup" && [[ -z ${FA2_E2E_NAMESPACE:-} ]]; then
+  if [[ $(id -u) -ne 0 ]] || ! unshare -m --propagation private true 2>/dev/null; then
+    echo "needs root and mount namespaces (unshare -m): skipped"
+    exit 77
+  fi
+  FA2_E2E_NAMESPACE=1 exec unshare -m --propagation private bash "$here/run-scenario.sh" "${arguments[@]}"
+fi
+
 rm -rf "$WORK"
-mkdir -p "$WORK/shots"
+mkdir -p "$WORK/shots" "$WORK/signals"
 cleanup() {
+  fa2_stop_watchers
   fa2_wine_stop
   fa2_xvfb_stop
   [[ -n ${FA2_KEEP_PREFIX:-} ]] || rm -rf "$WORK/prefix"
@@ -58,18 +93,48 @@ if [[ -f $setup ]]; then
   source "$setup" || { echo "scenario setup failed: $setup"; exit 1; }
 fi
 
-echo "scenario $(basename "$scenario"): prefix ready after $((SECONDS - started)) s"
+# @NAME@ in the driver script: the setup's values.
+script=$scenario
+shopt -u patsub_replacement 2>/dev/null # an "&" in a value stays itself
+if grep -q '@[A-Z][A-Z0-9_]*@' "$scenario"; then
+  script=$WORK/script.txt
+  : >"$script"
+  while IFS= read -r line || [[ -n $line ]]; do
+    while [[ $line =~ @([A-Z][A-Z0-9_]*)@ ]]; do
+      name=${BASH_REMATCH[1]}
+      if [[ -z ${!name+set} ]]; then
+        echo "FAIL the script names @$name@, which the setup did not set"
+        exit 2
+      fi
+      line=${line//"@$name@"/${!name}}
+    done
+    printf '%s\n' "$line" >>"$script"
+  done <"$scenario"
+fi
+
+echo "scenario $(basename "$scenario")${VARIANT:+ ($VARIANT)}: prefix ready after $((SECONDS - started)) s"
 cd "$WORK" || exit 1
 timeout 300 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$DRIVER" --program "$(fa2_winpath "$UPDATER")" \
-  --shots "$(fa2_winpath "$WORK/shots")" "$(fa2_winpath "$scenario")" >"$WORK/driver.log" 2>&1
+  --shots "$(fa2_winpath "$WORK/shots")" --signals "$(fa2_winpath "$WORK/signals")" \
+  "$(fa2_winpath "$script")" >"$WORK/driver.log" 2>&1
 rc=$?
 tr -d '\r' <"$WORK/driver.log"
 ((rc == 124)) && echo "FAIL the driver timed out"
 
 if ((rc == 0)) && declare -F verify >/dev/null; then
-  if ! verify; then
+  if ! verify || ((FA2_FAILURES > 0)); then
     echo "FAIL verify"
     rc=1
+  fi
+fi
+# Every path of the updater deletes its temporary description.
+if ((rc == 0)); then
+  left=$(fa2_temporary_descriptions)
+  if [[ -n $left ]]; then
+    echo "FAIL temporary description left behind: $left"
+    rc=1
+  else
+    echo "ok   no temporary description left in the prefix"
   fi
 fi
 
@@ -79,5 +144,5 @@ if command -v convert >/dev/null; then
     [[ -f $shot ]] && convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
   done
 fi
-echo "scenario $(basename "$scenario"): exit $rc after $((SECONDS - started)) s"
+echo "scenario $(basename "$scenario")${VARIANT:+ ($VARIANT)}: exit $rc after $((SECONDS - started)) s"
 exit $rc

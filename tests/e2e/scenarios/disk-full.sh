@@ -1,0 +1,45 @@
+# e2e: mounts
+# A 64 KiB tmpfs mounted on C:\SampleGame; the installed game takes four
+# pages, three small members fit, GAME.DAT (200 KiB of random bytes, which
+# do not compress) does not.
+fa2_small_disk "$DRIVE_C/SampleGame" 64k || return 1
+fa2_install_game
+fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\SampleGame'
+
+src=$WORK/update
+mkdir -p "$src"
+fa2_cp932 "$src/UPDATE.INI" <<'INI'
+[SETUP]
+CompanyName=SampleSoft
+GameTitle=サンプルゲーム
+GameClass=SampleGameWindow
+GameDir=SampleGame
+UpdaterVersion=Full
+
+[UPDATE]
+UpdateFile00=u,FILE1.DAT
+UpdateFile01=u,FILE2.DAT
+UpdateFile02=u,FILE3.DAT
+UpdateFile03=u,GAME.DAT
+UpdateFile04=u,README.TXT
+INI
+for f in FILE1.DAT FILE2.DAT FILE3.DAT; do printf 'new %s\r\n' "$f" >"$src/$f"; done
+head -c 204800 /dev/urandom >"$src/GAME.DAT"
+printf 'new readme\r\n' >"$src/README.TXT"
+fa2_make_updater full "$src" || return 1
+UPDATER=$WORK/full.exe
+
+verify() {
+  local f
+  for f in FILE1.DAT FILE2.DAT FILE3.DAT; do
+    fa2_expect_same "$GAME/$f" "$src/$f"
+    fa2_expect_mtime "$GAME/$f" "$FA2_MEMBER_TIME"
+  done
+  # The old file whole, with its old time; nothing after it was written.
+  for f in GAME.DAT README.TXT; do
+    fa2_expect_same "$GAME/$f" "$FA2_ROOT/examples/sample-game/$f"
+    fa2_expect_mtime "$GAME/$f" "$FA2_OLD_TIME"
+  done
+  fa2_expect_no_leftovers "$GAME"
+  fa2_check "the small disk has its room back" test "$(stat -f -c %a "$GAME")" -ge 9
+}
