@@ -67,7 +67,7 @@ utf8=$work/utf8
 mkdir -p "$utf8"
 printf '[SETUP]\nCompanyName=会社\nGameTitle=t\nGameClass=c\nGameDir=d\n[UPDATE]\nUpdateFile00=u,ゲーム.dat\n' >"$utf8/UPDATE.INI"
 echo x >"$utf8/ゲーム.dat"
-check "a UTF-8 UPDATE.INI is refused" "! '$FA2' build '$utf8' --check 2>&1 | grep -q 'UPDATE.INI:2: error: this line and 1 more are not Shift-JIS text (they look like UTF-8)'; [ \${PIPESTATUS[0]} -eq 1 ]"
+check "a UTF-8 UPDATE.INI is refused" "out=\$('$FA2' build '$utf8' --check 2>&1); [ \$? -eq 1 ] && grep -q 'UPDATE.INI:2: error: this line and 1 more are not Shift-JIS text (they look like UTF-8)' <<<\"\$out\""
 
 warn=$work/warn
 mkdir -p "$warn"
