@@ -50,6 +50,13 @@ bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index,
     out = std::move(stored);
     return true;
   }
+  // A stream cannot expand more than about 91 times (a 282-byte match costs
+  // 25 bits): a larger stated size is damage, not a reason to allocate it.
+  if (uint64_t(entry.uncompressedSize) > uint64_t(entry.storedSize) * 96 + 16) {
+    error = "member " + std::to_string(index) + ": stated size " + std::to_string(entry.uncompressedSize) +
+            " is more than its " + std::to_string(entry.storedSize) + " stored bytes can decode to";
+    return false;
+  }
   out.assign(entry.uncompressedSize, 0);
   size_t produced = 0;
   if (!DecompressStreamBounded(out.data(), out.size(), stored.data(), stored.size(), &produced)) {

@@ -1,0 +1,247 @@
+// Faults in the middle of an update, run through the whole updater against
+// the fake machine: the disk filling after the third file, a destination
+// that cannot be written, the disc taken out between two copy lines, and the
+// user cancelling the shell's copy. Each run must show the designed
+// messages, end with exit code 0 and "アップデートが中断されました", delete the
+// temporary description, and leave every file with its old content or its
+// whole new content.
+#include <gtest/gtest.h>
+
+#include "unit/reliability_sample.h"
+
+using namespace reliability;
+
+namespace {
+
+const char kUpdateIni[] =
+    "[SETUP]\r\n"
+    "CompanyName=SampleSoft\r\nGameTitle=サンプルゲーム\r\nGameClass=SampleGameWindow\r\nGameDir=SampleGame\r\n"
+    "UpdaterVersion=Ver.1.02\r\n"
+    "[UPDATE]\r\n"
+    "UpdateFile00=u,README.TXT\r\n"
+    "UpdateFile01=MAP1.DAT\r\n"
+    "UpdateFile02=MAP2.DAT\r\n"
+    "UpdateFile03=u,GAME.DAT\r\n"
+    "UpdateFile04=d,CONFIG.DAT\r\n"
+    "CopyFile00=1:MOVIE\\OP.MPG\r\n"
+    "CopyFile01=1:MOVIE\\ED.MPG\r\n";
+
+const char kPrompt[] = "ＣＤ－ＲＯＭドライブに「サンプルゲーム」ディスク 1 を入れて下さい";
+
+// Destinations in the order the update writes them. (CONFIG.DAT, a "d"
+// line over an existing file, keeps its content whatever happens.)
+const char* const kWritten[] = {"C:\\Game\\README.TXT", "C:\\Game\\MAP1.DAT", "C:\\Game\\MAP2.DAT",
+                                "C:\\Game\\GAME.DAT"};
+
+class ReliabilityFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallSampleGame();
+    newContent.clear();
+    fake::AddFile("C:\\Game\\MAP1.DAT", "map one, old", kInstalledTime);
+    fake::AddFile("C:\\Game\\MAP2.DAT", "map two, old", kInstalledTime);
+    fake::AddFile("C:\\Data\\CONFIG.DAT", "config, old", kInstalledTime);
+    InsertDisc();
+
+    const PackForm form;
+    std::vector<fa2::PackMember> members;
+    auto add = [&](const std::string& name, const std::string& content) {
+      members.push_back(MemberOf({name, content}, form));
+      newContent[Upper(name)].push_back(content);
+    };
+    add("UPDATE.INI", kUpdateIni);
+    for (const NamedFile& f : ExampleFiles("sample-update"))
+      if (f.name != "UPDATE.INI") add(f.name, f.content);
+    add("MAP1.DAT", std::string(3000, '1') + "map one, new");
+    add("MAP2.DAT", std::string(5000, '2') + "map two, new");
+    newContent["OP.MPG"].push_back(kOpening);
+    newContent["ED.MPG"].push_back(kEnding);
+    fa2::PackOptions options;
+    fake::SetResource(fa2::BuildArchive(members, options));
+    before = Snapshot();
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(0, fake::LiveBlockCount());
+    EXPECT_EQ(0, fake::OpenHandleCount());
+  }
+
+  // The install disc in drive E:, recognised by SETUP.INI's DiskCheckFile1.
+  void InsertDisc() {
+    fake::SetDriveType('E', kDriveCdrom);
+    fake::AddFile("E:\\SAMPLE1.CHK", "", kInstalledTime, kAttrReadOnly);
+    fake::AddFile("E:\\MOVIE\\OP.MPG", kOpening, kInstalledTime, kAttrReadOnly);
+    fake::AddFile("E:\\MOVIE\\ED.MPG", kEnding, kInstalledTime, kAttrReadOnly);
+  }
+
+  void TakeDiscOut() {
+    for (const char* path : {"E:\\SAMPLE1.CHK", "E:\\MOVIE\\OP.MPG", "E:\\MOVIE\\ED.MPG"}) {
+      WriteAttributes(path, kAttrNormal);
+      RemoveFile(path);
+    }
+    fake::SetDriveType('E', 1);
+  }
+
+  // The whole updater with a person clicking Next; `during` runs once the
+  // wizard is open, before the update starts.
+  int Run(std::function<void()> during = {}) {
+    fake::SetDialogScript([during](WindowHandle dialog) {
+      if (during) during();
+      ClickThrough(dialog);
+    });
+    return RunUpdater(nullptr);
+  }
+
+  // The run was interrupted after `messages`, the temporary description is
+  // gone, and the first `updated` destinations hold their new content while
+  // the rest hold their old one.
+  void ExpectInterrupted(int exitCode, std::vector<std::string> messages, int updated) {
+    EXPECT_EQ(0, exitCode);
+    messages.push_back(kInterrupted);
+    EXPECT_EQ(messages, BoxTexts());
+    EXPECT_EQ(nullptr, fake::Boxes().back().owner); // after the wizard has closed
+    ExpectFiles(updated);
+  }
+
+  void ExpectFiles(int updated) {
+    for (const std::string& problem : CheckFiles(before, newContent, {"E:"})) ADD_FAILURE() << problem;
+    for (const std::string& f : fake::AllFiles()) EXPECT_NE(0u, Upper(f).rfind("C:\\TEMP\\", 0)) << f;
+    EXPECT_EQ("config, old", fake::Content("C:\\Data\\CONFIG.DAT"));
+    for (int i = 0; i < 4; ++i) {
+      const std::string path = kWritten[i];
+      if (!fake::Exists(path) || fake::IsDirectory(path)) continue;
+      if (i < updated)
+        EXPECT_EQ(newContent[BaseName(Upper(path))].front(), fake::Content(path)) << path;
+      else
+        EXPECT_EQ(before[Upper(path)], fake::Content(path)) << path;
+    }
+  }
+
+  static constexpr const char* kOpening = "opening movie";
+  static constexpr const char* kEnding = "ending movie";
+  std::map<std::string, std::string> before;
+  std::map<std::string, std::vector<std::string>> newContent;
+};
+
+TEST_F(ReliabilityFaults, WithoutFaultsEverythingIsWrittenAndCopied) {
+  EXPECT_EQ(1, Run());
+  EXPECT_TRUE(fake::Boxes().empty());
+  ExpectFiles(4);
+  EXPECT_EQ(kOpening, fake::Content("C:\\Game\\MOVIE\\OP.MPG"));
+  EXPECT_EQ(kEnding, fake::Content("C:\\Game\\MOVIE\\ED.MPG"));
+}
+
+TEST_F(ReliabilityFaults, DiskFillingAfterTheThirdFileStopsBeforeTheFourth) {
+  int64_t firstThree = 0;
+  for (int i = 0; i < 3; ++i) firstThree += int64_t(newContent[BaseName(Upper(kWritten[i]))].front().size());
+  const int exitCode = Run([&] { fake::SetWriteBudget(firstThree); });
+  ExpectInterrupted(exitCode, {kWriteFailed}, 3);
+  EXPECT_TRUE(fake::Copies().empty());
+}
+
+TEST_F(ReliabilityFaults, DiskFillingInsideTheThirdFileKeepsItsOldContent) {
+  int64_t twoAndAHalf = 0;
+  for (int i = 0; i < 2; ++i) twoAndAHalf += int64_t(newContent[BaseName(Upper(kWritten[i]))].front().size());
+  twoAndAHalf += 2500;
+  const int exitCode = Run([&] { fake::SetWriteBudget(twoAndAHalf); });
+  ExpectInterrupted(exitCode, {kWriteFailed}, 2);
+  EXPECT_EQ("map two, old", fake::Content("C:\\Game\\MAP2.DAT"));
+}
+
+TEST_F(ReliabilityFaults, DriveWithoutRoomForTheFourthFileIsReportedBeforeWriting) {
+  // Room for the three small files, not for the 128 KB game data.
+  fake::SetFreeSpace('C', 64 * 1024);
+  const int exitCode = Run();
+  const uint64_t shortfall = newContent["GAME.DAT"].front().size() - 64 * 1024;
+  ExpectInterrupted(exitCode,
+                    {"ディスク容量が足りません。C: ドライブに " + std::to_string(shortfall) +
+                         " バイトの空き容量が必要です",
+                     kWriteFailed},
+                    3);
+}
+
+TEST_F(ReliabilityFaults, DestinationsThatCannotBeWritten) {
+  // The third destination is a folder.
+  fake::AddDirectory("C:\\Game\\MAP2.DAT");
+  before = Snapshot();
+  ExpectInterrupted(Run(), {kWriteFailed}, 2);
+  EXPECT_TRUE(fake::IsDirectory("C:\\Game\\MAP2.DAT"));
+
+  // The third destination is a hidden file, which the system does not let
+  // the updater recreate.
+  SetUp();
+  fake::AddFile("C:\\Game\\MAP2.DAT", "map two, old", kInstalledTime, kAttrHidden);
+  before = Snapshot();
+  ExpectInterrupted(Run(), {kWriteFailed}, 2);
+
+  // The first destination is locked (held open by a running game): the new
+  // file cannot take its place.
+  SetUp();
+  ExpectInterrupted(Run([] { fake::FailReplace(true); }), {kWriteFailed}, 0);
+
+  // The first destination's times cannot be set.
+  SetUp();
+  ExpectInterrupted(Run([] { fake::FailStampTimes(true); }), {kWriteFailed}, 0);
+}
+
+TEST_F(ReliabilityFaults, DiscTakenOutBetweenTwoCopyLines) {
+  // The user declines the prompt: the first copy stays, the second is not made.
+  fake::OnCopy([this](const fake::CopyCall& call, int* aborted) {
+    const int result = fake::DefaultCopy(call, aborted);
+    TakeDiscOut();
+    return result;
+  });
+  fake::QueueAnswer(kAnswerCancel);
+  ExpectInterrupted(Run(), {kPrompt}, 4);
+  EXPECT_EQ(kOpening, fake::Content("C:\\Game\\MOVIE\\OP.MPG"));
+  EXPECT_FALSE(fake::Exists("C:\\Game\\MOVIE\\ED.MPG"));
+  EXPECT_EQ(kBoxOkCancel, fake::Boxes()[0].style);
+
+  // The user puts the disc back and presses OK: the update completes.
+  SetUp();
+  fake::OnCopy([this](const fake::CopyCall& call, int* aborted) {
+    const int result = fake::DefaultCopy(call, aborted);
+    if (fake::Copies().size() == 1) TakeDiscOut();
+    return result;
+  });
+  fake::OnBox([this](const fake::BoxCall& box) {
+    if (box.text == kPrompt) InsertDisc();
+  });
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ(std::vector<std::string>{kPrompt}, BoxTexts());
+  ExpectFiles(4);
+  EXPECT_EQ(kEnding, fake::Content("C:\\Game\\MOVIE\\ED.MPG"));
+}
+
+TEST_F(ReliabilityFaults, DiscTakenOutBeforeALineWithoutDiscNumber) {
+  // The second line copies from the drive found for the first one, without
+  // looking for the disc: the source is gone and the copy fails.
+  std::string ini = kUpdateIni;
+  ini.replace(ini.find("CopyFile01=1:"), 13, "CopyFile01=");
+  std::vector<fa2::PackMember> members = {MemberOf({"UPDATE.INI", ini}, PackForm{})};
+  for (const NamedFile& f : ExampleFiles("sample-update"))
+    if (f.name != "UPDATE.INI") members.push_back(MemberOf(f, PackForm{}));
+  members.push_back(MemberOf({"MAP1.DAT", std::string(3000, '1') + "map one, new"}, PackForm{}));
+  members.push_back(MemberOf({"MAP2.DAT", std::string(5000, '2') + "map two, new"}, PackForm{}));
+  fake::SetResource(fa2::BuildArchive(members, fa2::PackOptions{}));
+  fake::OnCopy([this](const fake::CopyCall& call, int* aborted) {
+    const int result = fake::DefaultCopy(call, aborted);
+    TakeDiscOut();
+    return result;
+  });
+  ExpectInterrupted(Run(), {"SETUP.INI : \"MOVIE\\ED.MPG\" のコピーに失敗しました"}, 4);
+  EXPECT_EQ(kBoxError, fake::Boxes()[0].style);
+  EXPECT_FALSE(fake::Exists("C:\\Game\\MOVIE\\ED.MPG"));
+}
+
+TEST_F(ReliabilityFaults, CancelInTheCopyProgressEndsWithoutACopyMessage) {
+  fake::OnCopy([](const fake::CopyCall&, int* aborted) {
+    *aborted = 1;
+    return 0x4C7; // the operation was cancelled by the user
+  });
+  ExpectInterrupted(Run(), {}, 4);
+  EXPECT_EQ(1u, fake::Copies().size());
+  EXPECT_FALSE(fake::Exists("C:\\Game\\MOVIE\\OP.MPG"));
+}
+
+}  // namespace
