@@ -141,3 +141,31 @@ fa2_hold_read() {
   FA2_HOLD_SIGNALS=$WORK/hold
   export LD_PRELOAD=$WORK/hold-read.so FA2_HOLD_READ FA2_HOLD_SIGNALS
 }
+
+# The update of the disk-full scenarios: three small members, then GAME.DAT
+# (200 KiB of random bytes, which do not compress), then README.TXT; sets
+# UPDATER to it.
+fa2_make_full_disk_updater() {
+  src=$WORK/update
+  mkdir -p "$src"
+  fa2_cp932 "$src/UPDATE.INI" <<'INI'
+[SETUP]
+CompanyName=SampleSoft
+GameTitle=サンプルゲーム
+GameClass=SampleGameWindow
+GameDir=SampleGame
+UpdaterVersion=Full
+
+[UPDATE]
+UpdateFile00=u,FILE1.DAT
+UpdateFile01=u,FILE2.DAT
+UpdateFile02=u,FILE3.DAT
+UpdateFile03=u,GAME.DAT
+UpdateFile04=u,README.TXT
+INI
+  for f in FILE1.DAT FILE2.DAT FILE3.DAT; do printf 'new %s\r\n' "$f" >"$src/$f"; done
+  head -c 204800 /dev/urandom >"$src/GAME.DAT"
+  printf 'new readme\r\n' >"$src/README.TXT"
+  fa2_make_updater full "$src" || return 1
+  UPDATER=$WORK/full.exe
+}

@@ -6,28 +6,7 @@ fa2_small_disk "$DRIVE_C/SampleGame" 64k || return 1
 fa2_install_game
 fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\SampleGame'
 
-src=$WORK/update
-mkdir -p "$src"
-fa2_cp932 "$src/UPDATE.INI" <<'INI'
-[SETUP]
-CompanyName=SampleSoft
-GameTitle=サンプルゲーム
-GameClass=SampleGameWindow
-GameDir=SampleGame
-UpdaterVersion=Full
-
-[UPDATE]
-UpdateFile00=u,FILE1.DAT
-UpdateFile01=u,FILE2.DAT
-UpdateFile02=u,FILE3.DAT
-UpdateFile03=u,GAME.DAT
-UpdateFile04=u,README.TXT
-INI
-for f in FILE1.DAT FILE2.DAT FILE3.DAT; do printf 'new %s\r\n' "$f" >"$src/$f"; done
-head -c 204800 /dev/urandom >"$src/GAME.DAT"
-printf 'new readme\r\n' >"$src/README.TXT"
-fa2_make_updater full "$src" || return 1
-UPDATER=$WORK/full.exe
+fa2_make_full_disk_updater || return 1
 
 verify() {
   local f
