@@ -53,7 +53,7 @@ void FormatCaption(UpdaterRecords& r) {
 
 int RunUpdater(ModuleHandle module) {
   UpdaterRecords& r = gRecords;
-  std::memset(&r, 0, sizeof r);
+  r = UpdaterRecords{};
   std::strcpy(r.caption, "UPDATE");
   SetErrorBoxCaption(r.caption);
   SetErrorBoxOwner(nullptr);
