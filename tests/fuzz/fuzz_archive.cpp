@@ -15,7 +15,7 @@
 // Checks: no sanitizer report; a member that is written is written whole (its
 // stated size, its time stamp, and the bytes an independent unscramble and
 // decode of its stored bytes give); a failed extraction leaves the
-// destination as it was; only the designed messages are shown; nothing is
+// destination as it was; only the updater's own messages are shown; nothing is
 // written outside the output folder and no temporary file is left; no block
 // or handle is held afterwards.
 #include <algorithm>
@@ -35,7 +35,7 @@ constexpr uint32_t kMaxMembers = 64;
 constexpr FileTime kEarliest = {1, 0};
 constexpr FileTime kLatest = {0xFFFFFFFFu, 0x7FFFFFFFu};
 
-const std::vector<const char*> kDesigned = {
+const std::vector<const char*> kKnownTexts = {
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
     "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です",
@@ -59,7 +59,7 @@ bool DecodeMember(const ArchiveEntry& entry, const uint8_t* stored, std::string*
 
 void CheckBoxes() {
   for (const fake::BoxCall& box : fake::Boxes()) {
-    FUZZ_CHECK(MatchesAny(kDesigned, box.text), "unexpected message: " + box.text);
+    FUZZ_CHECK(MatchesAny(kKnownTexts, box.text), "unexpected message: " + box.text);
     FUZZ_CHECK(box.style == kBoxError, box.text);
   }
 }

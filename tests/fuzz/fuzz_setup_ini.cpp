@@ -4,7 +4,7 @@
 // runs it, with the quiet flag already 1.
 //
 // Checks: no sanitizer report; at most one box, captioned INSTCMMN, holding
-// one of the reader's designed texts, and only on a refusal; on success the
+// one of the reader's own texts, and only on a refusal; on success the
 // four identity fields and the ten disc check files hold exactly what the file
 // says (the window class defaulting to the title), the quiet flag is 1, and
 // no other field was touched; the file is never written; nothing is held.
@@ -18,7 +18,7 @@ namespace {
 constexpr size_t kMaxText = 16384;
 const char kPath[] = "C:\\Game\\SETUP.INI";
 
-const std::vector<const char*> kDesigned = {
+const std::vector<const char*> kKnownTexts = {
     "SETUP.INI : InstallAddFiles キーが存在しません",
     "SETUP.INI : SetupBmps エラー",
     "SETUP.INI : InstallSelect オーバー",
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<fake::BoxCall>& boxes = fake::Boxes();
   FUZZ_CHECK(boxes.size() <= 1, "more than one box");
   for (const fake::BoxCall& box : boxes) {
-    FUZZ_CHECK(MatchesAny(kDesigned, box.text), "unexpected message: " + box.text);
+    FUZZ_CHECK(MatchesAny(kKnownTexts, box.text), "unexpected message: " + box.text);
     FUZZ_CHECK(box.caption == "INSTCMMN" && box.style == kBoxError && box.owner == nullptr, box.text);
     FUZZ_CHECK(result == 0, "a box on success");
   }

@@ -1,7 +1,7 @@
 // What the targets that run the updater's logic against the test machine
 // share: a check that reports and aborts (so libFuzzer keeps the input), the
 // after-run checks on the machine, a matcher for the texts the updater is
-// designed to show, and a small archive writer for fixed test archives.
+// meant to show, and a small archive writer for fixed test archives.
 #pragma once
 
 #include <cstdint>

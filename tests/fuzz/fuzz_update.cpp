@@ -17,7 +17,7 @@
 //           out after the first copy
 //
 // Checks: no sanitizer report; the run ends completed, refused for space
-// (dialog still open) or with the dialog ended by -1; only the designed
+// (dialog still open) or with the dialog ended by -1; only the updater's own
 // messages are shown; no file outside the install, data, temporary and disc
 // folders; every file holds its old content or, whole, the content of the
 // member or disc file of its name; no temporary file left; nothing held.
@@ -69,7 +69,7 @@ const char kPrompt[] = "ＣＤ－ＲＯＭドライブに「%s」ディスク %i
 // mode words are longer than in the product's code page and come out cut.)
 const char kCompleted[] = "は完了しました";
 
-const std::vector<const char*> kDesigned = {
+const std::vector<const char*> kKnownTexts = {
     "ファイルの書き込みに失敗しました",
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
@@ -232,7 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const fake::BoxCall& box : fake::Boxes()) {
     const bool versionMessage = description.existErrorMessage[0] && box.text == description.existErrorMessage;
-    FUZZ_CHECK(versionMessage || MatchesAny(kDesigned, box.text), "unexpected message: " + box.text);
+    FUZZ_CHECK(versionMessage || MatchesAny(kKnownTexts, box.text), "unexpected message: " + box.text);
   }
 
   // Every file: where it may be, and what it may hold.

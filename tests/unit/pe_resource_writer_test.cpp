@@ -24,7 +24,7 @@ struct TestSection {
   uint32_t virtualSize = 0; // 0: the raw size
 };
 
-struct ImageSpec {
+struct ImageLayout {
   bool is64 = false;
   std::vector<TestSection> sections;
   int resources = -1;       // index of the section holding the resource tree
@@ -37,29 +37,29 @@ void Put32(Bytes& b, size_t at, uint32_t v) { pe::Put32(b, at, v); }
 
 // A minimal but complete PE image: MZ stub, headers, sections at
 // file-aligned offsets, then the overlay.
-Bytes MakeImage(const ImageSpec& spec) {
+Bytes MakeImage(const ImageLayout& layout) {
   const size_t peAt = 0x40, fileHeader = peAt + 4, optional = fileHeader + 20;
-  const size_t optionalSize = spec.is64 ? 240 : 224;
+  const size_t optionalSize = layout.is64 ? 240 : 224;
   const size_t table = optional + optionalSize;
-  Bytes b(spec.headers, 0);
+  Bytes b(layout.headers, 0);
   b[0] = 'M';
   b[1] = 'Z';
   Put32(b, 0x3C, uint32_t(peAt));
   std::memcpy(&b[peAt], "PE\0\0", 4);
-  pe::Put16(b, fileHeader, spec.is64 ? 0x8664 : 0x14C);
-  pe::Put16(b, fileHeader + 2, uint32_t(spec.sections.size()));
+  pe::Put16(b, fileHeader, layout.is64 ? 0x8664 : 0x14C);
+  pe::Put16(b, fileHeader + 2, uint32_t(layout.sections.size()));
   pe::Put16(b, fileHeader + 16, uint32_t(optionalSize));
   pe::Put16(b, fileHeader + 18, 0x0102);
-  pe::Put16(b, optional, spec.is64 ? 0x20B : 0x10B);
+  pe::Put16(b, optional, layout.is64 ? 0x20B : 0x10B);
   Put32(b, optional + 32, kSectionAlign);
   Put32(b, optional + 36, kFileAlign);
-  Put32(b, optional + 60, spec.headers);
+  Put32(b, optional + 60, layout.headers);
   pe::Put16(b, optional + 68, 2); // GUI
-  Put32(b, optional + (spec.is64 ? 108 : 92), 16);
-  const size_t dirs = optional + (spec.is64 ? 112 : 96);
-  uint32_t imageEnd = spec.headers;
-  for (size_t i = 0; i < spec.sections.size(); ++i) {
-    const TestSection& s = spec.sections[i];
+  Put32(b, optional + (layout.is64 ? 108 : 92), 16);
+  const size_t dirs = optional + (layout.is64 ? 112 : 96);
+  uint32_t imageEnd = layout.headers;
+  for (size_t i = 0; i < layout.sections.size(); ++i) {
+    const TestSection& s = layout.sections[i];
     const size_t h = table + 40 * i;
     const uint32_t rawOffset = uint32_t(b.size());
     const uint32_t rawSize = uint32_t(pe::AlignUp(s.raw.size(), kFileAlign));
@@ -72,17 +72,17 @@ Bytes MakeImage(const ImageSpec& spec) {
     b.insert(b.end(), s.raw.begin(), s.raw.end());
     b.resize(rawOffset + rawSize, 0);
     imageEnd = std::max<uint32_t>(imageEnd, s.virtualAddress + std::max<uint32_t>(s.virtualSize, uint32_t(s.raw.size())));
-    if (int(i) == spec.resources) {
+    if (int(i) == layout.resources) {
       Put32(b, dirs + 16, s.virtualAddress);
       Put32(b, dirs + 20, uint32_t(s.raw.size()));
     }
   }
   Put32(b, optional + 56, uint32_t(pe::AlignUp(imageEnd, kSectionAlign)));
-  if (spec.signature) {
+  if (layout.signature) {
     Put32(b, dirs + 32, uint32_t(b.size()));
-    Put32(b, dirs + 36, uint32_t(spec.overlay.size()));
+    Put32(b, dirs + 36, uint32_t(layout.overlay.size()));
   }
-  b.insert(b.end(), spec.overlay.begin(), spec.overlay.end());
+  b.insert(b.end(), layout.overlay.begin(), layout.overlay.end());
   return b;
 }
 
@@ -144,15 +144,15 @@ Bytes HandMadeTree(uint32_t rva, const Bytes& oldArchive) {
 }
 
 // Code, data, resources, relocations: the usual linker order, .rsrc not last.
-ImageSpec LinkerLayout(bool is64, const Bytes& oldArchive) {
-  ImageSpec spec;
-  spec.is64 = is64;
-  spec.sections = {{".text", 0x1000, Bytes(0x300, 0xC3)},
+ImageLayout LinkerLayout(bool is64, const Bytes& oldArchive) {
+  ImageLayout layout;
+  layout.is64 = is64;
+  layout.sections = {{".text", 0x1000, Bytes(0x300, 0xC3)},
                    {".data", 0x2000, Bytes(0x80, 0x11), 0x2000},
                    {".rsrc", 0x4000, HandMadeTree(0x4000, oldArchive)},
                    {".reloc", 0x5000, Bytes(0x20, 0x22)}};
-  spec.resources = 2;
-  return spec;
+  layout.resources = 2;
+  return layout;
 }
 
 Bytes Archive(size_t size, uint8_t seed) {
@@ -301,10 +301,10 @@ TEST(PeStamp, WritesEntriesInTheLoadersOrderAndDataOnMultiplesOfEight) {
 }
 
 TEST(PeStamp, RewritesALastResourceSectionInPlaceAndMovesTheOverlay) {
-  ImageSpec spec = LinkerLayout(false, Text("old"));
-  spec.sections.pop_back(); // no .reloc: .rsrc is last
-  spec.overlay = Text("appended game data");
-  const Bytes stub = MakeImage(spec);
+  ImageLayout layout = LinkerLayout(false, Text("old"));
+  layout.sections.pop_back(); // no .reloc: .rsrc is last
+  layout.overlay = Text("appended game data");
+  const Bytes stub = MakeImage(layout);
   fa2::StampReport report;
   const Bytes out = Stamp(stub, Archive(3000, 5), &report);
   EXPECT_FALSE(report.appendedSection);
@@ -317,9 +317,9 @@ TEST(PeStamp, RewritesALastResourceSectionInPlaceAndMovesTheOverlay) {
   EXPECT_EQ(3u, parsed.sections.size());
   EXPECT_EQ(0x4000u, parsed.sections[2].virtualAddress);
   EXPECT_GT(parsed.sections[2].rawSize, 3000u);
-  const Bytes tail(out.end() - ptrdiff_t(spec.overlay.size()), out.end());
-  EXPECT_EQ(spec.overlay, tail);
-  EXPECT_EQ(parsed.RawEnd() + spec.overlay.size(), out.size());
+  const Bytes tail(out.end() - ptrdiff_t(layout.overlay.size()), out.end());
+  EXPECT_EQ(layout.overlay, tail);
+  EXPECT_EQ(parsed.RawEnd() + layout.overlay.size(), out.size());
   // SizeOfInitializedData grew by the raw bytes added.
   const int64_t grown = int64_t(pe::U32(out, parsed.optional + 8)) - int64_t(pe::U32(stub, parsed.optional + 8));
   EXPECT_EQ(int64_t(parsed.sections[2].rawSize) - int64_t(0x200), grown);
@@ -328,7 +328,7 @@ TEST(PeStamp, RewritesALastResourceSectionInPlaceAndMovesTheOverlay) {
   const Bytes smaller = Stamp(out, Text("tiny"));
   EXPECT_EQ(Text("tiny"), FoundArchive(smaller));
   EXPECT_LT(smaller.size(), out.size());
-  EXPECT_TRUE(std::equal(spec.overlay.rbegin(), spec.overlay.rend(), smaller.rbegin()));
+  EXPECT_TRUE(std::equal(layout.overlay.rbegin(), layout.overlay.rend(), smaller.rbegin()));
   ExpectConsistentHeaders(smaller);
 }
 
@@ -341,10 +341,10 @@ TEST(PeStamp, SameInputGivesTheSameBytesAndRestampingIsStable) {
 }
 
 TEST(PeStamp, MovesTheSymbolTablePointerWithTheBytesBehindTheSections) {
-  ImageSpec spec = LinkerLayout(false, {});
-  spec.overlay = Text("SYMBOLS.........");
-  Bytes stub = MakeImage(spec);
-  const uint32_t symbols = uint32_t(stub.size() - spec.overlay.size());
+  ImageLayout layout = LinkerLayout(false, {});
+  layout.overlay = Text("SYMBOLS.........");
+  Bytes stub = MakeImage(layout);
+  const uint32_t symbols = uint32_t(stub.size() - layout.overlay.size());
   Put32(stub, 0x44 + 8, symbols);
   const Bytes out = Stamp(stub, Archive(2000, 4));
   pe::Image parsed;
@@ -356,10 +356,10 @@ TEST(PeStamp, MovesTheSymbolTablePointerWithTheBytesBehindTheSections) {
 }
 
 TEST(PeStamp, DropsASignatureThatCouldNoLongerMatch) {
-  ImageSpec spec = LinkerLayout(false, {});
-  spec.overlay = Bytes(64, 0x5A);
-  spec.signature = true;
-  const Bytes stub = MakeImage(spec);
+  ImageLayout layout = LinkerLayout(false, {});
+  layout.overlay = Bytes(64, 0x5A);
+  layout.signature = true;
+  const Bytes stub = MakeImage(layout);
   fa2::StampReport report;
   const Bytes out = Stamp(stub, Archive(100, 1), &report);
   EXPECT_TRUE(report.droppedSignature);
@@ -372,10 +372,10 @@ TEST(PeStamp, DropsASignatureThatCouldNoLongerMatch) {
 }
 
 TEST(PeStamp, GrowsFullHeadersToMakeRoomForTheNewSection) {
-  ImageSpec spec = LinkerLayout(true, {});
+  ImageLayout layout = LinkerLayout(true, {});
   // 0x40 + 4 + 20 + 240 + 4 * 40 = 0x1E8: one more header needs 0x210 > 0x200.
-  spec.headers = 0x200;
-  const Bytes stub = MakeImage(spec);
+  layout.headers = 0x200;
+  const Bytes stub = MakeImage(layout);
   const Bytes out = Stamp(stub, Archive(300, 8));
   EXPECT_EQ(Archive(300, 8), FoundArchive(out));
   ExpectOthersKept(stub, out);
@@ -389,9 +389,9 @@ TEST(PeStamp, GrowsFullHeadersToMakeRoomForTheNewSection) {
 }
 
 TEST(PeStamp, AddsAResourceTableToAnImageWithoutOne) {
-  ImageSpec spec;
-  spec.sections = {{".text", 0x1000, Bytes(0x10, 0xC3)}};
-  const Bytes out = Stamp(MakeImage(spec), Archive(50, 6));
+  ImageLayout layout;
+  layout.sections = {{".text", 0x1000, Bytes(0x10, 0xC3)}};
+  const Bytes out = Stamp(MakeImage(layout), Archive(50, 6));
   EXPECT_EQ(Archive(50, 6), FoundArchive(out));
   ASSERT_EQ(1u, Resources(out).size());
   ExpectConsistentHeaders(out);
@@ -405,14 +405,14 @@ TEST(PeStamp, RefusesWhatItCannotEditSafely) {
   EXPECT_NE(std::string::npos, error.find("not a Windows executable"));
 
   // A directory entry that points back at the root: a loop.
-  ImageSpec spec = LinkerLayout(false, {});
-  Bytes& tree = spec.sections[2].raw;
+  ImageLayout layout = LinkerLayout(false, {});
+  Bytes& tree = layout.sections[2].raw;
   Put32(tree, 16 + 4, 0x80000000u); // the first type's subdirectory is the root itself
-  EXPECT_FALSE(fa2::StampUpdateResource(MakeImage(spec), Archive(10, 1), out, error));
+  EXPECT_FALSE(fa2::StampUpdateResource(MakeImage(layout), Archive(10, 1), out, error));
   EXPECT_NE(std::string::npos, error.find("resource table")) << error;
 
   // Sections that overlap in memory, or raw data inside the headers.
-  ImageSpec overlapping = LinkerLayout(false, {});
+  ImageLayout overlapping = LinkerLayout(false, {});
   overlapping.sections[1].virtualSize = 0x2800; // .data runs into .rsrc
   EXPECT_FALSE(fa2::StampUpdateResource(MakeImage(overlapping), Archive(10, 1), out, error));
   EXPECT_NE(std::string::npos, error.find("overlaps the one before it")) << error;
@@ -422,7 +422,7 @@ TEST(PeStamp, RefusesWhatItCannotEditSafely) {
   EXPECT_NE(std::string::npos, error.find("overlaps the headers")) << error;
 
   // Headers without room that cannot grow: the first section starts right after them.
-  ImageSpec tight = LinkerLayout(true, {});
+  ImageLayout tight = LinkerLayout(true, {});
   tight.headers = 0x200;
   for (TestSection& s : tight.sections) s.virtualAddress -= 0xE00; // first section at 0x200
   tight.sections[2].raw = HandMadeTree(tight.sections[2].virtualAddress, {});

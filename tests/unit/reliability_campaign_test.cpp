@@ -3,7 +3,7 @@
 // fields set to extremes, each variant run through the whole updater against
 // the fake machine with a person clicking through the wizard.
 //
-// Every run must end in a clean success or with the designed messages, leave
+// Every run must end in a clean success or with the updater's own messages, leave
 // nothing outside the install, data and temporary folders (the temporary
 // description deleted), and leave every file with its old content or with a
 // whole member's content: the new one, or, where the damage hit a member's
@@ -24,8 +24,8 @@ using namespace reliability;
 
 namespace {
 
-// Every text the updater is designed to show on these paths, as formats.
-const std::vector<const char*> kDesignedMessages = {
+// Every text the updater shows on these paths, as formats.
+const std::vector<const char*> kKnownMessages = {
     "RESOURCE READ ERROR",
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
@@ -68,8 +68,8 @@ bool Matches(const char* format, const char* text) {
   return *format == *text && Matches(format + 1, text + 1);
 }
 
-const char* DesignedFormatOf(const std::string& text) {
-  for (const char* format : kDesignedMessages)
+const char* KnownFormatOf(const std::string& text) {
+  for (const char* format : kKnownMessages)
     if (Matches(format, text.c_str())) return format;
   return nullptr;
 }
@@ -251,9 +251,9 @@ void RunVariant(const Variant& variant, const std::map<std::string, std::vector<
   bool errorShown = false;
   for (const std::string& text : BoxTexts()) {
     if (text == kSampleUpdateMessage || text == damagedUpdateMessage()) continue; // informational
-    const char* format = DesignedFormatOf(text);
+    const char* format = KnownFormatOf(text);
     if (!format) {
-      problem("undesigned message: " + fa2::Cp932ToLocal(text));
+      problem("unexpected message: " + fa2::Cp932ToLocal(text));
       continue;
     }
     errorShown = true;
@@ -323,7 +323,7 @@ void PrintTally(const Tally& t) {
   std::fflush(stdout);
 }
 
-TEST(ReliabilityCampaign, DamagedUpdatersEndWithDesignedMessagesAndLoseNothing) {
+TEST(ReliabilityCampaign, DamagedUpdatersEndWithKnownMessagesAndLoseNothing) {
   const auto pristine = SampleReplacements();
   const fa2::Bytes shipped = PackSampleUpdate(PackForm{});
   // The same members with the directory stored plain, so entry fields can be

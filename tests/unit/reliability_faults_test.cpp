@@ -1,7 +1,7 @@
 // Faults in the middle of an update, run through the whole updater against
 // the fake machine: the disk filling after the third file, a destination
 // that cannot be written, the disc taken out between two copy lines, and the
-// user cancelling the shell's copy. Each run must show the designed
+// user cancelling the shell's copy. Each run must show the updater's own
 // messages, end with exit code 0 and "アップデートが中断されました", delete the
 // temporary description, and leave every file with its old content or its
 // whole new content.
