@@ -30,6 +30,9 @@ int RunUpdater(ModuleHandle module);
 // 0 to stop (having shown whatever it shows).
 int ReadDescriptionSetup(UpdaterRecords& records);   // UPDATE.INI section SETUP and the texts
 int LocateInstalledGame(UpdaterRecords& records);    // the registry key
+// Sets records.settingsPath to the install path's SETUP.INI; 0 when that
+// file is not there (or the path does not fit).
+int FindInstalledSettings(UpdaterRecords& records);
 void ShowUpdateMessage(const UpdaterRecords& records);
 int CheckNotAlreadyRunning(const UpdaterRecords& records); // single instance and the game
 // "\n" (a single-byte backslash and n) becomes one carriage return.

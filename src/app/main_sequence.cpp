@@ -51,6 +51,11 @@ void FormatCaption(UpdaterRecords& r) {
 
 }  // namespace
 
+int FindInstalledSettings(UpdaterRecords& r) {
+  CopyText(r.settingsPath, kPathCapacity, r.game.installPath);
+  return JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI") && ReadAttributes(r.settingsPath) != kAttrMissing;
+}
+
 int RunUpdater(ModuleHandle module) {
   UpdaterRecords& r = gRecords;
   r = UpdaterRecords{};
@@ -75,9 +80,7 @@ int RunUpdater(ModuleHandle module) {
   if (!LocateInstalledGame(r)) return Stop(r);
   ShowUpdateMessage(r);
 
-  CopyText(r.settingsPath, kPathCapacity, r.game.installPath);
-  if (!JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI") || ReadAttributes(r.settingsPath) == kAttrMissing)
-    return FailWith(r, kNoSetupIniText);
+  if (!FindInstalledSettings(r)) return FailWith(r, kNoSetupIniText);
   SetInstalledSettingsPath(r.settingsPath);
   if (!ReadInstalledSettings(r.description, r.game)) return Stop(r);
 

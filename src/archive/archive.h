@@ -128,6 +128,13 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
 // the file cannot be opened or its time read (the member is then written).
 // Looks only; shared with the fa2 tool's dry run.
 int ExistingFileIsNewer(const char* destination, const FileTime& memberTime);
+// The free-space rule of ExtractMember: 1 when the drive of `destination`
+// (its first two bytes, copied to `drive`) is known to have fewer than
+// `bytes` available, with the missing count in *shortfall.
+int MemberShortfall(const char* destination, uint32_t bytes, uint64_t* shortfall, char drive[3]);
+// Whether the system refuses to recreate an existing file of these
+// attributes with normal attributes (a directory, read-only, hidden, system).
+int RefusesRecreate(uint32_t attributes);
 // Writes `length` bytes as the whole new content of `path`, stamping all three
 // times with `time` when given. The old file is replaced only once the new
 // content is complete; on failure it is left as it was.

@@ -62,12 +62,24 @@ int ExistingFileIsNewer(const char* destination, const FileTime& memberTime) {
   return newer;
 }
 
+int RefusesRecreate(uint32_t attributes) {
+  return attributes != kAttrMissing && (attributes & (kAttrDirectory | kAttrReadOnly | kAttrHidden | kAttrSystem));
+}
+
+int MemberShortfall(const char* destination, uint32_t bytes, uint64_t* shortfall, char drive[3]) {
+  drive[0] = destination[0];
+  drive[1] = destination[0] ? destination[1] : '\0';
+  drive[2] = 0;
+  uint64_t available = 0;
+  if (!FreeBytesAvailable(drive, &available) || uint64_t(bytes) <= available) return 0;
+  *shortfall = bytes - available;
+  return 1;
+}
+
 int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
   // The system refuses to recreate a read-only, hidden or system file with
   // normal attributes; the result stays the same with the safe write.
-  const uint32_t existing = ReadAttributes(path);
-  if (existing != kAttrMissing && (existing & (kAttrDirectory | kAttrReadOnly | kAttrHidden | kAttrSystem)))
-    return 0;
+  if (RefusesRecreate(ReadAttributes(path))) return 0;
   char temporary[kPathBuffer];
   if (!TemporaryNameBeside(path, temporary, sizeof temporary)) {
     // No room for a name beside it: write in place as the last resort.
@@ -92,12 +104,11 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
 
   // Free space on the destination's drive: the bytes available to this user.
   // When the system cannot tell (no drive letter), the write goes ahead.
-  char drive[3] = {destination[0], destination[0] ? destination[1] : '\0', 0};
-  uint64_t available = 0;
-  if (FreeBytesAvailable(drive, &available) && uint64_t(entry.uncompressedSize) > available) {
+  char drive[3];
+  uint64_t shortfall = 0;
+  if (MemberShortfall(destination, entry.uncompressedSize, &shortfall, drive)) {
     char text[kTextCapacity];
-    FormatText(text, sizeof text, kShortageFormat, drive,
-               (unsigned long long)(entry.uncompressedSize - available));
+    FormatText(text, sizeof text, kShortageFormat, drive, (unsigned long long)shortfall);
     ShowCaptionError(text);
     return 0;
   }

@@ -31,6 +31,8 @@ uint32_t RequiredDiskSpace() {
   return uint32_t(ReadUpdateNumber("RequiredDiskSpace"));
 }
 
+int OverwriteOnlyRule() { return ReadUpdateNumber("OverwriteOnly") != 0; }
+
 int DiskSpaceShortfall(const char* installPath, uint32_t required, uint64_t* shortfall, char drive[3]) {
   drive[0] = installPath[0];
   drive[1] = installPath[0] ? installPath[1] : '\0';
@@ -62,7 +64,7 @@ void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
   SetButtonStates(dialog, 0);
   SetSystemCursor(kCursorWait);
 
-  const int overwriteOnly = ReadUpdateNumber("OverwriteOnly") != 0;
+  const int overwriteOnly = OverwriteOnlyRule();
 
   UpdateList updates;
   char failedCheck[kPathCapacity];

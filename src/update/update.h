@@ -35,6 +35,9 @@ uint32_t RequiredDiskSpace();
 // `drive`; 0 when there is room, nothing is required, or the system cannot
 // tell the free space (then the update goes ahead).
 int DiskSpaceShortfall(const char* installPath, uint32_t required, uint64_t* shortfall, char drive[3]);
+// OverwriteOnly of section UPDATE: 1 when update lines only replace files
+// that already exist.
+int OverwriteOnlyRule();
 
 // ---- Update file list ----------------------------------------------------------------
 constexpr int kUpdateListCapacity = 16;         // UpdateFile00 .. UpdateFile15

@@ -169,8 +169,7 @@ bool Planner::ReadSetup() {
   r_.game.installMode = options_.mode;
 
   // As the main sequence: SETUP.INI must be there, then it must be valid.
-  CopyText(r_.settingsPath, sizeof r_.settingsPath, r_.game.installPath);
-  if (!JoinPath(r_.settingsPath, sizeof r_.settingsPath, "SETUP.INI") || ReadAttributes(r_.settingsPath) == kAttrMissing) {
+  if (!FindInstalledSettings(r_)) {
     Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIniText));
     return false;
   }
@@ -348,11 +347,11 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
                    Quoted(kMemberMissingText) + " / " + player);
   const ArchiveEntry& m = *member.entry;
 
-  const char drive[3] = {destination[0], destination[0] ? destination[1] : '\0', 0};
-  uint64_t available = 0;
-  if (FreeBytesAvailable(drive, &available) && uint64_t(m.uncompressedSize) > available)
-    return Failure("the member needs " + std::to_string(m.uncompressedSize) + " bytes, " + std::to_string(available) +
-                       " available",
+  char drive[3];
+  uint64_t shortfall = 0;
+  if (MemberShortfall(destination, m.uncompressedSize, &shortfall, drive))
+    return Failure("the member needs " + std::to_string(m.uncompressedSize) + " bytes, " +
+                       std::to_string(m.uncompressedSize - shortfall) + " available",
                    Quoted(std::string(kShortageFormat, std::strstr(kShortageFormat, "%s") - kShortageFormat) + "...") + " / " + player);
 
   const bool newerOnly = entry.operation == kOperationUpdate;
@@ -380,7 +379,7 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
                                            : "";
   if (exists && newerOnly && ExistingFileIsNewer(destination, m.timeStamp))
     return {Kind::KeepNewer, "keep (installed file is newer)" + notes + times, ""};
-  if (exists && (attributes & (kAttrHidden | kAttrSystem)))
+  if (exists && RefusesRecreate(attributes))
     return Failure("the destination is " + AttributeWords(attributes & (kAttrHidden | kAttrSystem)), player);
   const std::string parent = ParentOf(destination);
   if (!IsFolder(parent.c_str())) return Failure("no folder " + Real(parent.c_str()), player);
@@ -459,8 +458,7 @@ int Planner::Run() {
   if (!ReadSetup()) return Refuse("the updater stops before its wizard opens");
   if (!CheckSpace()) return Refuse("not enough free space; the wizard stays open");
 
-  char number[kPathCapacity];
-  overwriteOnly_ = ReadDescriptionValue("UPDATE", "OverwriteOnly", number, sizeof number) && LeadingInteger(number) != 0;
+  overwriteOnly_ = OverwriteOnlyRule();
   if (overwriteOnly_) Print("overwrite-only: on (OverwriteOnly): update lines only replace existing files");
 
   static UpdateList updates;
