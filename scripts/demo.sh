@@ -37,13 +37,16 @@ logged() {
 step "Packages (scripts/setup.sh: installs only what is missing)"
 scripts/setup.sh || die "installing the packages failed"
 
-step "Building the fa2 tool (host) and the updater with the sample update (win64)"
+step "The Wine that runs 32-bit programs (scripts/wine-wow64.sh: set up once, about 2 minutes)"
+scripts/wine-wow64.sh >/dev/null || die "setting up the WoW64 Wine failed"
+
+step "Building the fa2 tool (host) and the 32-bit updater with the sample update (win32)"
 logged build/demo-host.log cmake --preset host
 logged build/demo-host-build.log cmake --build --preset host --target fa2 -j "$jobs"
-logged build/demo-win64.log cmake --preset win64
-logged build/demo-win64-build.log cmake --build --preset win64 --target updater e2e-driver -j "$jobs"
-updater=$root/build/win64/bin/updater.exe
-driver=$root/build/win64/bin/e2e-driver.exe
+logged build/demo-win32.log cmake --preset win32
+logged build/demo-win32-build.log cmake --build --preset win32 --target updater e2e-driver -j "$jobs"
+updater=$root/build/win32/bin/updater.exe
+driver=$root/build/win32/bin/e2e-driver.exe
 echo "updater: ${updater#"$root"/}"
 build/host/bin/fa2 list "$updater" | awk -F'\t' '{ printf "  member %-12s %7d bytes  %s UTC\n", $1, $4, $6 }'
 
@@ -69,7 +72,7 @@ if ((headless)); then
   fa2_xvfb_start || die "Xvfb did not start"
   xvfb_started=1
 fi
-[[ -f $FA2_WINE_DIR/template/.complete ]] || echo "(the first run makes a template prefix: about 20 s)"
+[[ -f $FA2_WINE_DIR/template-wow64/.complete ]] || echo "(the first run makes a template prefix: about 20 s)"
 fa2_wine_prefix "$demo/prefix" || die "cannot make the Wine prefix"
 if ((!headless)); then
   # On a desktop the window manager should place and decorate the windows.

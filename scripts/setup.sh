@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages. Does
-# nothing when everything is already there. Never adds the i386 architecture
-# or wine32: this machine runs no 32-bit programs, and with wine32 present
-# /usr/bin/wine picks the 32-bit loader.
+# nothing when everything is already there. The Wine the tests use is not
+# Debian 12's: scripts/wine-wow64.sh sets up Debian 13's Wine 10 beside the
+# system, which runs 32-bit programs without any i386 package (this machine's
+# kernel runs no 32-bit Linux program; never add the i386 architecture or
+# install wine32).
 set -euo pipefail
 
 packages=(
@@ -10,7 +12,7 @@ packages=(
   liblz4-dev zlib1g-dev libdeflate-dev libucl-dev python3
   clang lld libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 xvfb xdotool imagemagick fonts-ipafont-gothic fonts-wine locales
+  debootstrap debian-archive-keyring xvfb xdotool imagemagick fonts-ipafont-gothic locales
 )
 
 missing=()

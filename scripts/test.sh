@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, then configures, builds and tests
-# the native build, the sanitizer build, the fuzzers (a short smoke run each),
-# and both Windows builds (static checks, and the end-to-end scenarios under
-# Wine for the 64-bit one). Prints one closing line: "N passed, N failed".
+# Runs every test: installs what is missing, sets up the WoW64 Wine that runs
+# the 32-bit updater (scripts/wine-wow64.sh, cached), then configures, builds
+# and tests the native build, the sanitizer build, the fuzzers (a short smoke
+# run each) and both Windows builds (static checks and platform tests; the
+# end-to-end scenarios against the 32-bit updater, the product). Prints one
+# closing line: "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
@@ -12,6 +14,10 @@ presets=(host asan fuzz win32 win64)
 [ -n "${FA2_PRESETS:-}" ] && read -r -a presets <<<"$FA2_PRESETS"
 passed=0 failed=0 broken=()
 mkdir -p build
+if [[ " ${presets[*]} " == *" win32 "* || " ${presets[*]} " == *" win64 "* ]]; then
+  echo "=== wine (scripts/wine-wow64.sh)"
+  if ! scripts/wine-wow64.sh; then broken+=("wine-wow64 (set-up)"); fi
+fi
 for preset in "${presets[@]}"; do
   echo "=== $preset"
   if ! cmake --preset "$preset" >"build/configure-$preset.log" 2>&1; then

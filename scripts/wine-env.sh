@@ -1,7 +1,8 @@
 # The Wine environment of the end-to-end tests. Source this file (bash).
 #
-# Sets up the environment every Wine call needs (64-bit loader called
-# directly, Japanese locale so the ANSI code page is 932, quiet debugging)
+# Sets up the environment every Wine call needs (the WoW64 Wine 10 of
+# scripts/wine-wow64.sh, which runs the 32-bit updater as well as 64-bit
+# programs; Japanese locale so the ANSI code page is 932; quiet debugging)
 # and defines:
 #   fa2_wine CMD... / fa2_wineserver ARGS...   run Wine with that locale
 #   fa2_wine_template          make the template prefix once (cached)
@@ -17,24 +18,31 @@
 #   fa2_winpath PATH           the Windows (Z:) path of a Linux path
 #
 # FA2_WINE_DIR (default <repository>/build/wine) holds the locale and the
-# template prefix.
+# template prefix. The Wine itself lives where scripts/wine-wow64.sh keeps
+# it (set up there on first use; scripts/test.sh does that up front).
 
 FA2_ROOT=${FA2_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 FA2_WINE_DIR=${FA2_WINE_DIR:-$FA2_ROOT/build/wine}
-FA2_WINE=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
+FA2_WINE= WINESERVER=
+if fa2_paths=$("$FA2_ROOT/scripts/wine-wow64.sh" --quiet); then
+  FA2_WINE=$(sed -n 1p <<<"$fa2_paths")
+  WINESERVER=$(sed -n 2p <<<"$fa2_paths")
+fi
+unset fa2_paths
+export WINESERVER
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win64
+unset WINEARCH # Wine 10 runs 32-bit programs by itself once it has the i386 DLLs
 export LOCPATH=$FA2_WINE_DIR/locale
 unset LANGUAGE
 
 fa2_log() { echo "[wine-env] $*" >&2; }
 
-# 0 when Wine and Xvfb are installed (tests skip otherwise).
+# 0 when the Wine and Xvfb are there (tests skip otherwise).
 fa2_wine_available() {
-  [[ -x $FA2_WINE && -x $WINESERVER ]] && command -v Xvfb >/dev/null && command -v localedef >/dev/null
+  [[ -n $FA2_WINE && -x $FA2_WINE && -x $WINESERVER ]] && command -v Xvfb >/dev/null &&
+    command -v localedef >/dev/null
 }
 
 # The glibc locale ja_JP.UTF-8, built into the build folder when missing:
@@ -79,16 +87,18 @@ fa2_winpath() {
 }
 
 # Builds the template prefix once: the system installed, Wine's own fonts,
-# no window manager waits under Xvfb, Japanese dialog fonts substituted.
+# no window manager waits under Xvfb, Japanese fonts substituted for the
+# dialog fonts and for Tahoma (Wine 10 draws captions and message boxes in
+# Tahoma, which has no Japanese).
 fa2_wine_template() {
   fa2_wine_locale || return 1
-  FA2_TEMPLATE=$FA2_WINE_DIR/template
+  FA2_TEMPLATE=$FA2_WINE_DIR/template-wow64
   [[ -f $FA2_TEMPLATE/.complete ]] && return 0
   mkdir -p "$FA2_WINE_DIR"
   (
     flock 9
     [[ -f $FA2_TEMPLATE/.complete ]] && exit 0
-    local started=$SECONDS staging=$FA2_WINE_DIR/template.new
+    local started=$SECONDS staging=$FA2_TEMPLATE.new
     rm -rf "$staging" "$FA2_TEMPLATE"
     mkdir -p "$staging"
     fa2_log "creating the template prefix (once)"
@@ -96,13 +106,20 @@ fa2_wine_template() {
     fa2_wine wineboot -i >/dev/null 2>&1 || { fa2_log "wineboot failed"; exit 1; }
     fa2_wineserver -w
     mkdir -p "$staging/drive_c/windows/Fonts"
-    cp /usr/share/wine/fonts/* "$staging/drive_c/windows/Fonts/" 2>/dev/null
+    # Wine's own fonts, from the same tree as the Wine (the launcher's folder
+    # is <tree>/usr/lib/x86_64-linux-gnu).
+    cp "$(dirname "$(readlink -f "$FA2_WINE")")"/../../share/wine/fonts/* "$staging/drive_c/windows/Fonts/" 2>/dev/null
     fa2_reg_add 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ N || exit 1
     local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
     fa2_reg_add "$subst" 'ＭＳ Ｐゴシック' REG_SZ IPAPGothic || exit 1
     fa2_reg_add "$subst" 'MS PGothic' REG_SZ IPAPGothic || exit 1
     fa2_reg_add "$subst" 'ＭＳ ゴシック' REG_SZ IPAGothic || exit 1
     fa2_reg_add "$subst" 'MS Gothic' REG_SZ IPAGothic || exit 1
+    # Tahoma itself is there (Wine's own), so a substitute does not apply:
+    # link it to the Japanese font for the characters it lacks, as Windows
+    # links its fonts to MS UI Gothic.
+    fa2_wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v Tahoma /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null || exit 1
     fa2_wineserver -w
     touch "$staging/.complete"
     mv "$staging" "$FA2_TEMPLATE"
@@ -117,7 +134,7 @@ fa2_wine_prefix() {
   fa2_wine_template || return 1
   rm -rf "$dir"
   mkdir -p "$(dirname "$dir")"
-  cp -a --reflink=auto "$FA2_WINE_DIR/template" "$dir" || return 1
+  cp -a --reflink=auto "$FA2_TEMPLATE" "$dir" || return 1
   rm -f "$dir/.complete"
   export WINEPREFIX=$dir
   DRIVE_C=$dir/drive_c

@@ -1,7 +1,6 @@
 // The bounded formatter used for every message and status text.
 #include "platform/platform.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -17,6 +16,26 @@ struct Output {
     for (size_t i = 0; i < n; ++i) Put(s[i]);
   }
   void Put(const char* s) { Put(s, std::strlen(s)); }
+  // Decimal digits of `value` after a minus sign when `negative`, zero-padded
+  // to at least `width` characters in all, as printf's "%0*d" does. Written
+  // by hand so that the updater carries no C library formatter.
+  void PutNumber(unsigned long long value, bool negative, int width) {
+    char digits[24];
+    int n = 0;
+    do {
+      digits[n++] = char('0' + value % 10);
+      value /= 10;
+    } while (value);
+    if (negative) Put('-');
+    for (int pad = width - n - (negative ? 1 : 0); pad > 0; --pad) Put('0');
+    while (n) Put(digits[--n]);
+  }
+  void PutSigned(int value, int width) {
+    bool negative = value < 0;
+    // Through unsigned arithmetic, so that INT_MIN negates without overflow.
+    unsigned long long magnitude = negative ? 0ull - (unsigned long long)(long long)value : (unsigned long long)value;
+    PutNumber(magnitude, negative, width);
+  }
 };
 
 // The directives this system uses; `n` is the directive's length.
@@ -43,7 +62,6 @@ Directive Classify(const char* p, size_t* n) {
 size_t FormatTextV(char* out, size_t capacity, const char* format, va_list args) {
   if (capacity == 0) return 0;
   Output o{out, capacity, 0};
-  char number[32];
   for (const char* p = format; *p;) {
     if (*p != '%') {
       o.Put(*p++);
@@ -58,16 +76,10 @@ size_t FormatTextV(char* out, size_t capacity, const char* format, va_list args)
         o.Put(s ? s : "");
         break;
       }
-      case Directive::Int: std::snprintf(number, sizeof number, "%d", va_arg(args, int)); o.Put(number); break;
-      case Directive::Int2: std::snprintf(number, sizeof number, "%02d", va_arg(args, int)); o.Put(number); break;
-      case Directive::Unsigned:
-        std::snprintf(number, sizeof number, "%u", va_arg(args, unsigned));
-        o.Put(number);
-        break;
-      case Directive::Unsigned64:
-        std::snprintf(number, sizeof number, "%llu", va_arg(args, unsigned long long));
-        o.Put(number);
-        break;
+      case Directive::Int: o.PutSigned(va_arg(args, int), 1); break;
+      case Directive::Int2: o.PutSigned(va_arg(args, int), 2); break;
+      case Directive::Unsigned: o.PutNumber(va_arg(args, unsigned), false, 1); break;
+      case Directive::Unsigned64: o.PutNumber(va_arg(args, unsigned long long), false, 1); break;
     }
     p += n;
   }

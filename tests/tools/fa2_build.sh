@@ -189,12 +189,13 @@ EOF
   cp "$pe/stub32.exe" "$work/bin/updater-stub.exe"
   check "stub found beside fa2" "'$work/bin/fa2' build '$sample' -o '$pe/beside.exe' | grep -q 'updater-stub.exe' && '$FA2' verify '$pe/beside.exe' >/dev/null"
 
-  if [ "${FA2_TEST_WINE:-0}" = 1 ] && [ -x /usr/lib/wine/wine64 ]; then
-    export WINEPREFIX=$work/wine WINEDEBUG=-all WINESERVER=/usr/lib/wine/wineserver64 WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ "${FA2_TEST_WINE:-0}" = 1 ] && wine_paths=$("$(dirname "$0")/../../scripts/wine-wow64.sh" --quiet); then
+    wine=$(sed -n 1p <<<"$wine_paths")
+    export WINEPREFIX=$work/wine WINEDEBUG=-all WINESERVER=$(sed -n 2p <<<"$wine_paths") WINEDLLOVERRIDES="mscoree,mshtml="
     archive=$(stat -c %s "$pe/a.fa2")
-    check "wine: the stamped program finds its archive" "timeout 120 /usr/lib/wine/wine64 '$pe/s.exe' 2>/dev/null | tr -d '\r' | grep -qx 'archive $archive bytes, magic FA2'"
-    check "wine: the stub has none" "! timeout 60 /usr/lib/wine/wine64 '$pe/stub64.exe' >/dev/null 2>&1"
-    /usr/lib/wine/wineserver64 -k 2>/dev/null
+    check "wine: the stamped program finds its archive" "timeout 120 '$wine' '$pe/s.exe' 2>/dev/null | tr -d '\r' | grep -qx 'archive $archive bytes, magic FA2'"
+    check "wine: the stub has none" "! timeout 60 '$wine' '$pe/stub64.exe' >/dev/null 2>&1"
+    "$WINESERVER" -k 2>/dev/null
   fi
 fi
 
