@@ -2,7 +2,8 @@
 """What a shipped Windows executable must be, read from its PE headers:
 
   - stripped: no COFF symbol table, no debug directory, no debug sections;
-  - large-address-aware (32-bit images), ASLR (dynamic base, with a
+  - large-address-aware (32-bit images) or high-entropy ASLR (64-bit
+    images), ASLR (dynamic base, with a
     relocation table) and DEP (NX compatible) marked;
   - no section both writable and executable;
   - with --max-size, no larger than that many bytes;
@@ -16,6 +17,7 @@ import struct
 import sys
 
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
+IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
@@ -77,6 +79,8 @@ def main(argv):
     check(directory(DIRECTORY_DEBUG)[1] == 0, "no debug directory")
     if is32:
         check(characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, "large-address-aware")
+    else:
+        check(dll_characteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "high-entropy ASLR")
     check(dll_characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "ASLR (dynamic base)")
     check(directory(DIRECTORY_BASERELOC)[1] != 0, "relocation table present (ASLR can move the image)")
     check(dll_characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "DEP (NX compatible)")

@@ -2,10 +2,10 @@
 # Copies the README's wizard screenshots from the last scenario runs into
 # docs/screenshots/: template 100 (no agreement) from happy-path, template
 # 101 (with agreement) from agreement. Run the two scenarios first:
-#   ctest --preset win64 -R 'happy-path$|agreement'
+#   ctest --preset win32 -R 'happy-path$|agreement'
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-shots=$root/build/win64/e2e
+shots=$root/build/win32/e2e
 mkdir -p "$root/docs/screenshots"
 cp "$shots/happy-path/shots/template-100-start.png" "$root/docs/screenshots/template-100.png"
 cp "$shots/agreement/shots/template-101-start.png" "$root/docs/screenshots/template-101.png"
