@@ -17,14 +17,6 @@ constexpr uint16_t kCopyFolderFlags = kCopyNoConfirm | kCopyMakeFolders | kCopyN
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int RefuseCopy(WindowHandle dialog, const CopyEntry& entry) {
-  char text[kTextCapacity];
-  FormatText(text, sizeof text, kCopyFailedFormat, entry.relativePath);
-  MessageBoxText(dialog, text, ErrorBoxCaption(), kBoxError);
-  EndModalDialog(dialog, -1);
-  return 0;
-}
-
 // Searches until the disc is found, asking for it after each fruitless pass.
 // 0 when the user declined (the dialog has been ended).
 int WaitForDisc(WindowHandle dialog, const UpdateContext& context, int32_t disc, char drive[3]) {
@@ -42,6 +34,14 @@ int WaitForDisc(WindowHandle dialog, const UpdateContext& context, int32_t disc,
 
 }  // namespace
 
+int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry) {
+  char text[kTextCapacity];
+  FormatText(text, sizeof text, kCopyFailedFormat, entry.relativePath);
+  MessageBoxText(dialog, text, ErrorBoxCaption(), kBoxError);
+  EndModalDialog(dialog, -1);
+  return 0;
+}
+
 int ParseCopyLine(const char* value, CopyLine* line) {
   const char* p = value;
   line->hasMode = 0;
@@ -55,10 +55,12 @@ int ParseCopyLine(const char* value, CopyLine* line) {
   int wellFormed = 1;
   if (p[0] != 0 && p[1] == ':') {
     // Only a digit names one of the ten discs.
-    if (IsDigit(p[0]))
+    if (IsDigit(p[0])) {
       line->discNumber = p[0] - '0';
-    else
+    } else {
+      line->discNumber = -1;
       wellFormed = 0;
+    }
     p += 2;
   }
   CopyText(line->path, sizeof line->path, p);
@@ -78,7 +80,8 @@ void ReadCopyList(const UpdateContext& context, CopyList* list) {
     if (!ReadDescriptionValue("UPDATE", key, value, sizeof value)) break;
 
     CopyLine line;
-    if (!ParseCopyLine(value, &line) || !CopyLineSelected(line, context.game->installMode)) continue;
+    ParseCopyLine(value, &line);  // a malformed line is kept, to be refused
+    if (!CopyLineSelected(line, context.game->installMode)) continue;
     CopyEntry& entry = list->entries[list->count++];
     entry.discNumber = line.discNumber;
     CopyText(entry.relativePath, sizeof entry.relativePath, line.path);
@@ -126,7 +129,7 @@ int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyL
     if (entry.discNumber != 0 && !WaitForDisc(dialog, context, entry.discNumber, drive)) return 0;
 
     CopyPlan plan;
-    if (!PlanCopy(entry, drive, context.game->installPath, &plan)) return RefuseCopy(dialog, entry);
+    if (!PlanCopy(entry, drive, context.game->installPath, &plan)) return RefuseCopyLine(dialog, entry);
     ShowInfoText(dialog, "%s をコピーしています", entry.relativePath);
     int aborted = 0;
     const int result = ShellCopy(dialog, plan.source, plan.destination, plan.flags, &aborted);
@@ -134,7 +137,7 @@ int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyL
       EndModalDialog(dialog, -1);
       return 0;
     }
-    if (result != 0) return RefuseCopy(dialog, entry);
+    if (result != 0) return RefuseCopyLine(dialog, entry);
     // A file brought from the disc loses its read-only attribute.
     WriteAttributes(plan.destination, kAttrNormal);
   }

@@ -79,6 +79,18 @@ void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
     Refuse(dialog, kNoEntriesText);
     return;
   }
+  // Every line's destination is known before anything is written: a line
+  // that has nowhere to go, or would reach outside its folder, refuses the
+  // whole update now rather than half-way through.
+  const ListRefusal refusal = FindListRefusal(context, updates, copies);
+  switch (refusal.fault) {
+    case ListFault::None: break;
+    case ListFault::NoFolder:
+    case ListFault::TooLong:
+    case ListFault::Outside: Refuse(dialog, kWriteFailedText); return;
+    case ListFault::CopyNoDisc:
+    case ListFault::CopyOutside: RefuseCopyLine(dialog, copies.entries[refusal.index]); return;
+  }
 
   if (!ApplyUpdateList(dialog, context, updates, overwriteOnly)) return;
   if (!ApplyCopyList(dialog, context, copies)) return;

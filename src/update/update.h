@@ -110,6 +110,7 @@ UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, con
 
 // Writes every entry in order. On a failure it has shown
 // "ファイルの書き込みに失敗しました", ended the dialog with -1 and returns 0.
+// The lists have passed FindListRefusal.
 int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly);
 
 // ---- Disc copy list -------------------------------------------------------------------
@@ -126,7 +127,8 @@ struct CopyLine {
 
 // One accepted line of the copy list.
 struct CopyEntry {
-  int32_t discNumber;                // 1 to 9: the disc to find; 0: the drive found last
+  int32_t discNumber;                // 1 to 9: the disc to find; 0: the drive found last;
+                                     // -1: a disc prefix that is not a digit (refused)
   char relativePath[kPathCapacity];  // file or folder below the disc's root
 };
 
@@ -136,12 +138,15 @@ struct CopyList {
 };
 
 // 1 when the value is well formed; 0 when its disc prefix byte is not a digit
-// (such a line names no disc that could be checked and is dropped).
+// (discNumber is then -1: the line names no disc that could be checked, and
+// once selected it refuses the update like a copy that cannot be made).
 int ParseCopyLine(const char* value, CopyLine* line);
 int CopyLineSelected(const CopyLine& line, int32_t installMode);
-// Reads CopyFile00.. in order until the first absent or empty key; dropped
-// lines do not end the list.
+// Reads CopyFile00.. in order until the first absent or empty key; lines of
+// another mode are dropped and do not end the list.
 void ReadCopyList(const UpdateContext& context, CopyList* list);
+// Shows the copy-failure box for `entry` and ends the dialog with -1; 0.
+int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry);
 
 // One pass over the drives A: to Z: for a CD-ROM drive that holds the check
 // file of `disc` (an empty check file: any readable root). 1 with the first
@@ -161,3 +166,28 @@ int PlanCopy(const CopyEntry& entry, const char* drive, const char* installPath,
 // Copies every entry in order, asking for discs as needed. On a refusal,
 // failure or cancel it has ended the dialog with -1 and returns 0.
 int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyList& list);
+
+// ---- Refusal before anything is written --------------------------------------------
+// 1 when `path`, joined below a folder, names something inside that folder
+// as Windows resolves it: relative, no drive, UNC or device path, no colon,
+// no device name, and ".." never climbing above the start (confine.cpp).
+int PathStaysInside(const char* path);
+
+enum class ListFault {
+  None,
+  NoFolder,       // an update line's base folder is empty ("d" without DataPath)
+  TooLong,        // an update line's destination does not fit a path
+  Outside,        // an update line (or DataFolder) leads outside its folder
+  CopyNoDisc,     // a copy line's disc prefix is not a digit
+  CopyOutside,    // a copy line leads outside the disc or the install folder
+};
+struct ListRefusal {
+  ListFault fault;
+  int index;  // of the entry in its list (the update list for the first
+              // three faults, the copy list for the others)
+};
+// The first accepted line of either list that the updater refuses outright,
+// update lines first. A refused line stops the whole update before its
+// first file is written: the write-failure box for an update line, the
+// copy-failure box (with the line's path) for a copy line.
+ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& updates, const CopyList& copies);

@@ -27,8 +27,10 @@ int JoinBelow(char* out, size_t capacity, const char* base, const char* name) {
 }
 
 // "d" over an existing file: the file is written back with its own bytes and
-// no time stamp. 0 when it could not be read (the member is written instead);
-// the result of the rewrite itself does not matter.
+// no time stamp. 0 when it could not be opened, measured or read (the member
+// is written instead); the result of the rewrite itself does not matter. A
+// read that comes back short leaves the file as it is: half of the player's
+// data must never replace all of it, and neither must the member.
 int RewriteExistingData(const char* destination) {
   FileHandle file = OpenFileForRead(destination);
   if (file == kInvalidFile) return 0;
@@ -43,9 +45,9 @@ int RewriteExistingData(const char* destination) {
     return 0;
   }
   uint32_t done = 0;
-  const int read = ReadFromFile(file, block, size, &done) && done == size;
+  const int read = ReadFromFile(file, block, size, &done);
   CloseFile(file);
-  if (read) WriteWholeFile(destination, block, size, nullptr);
+  if (read && done == size) WriteWholeFile(destination, block, size, nullptr);
   FreeBlock(block);
   return read;
 }
@@ -142,15 +144,30 @@ UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, con
   return UpdateAction::Extract;
 }
 
-int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
-  // An entry with no place to go (no data path, or a path too long) is
-  // refused before the first file is written, not half-way through.
-  for (int i = 0; i < list.count; ++i) {
+ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& updates, const CopyList& copies) {
+  const bool dataFolderInside = PathStaysInside(context.description->dataFolder);
+  for (int i = 0; i < updates.count; ++i) {
+    const UpdateEntry& entry = updates.entries[i];
     char folder[kPathBuffer];
     char destination[kPathBuffer];
-    if (!UpdateFolder(list.entries[i], context, folder) || !UpdateDestination(folder, list.entries[i], destination))
-      return RefuseWrite(dialog);
+    if (!UpdateFolder(entry, context, folder)) {
+      const char* base = entry.operation == kOperationData ? context.game->dataPath : context.game->installPath;
+      return {base[0] == 0 ? ListFault::NoFolder : ListFault::TooLong, i};
+    }
+    if (!dataFolderInside || !PathStaysInside(entry.relativePath)) return {ListFault::Outside, i};
+    if (!UpdateDestination(folder, entry, destination)) return {ListFault::TooLong, i};
   }
+  for (int i = 0; i < copies.count; ++i) {
+    const CopyEntry& entry = copies.entries[i];
+    if (entry.discNumber < 0) return {ListFault::CopyNoDisc, i};
+    // The same path is the source below the disc's root and the destination
+    // below the install folder: it must stay inside both.
+    if (!PathStaysInside(entry.relativePath)) return {ListFault::CopyOutside, i};
+  }
+  return {ListFault::None, 0};
+}
+
+int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
   for (int i = 0; i < list.count; ++i) {
     const UpdateEntry& entry = list.entries[i];
     char folder[kPathBuffer];

@@ -26,7 +26,7 @@ size_t LastSeparator(const std::string& path) {
 Node* Create(const std::string& path) {
   Node& node = M().files[Key(path)];
   node = Node{};
-  node.path = path;
+  node.path = Resolve(path);
   FileTime now{uint32_t(M().clock), uint32_t(M().clock >> 32)};
   M().clock += 10000000;
   node.times = {now, now, now};
@@ -37,8 +37,44 @@ Drive& DriveOf(char letter) { return M().drives[char(std::toupper(uint8_t(letter
 
 }  // namespace
 
+// The path as Windows resolves it before opening anything: "/" is a
+// separator too, empty and "." components go, ".." takes the component
+// before it away (never the drive), and trailing dots and blanks are trimmed
+// from names. Walked by whole characters. Letter case is kept.
+std::string Resolve(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  auto close = [&] {
+    if (part != "." && part != "..") {
+      while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    }
+    if (part == "..") {
+      if (parts.size() > 1) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    } else if (parts.empty()) {
+      parts.push_back(part);  // a rooted path keeps its empty first component
+    }
+    part.clear();
+  };
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (Lead(uint8_t(path[i])) && i + 1 < path.size()) {
+      part += path[i];
+      part += path[++i];
+    } else if (path[i] == '\\' || path[i] == '/') {
+      close();
+    } else {
+      part += path[i];
+    }
+  }
+  close();
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) out += (i ? "\\" : "") + parts[i];
+  return out;
+}
+
 std::string Key(const std::string& path) {
-  std::string key = path;
+  std::string key = Resolve(path);
   for (size_t i = 0; i < key.size(); ++i) {
     if (Lead(uint8_t(key[i]))) {
       ++i;
@@ -46,7 +82,6 @@ std::string Key(const std::string& path) {
       key[i] = char(key[i] - 32);
     }
   }
-  while (key.size() > 2 && key.back() == '\\' && LastSeparator(key) == key.size() - 1) key.pop_back();
   return key;
 }
 
@@ -110,6 +145,7 @@ void SetDriveType(char drive, uint32_t type) {
 }
 void SetWriteBudget(int64_t bytes) { M().writeBudget = bytes; }
 void FailCreateAt(const std::string& path) { M().failCreateKey = path.empty() ? "" : Key(path); }
+void ShortReadAt(const std::string& path) { M().shortReadKey = path.empty() ? "" : Key(path); }
 void FailReplace(bool fail) { M().failReplace = fail; }
 void FailStampTimes(bool fail) { M().failStamp = fail; }
 
@@ -162,6 +198,7 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   if (!f || f->write) return 0;
   const std::string& content = M().files[f->key].content;
   size_t n = std::min<size_t>(count, content.size() - std::min(content.size(), f->position));
+  if (f->key == M().shortReadKey) n /= 2;
   std::memcpy(buffer, content.data() + f->position, n);
   f->position += n;
   *done = uint32_t(n);

@@ -44,6 +44,7 @@ void SetDriveType(char drive, uint32_t type); // default: 3 (fixed) for C:, 1 (n
 void SetWriteBudget(int64_t bytes);
 // Creating a file at this path fails (e.g. locked). Empty clears.
 void FailCreateAt(const std::string& path);
+void ShortReadAt(const std::string& path);  // its reads return half the bytes asked. Empty clears.
 void FailReplace(bool fail);     // ReplaceFile fails
 void FailStampTimes(bool fail);  // StampFileTimes fails
 

@@ -53,6 +53,7 @@ struct Machine {
   std::map<char, Drive> drives;
   int64_t writeBudget = -1;
   std::string failCreateKey;
+  std::string shortReadKey;  // reads of this file come back with half the bytes asked
   bool failReplace = false, failStamp = false;
   uint64_t clock = 130000000000000000ull; // a file time for new files
   int allocationsBeforeFailure = -1;
@@ -77,7 +78,8 @@ struct Machine {
 };
 
 Machine& M();
-std::string Key(const std::string& path);    // upper-cased ASCII, no trailing backslash
+std::string Key(const std::string& path);     // resolved as Windows does, upper-cased ASCII
+std::string Resolve(const std::string& path); // "/" and "\\", ".", ".." and trailing dots resolved
 std::string Parent(const std::string& path); // up to the last backslash, by whole characters
 std::string BaseName(const std::string& path);
 Node* Find(const std::string& path);

@@ -79,7 +79,7 @@ printf '%s\r\n' \
   '[UPDATE]' \
   'RequiredDiskSpace=3000000000' \
   'UpdateFile00=U,GAME.DAT' \
-  'UpdateFile01=u,C:\GAME.DAT' \
+  'UpdateFile01=u,C:GAME.DAT' \
   'UpdateFile02=e,GAME.EXE' \
   'UpdateFile03=GAME.DAT' \
   'CopyFile00=x,movie' \
@@ -91,12 +91,23 @@ expect_warning 'UPDATE.INI:6: warning: DataFolder "save\slot" has more than one 
 expect_warning 'UPDATE.INI:7: warning: AgreementText names an empty file'
 expect_warning 'UPDATE.INI:9: warning: RequiredDiskSpace is above 2 GiB'
 expect_warning 'UPDATE.INI:10: warning: UpdateFile00 writes its operation in upper case'
-expect_warning 'UPDATE.INI:11: warning: "C:\GAME.DAT" in UpdateFile01 loses its first two bytes and becomes "\GAME.DAT"'
+expect_warning 'UPDATE.INI:11: warning: "C:GAME.DAT" in UpdateFile01 loses its first two bytes and becomes "GAME.DAT"'
 expect_warning 'UPDATE.INI:12: warning: UpdateFile02 is an "e" check'
 expect_warning 'UPDATE.INI:13: warning: UpdateFile03 has no operation letter'
 expect_warning 'UPDATE.INI:14: warning: CopyFile00 has the mode "x", which is not a digit'
 expect_warning 'UPDATE.INI: warning: the folder'"'"'s file "SPARE.DAT" is named by no line'
 check "no errors among the warnings" "! grep -q ': error:' '$work/warn.err'"
+# Lines that would write outside the game's folders are errors, each with its line.
+esc=$work/escape
+mkdir -p "$esc"
+echo game >"$esc/GAME.DAT"
+printf '%s\r\n' '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass=w' 'GameDir=d' '[UPDATE]' \
+  'UpdateFile00=u,..\..\GAME.DAT' 'UpdateFile01=u,\GAME.DAT' 'UpdateFile02=u,\\server\share\GAME.DAT' \
+  'CopyFile00=1:..\movie' 'CopyFile01=x:movie' >"$esc/UPDATE.INI"
+check "escaping lines: exit 1" "! '$FA2' build '$esc' --check 2>'$work/esc.err' >/dev/null"
+for n in 7 8 9; do expect_in "$work/esc.err" "UPDATE.INI:$n: error: UpdateFile0$((n - 7)) writes outside its folder"; done
+expect_in "$work/esc.err" 'UPDATE.INI:10: error: CopyFile00 copies from or to outside its folder'
+expect_in "$work/esc.err" 'UPDATE.INI:11: error: CopyFile01 has the disc "x", which is not a digit'
 check "--strict turns warnings into errors" "! '$FA2' build '$warn' --check --strict 2>/dev/null >/dev/null"
 
 # ---- Stub lookup ------------------------------------------------------------------

@@ -222,7 +222,26 @@ check "missing member: result" "grep -qx 'result: fails at UpdateFile10: member 
 code=$?
 check "no data folder: exit 1" "[ $code -eq 1 ]"
 expect_line "$work/nodata.txt" 'data: none (no DataPath: "d" lines cannot be written)'
-expect_line "$work/nodata.txt" 'UpdateFile04 d CONFIG.DAT: fail (no data folder: the registry has no DataPath (--data)): the update stops with "ファイルの書き込みに失敗しました"'
+# The updater refuses the whole update before writing anything; so does the plan.
+expect_line "$work/nodata.txt" 'UpdateFile00 u NEW.DAT: not applied (the update is refused)'
+expect_line "$work/nodata.txt" 'UpdateFile04 d CONFIG.DAT: refused (no data folder: the registry has no DataPath (--data)): the update is refused with "ファイルの書き込みに失敗しました"'
+expect_line "$work/nodata.txt" 'result: refused: UpdateFile04 no data folder: the registry has no DataPath (--data); the player sees "ファイルの書き込みに失敗しました"; nothing is written'
+
+# Lines that would reach outside their folder, or name no disc, are refused
+# outright, whatever comes before them.
+e=$work/escape
+mkdir -p "$e/upd" "$e/inst"
+cp "$root/examples/sample-game/SETUP.INI" "$e/inst/"
+echo a >"$e/upd/A.DAT"; echo x >"$e/upd/ESCAPE1.DAT"
+for line in 'UpdateFile01=u,..\..\ESCAPE1.DAT' 'CopyFile00=x:MOVIE' 'CopyFile00=1:..\MOVIE'; do
+  write_ini "$e/upd/UPDATE.INI" '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass=w' 'GameDir=d' \
+    '[UPDATE]' 'UpdateFile00=A.DAT' "$line"
+  "$FA2" plan "$e/upd" --install "$e/inst" >"$e/out.txt" 2>&1
+  code=$?
+  check "refused line $line: exit 1" "[ $code -eq 1 ]"
+  check "refused line $line: named" "grep -q '^${line%%=*} .*: refused (.*): the update is refused with ' '$e/out.txt'"
+  check "refused line $line: nothing written" "grep -q 'nothing is written\$' '$e/out.txt' && [ ! -e '$e/inst/A.DAT' ]"
+done
 
 f=$work/folders
 mkdir -p "$f/upd" "$f/inst/save"

@@ -60,11 +60,35 @@ TEST_F(EngineCopy, PrefixBytesThatAreNotDigitsNeverSelectOrNameADisc) {
   game.installMode = 'x' - '0';  // the byte arithmetic alone would match
   InsertDisc('Q', 2);
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) fake::AddFile(On('Q', name), name);
-  Ini({"CopyFile00=x:a.txt", "CopyFile01=x,2:b.txt", "CopyFile02=2:c.txt"});
+  Ini({"CopyFile00=x,2:b.txt", "CopyFile01=2:c.txt"});
   Run();
   ExpectCompleted();
   ASSERT_EQ(1u, fake::Copies().size());
   EXPECT_EQ("Q:\\c.txt", fake::Copies()[0].from);
+}
+
+// A disc prefix that is not a digit, or a path that leaves the disc or the
+// install folder, is a copy that cannot be made: the whole update is refused
+// before anything is written, never silently shortened.
+TEST_F(EngineCopy, LinesThatCannotBeCopiedRefuseTheUpdateBeforeAnyWrite) {
+  InsertDisc('Q', 2);
+  fake::AddFile(On('Q', "c.txt"), "c");
+  const struct {
+    const char* line;
+    const char* shown;
+  } cases[] = {{"x:a.txt", "a.txt"},          {"2:..\\..\\Windows\\x.dll", "..\\..\\Windows\\x.dll"},
+               {"2:\\\\srv\\s\\a", "\\\\srv\\s\\a"}, {"2:C:\\boot.ini", "C:\\boot.ini"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    fake::Reset();
+    SetUp();
+    InsertDisc('Q', 2);
+    Ini({"UpdateFile00=u,GAME.DAT", "CopyFile00=2:c.txt", std::string("CopyFile01=") + c.line});
+    ExpectRefusedWith(Run(), CopyFailed(c.shown));
+    EXPECT_TRUE(fake::Copies().empty());
+    EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));
+    CloseArchive(image);
+  }
 }
 
 // ---- Which drive ----------------------------------------------------------------------

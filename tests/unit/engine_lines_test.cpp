@@ -91,8 +91,8 @@ TEST(EngineLines, CopyLineFields) {
       {"0:a", 1, 0, -1, 0, "a"},
       {"9:a", 1, 0, -1, 9, "a"},
       {"x,a", 1, 1, -1, 0, "a"},
-      {"x:a", 0, 0, -1, 0, "a"},
-      {"1,x:a", 0, 1, 1, 0, "a"},
+      {"x:a", 0, 0, -1, -1, "a"},
+      {"1,x:a", 0, 1, 1, -1, "a"},
       {"a", 1, 0, -1, 0, "a"},
       {"1,", 1, 1, 1, 0, ""},
       {"12:a", 1, 0, -1, 0, "12:a"},
@@ -104,10 +104,7 @@ TEST(EngineLines, CopyLineFields) {
     EXPECT_EQ(c.wellFormed, wellFormed);
     EXPECT_EQ(c.hasMode, line.hasMode);
     EXPECT_EQ(c.mode, line.mode);
-    if (c.wellFormed) {
-      EXPECT_EQ(c.disc, line.discNumber);
-    }
-    EXPECT_GE(line.discNumber, 0);
+    EXPECT_EQ(c.disc, line.discNumber);
     EXPECT_LT(line.discNumber, kDiscCheckFileCount);
     EXPECT_STREQ(c.path, line.path);
   }

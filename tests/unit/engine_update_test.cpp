@@ -198,6 +198,16 @@ TEST_F(EngineUpdate, DataFileThatCannotBeReadIsReplacedByTheMember) {
   EXPECT_EQ("new config", fake::Content("C:\\Data\\CONFIG.DAT"));
 }
 
+TEST_F(EngineUpdate, DataFileWhoseReadComesBackShortIsLeftAsItIs) {
+  fake::AddFile("C:\\Data\\CONFIG.DAT", "player settings", kOlder);
+  fake::ShortReadAt("C:\\Data\\CONFIG.DAT");
+  Ini({"UpdateFile00=d,CONFIG.DAT"});
+  Run();
+  ExpectCompleted();
+  EXPECT_EQ("player settings", fake::Content("C:\\Data\\CONFIG.DAT"));
+  EXPECT_EQ(FileTimeValue(kOlder), FileTimeValue(fake::FileTimes("C:\\Data\\CONFIG.DAT").write));
+}
+
 TEST_F(EngineUpdate, FailedRewriteOfAKeptDataFileIsNotAnError) {
   fake::AddFile("C:\\Data\\CONFIG.DAT", "player settings", {}, kAttrReadOnly);
   Ini({"UpdateFile00=d,CONFIG.DAT"});
@@ -211,6 +221,37 @@ TEST_F(EngineUpdate, DataLineWithoutADataPathIsRefusedRatherThanWrittenToTheCurr
   Ini({"UpdateFile00=u,GAME.DAT", "UpdateFile01=d,CONFIG.DAT"});
   ExpectRefusedWith(Run(), kWriteFailed);
   EXPECT_EQ(1u, fake::AllFiles().size()); // the install-folder line before it wrote nothing either
+}
+
+// Lines (or a DataFolder) that would write outside their folder refuse the
+// whole update with the write-failure box before the first file is written.
+TEST_F(EngineUpdate, DestinationsOutsideTheirFolderRefuseBeforeAnyWrite) {
+  const struct {
+    const char* line;
+    const char* dataFolder;
+  } cases[] = {
+      {"u,..\\..\\ESCAPE1.DAT", ""}, {"d,..\\..\\..\\ESCAPE3.DAT", ""}, {"u,..\\..\\windows\\ESC5.DAT", ""},
+      {"u,\\ABS2.DAT", ""},           {"u,\\\\server\\share\\UNC4.DAT", ""}, {"C:\\GAME.DAT", ""},
+      {"u,sub/../../GAME.DAT", ""},            {"u,a\\...\\GAME.DAT", ""},
+      {"u,NUL", ""},                    {"u,com1.dat", ""},                      {"u,GAME.DAT:stream", ""},
+      {"u,GAME.DAT", "..\\Other"},     {"d,GAME.DAT", "\\Save"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line + std::string(" below ") + c.dataFolder);
+    fake::Reset();
+    SetUp();
+    std::strcpy(description.dataFolder, c.dataFolder);
+    Ini({"UpdateFile00=CONFIG.DAT", std::string("UpdateFile01=") + c.line});
+    ExpectRefusedWith(Run(), kWriteFailed);
+    EXPECT_EQ(1u, fake::AllFiles().size());  // UPDATE.INI only
+    CloseArchive(image);
+  }
+}
+
+TEST(EngineConfinement, PathsThatStayInside) {
+  for (const char* path : {"GAME.DAT", "sub\\GAME.DAT", "sub/GAME.DAT", "sub\\..\\GAME.DAT", ".\\GAME.DAT",
+                           "a\\\\b", "console\\x", "COM10", "LPT0.txt", "a..", "表\\ソ.DAT", "ソ\\..\\x"})
+    EXPECT_TRUE(PathStaysInside(path)) << path;
 }
 
 // ---- The existence check ------------------------------------------------------------

@@ -310,12 +310,12 @@ TEST(UpdateChecks, WarningsForLegalLinesThatAreOftenMistakes) {
                                         "[UPDATE]\n"                      // 9
                                         "RequiredDiskSpace=3000000000\n"  // 10
                                         "UpdateFile00=U,GAME.DAT\n"       // 11
-                                        "UpdateFile01=u,C:\\GAME.DAT\n"   // 12
+                                        "UpdateFile01=u,C:GAME.DAT\n"    // 12
                                         "UpdateFile02=2,e,GAME.EXE\n"     // 13
                                         "UpdateFile03=GAME.DAT\n"         // 14
                                         "UpdateFile04=u,GAME.DAT,extra\n" // 15
                                         "CopyFile00=movie\n"              // 16
-                                        "CopyFile01=x,C:\\movie\n"        // 17
+                                        "CopyFile01=x,movie\n"           // 17
                                         "RequiredDiskSpace=1\n"           // 18
                                         "[UPDATE]\n"                      // 19
                                         "OverwriteOnly=1\n",
@@ -326,19 +326,40 @@ TEST(UpdateChecks, WarningsForLegalLinesThatAreOftenMistakes) {
   EXPECT_TRUE(Has(c, 'W', 8, "unknown key GameTitel"));
   EXPECT_TRUE(Has(c, 'W', 10, "above 2 GiB"));
   EXPECT_TRUE(Has(c, 'W', 11, "upper case"));
-  EXPECT_TRUE(Has(c, 'W', 12, "becomes \"\\GAME.DAT\""));
+  EXPECT_TRUE(Has(c, 'W', 12, "becomes \"GAME.DAT\""));
   EXPECT_TRUE(Has(c, 'W', 13, "\"e\" check"));
   EXPECT_TRUE(Has(c, 'W', 13, "its mode is ignored"));
   EXPECT_TRUE(Has(c, 'W', 14, "no operation letter"));
   EXPECT_TRUE(Has(c, 'W', 15, "more items after its path"));
   EXPECT_TRUE(Has(c, 'W', 16, "no drive is known"));
   EXPECT_TRUE(Has(c, 'W', 17, "mode \"x\", which is not a digit"));
-  EXPECT_TRUE(Has(c, 'W', 17, "disc \"C\", which is not a digit"));
   EXPECT_TRUE(Has(c, 'W', 18, "appears again"));
   EXPECT_TRUE(Has(c, 'W', 19, "second [UPDATE] section is never read"));
   EXPECT_TRUE(Has(c, 'W', 0, "\"SPARE.DAT\" is named by no line"));
   // The "e" check's file is not packed.
   for (const PlannedMember& m : c.members) EXPECT_NE("GAME.EXE", m.name);
+}
+
+// What the updater refuses outright is an error of the line that says it.
+TEST(UpdateChecks, LinesThatLeaveTheirFolderOrNameNoDiscAreErrors) {
+  const struct {
+    const char* line;
+    const char* error;
+  } cases[] = {
+      {"UpdateFile00=u,..\\..\\GAME.DAT", "writes outside its folder"},
+      {"UpdateFile00=u,\\GAME.DAT", "writes outside its folder"},
+      {"UpdateFile00=d,\\\\server\\share\\GAME.DAT", "writes outside its folder"},
+      {"UpdateFile00=u,C:\\GAME.DAT", "writes outside its folder"},
+      {"CopyFile00=1:..\\movie", "copies from or to outside its folder"},
+      {"CopyFile00=x:movie", "disc \"x\", which is not a digit"},
+  };
+  for (const auto& t : cases) {
+    const UpdateCheck c = CheckUpdate(std::string(kSetup) + "[UPDATE]\n" + t.line + "\n", Folder({{"GAME.DAT", 1}}));
+    EXPECT_TRUE(Has(c, 'E', 7, t.error)) << t.line << ::testing::PrintToString(Findings(c));
+  }
+  const UpdateCheck c = CheckUpdate(std::string(kSetup) + "DataFolder=..\\Save\n[UPDATE]\nUpdateFile00=GAME.DAT\n",
+                                    Folder({{"GAME.DAT", 1}}));
+  EXPECT_TRUE(Has(c, 'E', 6, "leads outside the game's folders")) << ::testing::PrintToString(Findings(c));
 }
 
 TEST(UpdateChecks, TheSpaceFigureAsTheUpdaterReadsIt) {

@@ -10,6 +10,7 @@
 
 #include "fa2/lib/toolkit.h"
 #include "fa2/lib/update_check_context.h"
+#include "update/update.h"
 
 namespace fa2 {
 
@@ -142,7 +143,11 @@ void CheckSetup(Context& c) {
   if (const IniEntry* e = FindIniEntry(c.ini, "SETUP", "DataFolder")) {
     std::string inner = dataFolder;
     while (!inner.empty() && inner.back() == '\\') inner.pop_back();
-    if (inner.find('/') != std::string::npos)
+    if (!PathStaysInside(dataFolder.c_str()))
+      c.Error(e->line, "DataFolder " + Quote(dataFolder) +
+                           " leads outside the game's folders (rooted, a drive, a server, a device, or \"..\" above "
+                           "them), so the updater refuses every update line");
+    else if (inner.find('/') != std::string::npos)
       c.Warn(e->line, "DataFolder uses '/'; the updater separates folders with '\\' only");
     else if (Cp932BaseName(inner) != inner)
       c.Warn(e->line, "DataFolder " + Quote(dataFolder) +

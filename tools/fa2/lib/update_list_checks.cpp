@@ -10,12 +10,16 @@
 
 #include "fa2/lib/toolkit.h"
 #include "fa2/lib/update_check_context.h"
+#include "update/update.h"
 
 namespace fa2::checks {
 
 namespace {
 
 constexpr int kListLength = 16;
+constexpr const char* kOutsideWhy =
+    " is rooted, names a drive, a server, a stream or a device, or climbs above the folder with \"..\"; "
+    "the updater refuses the whole update";
 
 struct LeadingNumber {
   bool digits = false, trailing = false;
@@ -158,8 +162,6 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
     c.Error(e.line, key + " ends with '\\' and names no file");
     return;
   }
-  if (("\\" + s.path + "\\").find("\\..\\") != std::string::npos)
-    c.Warn(e.line, key + " leaves its target folder with \"..\"");
   const int byPath = FindFolderFile(c.folder, s.path);
   const int file = byPath >= 0 ? byPath : FindFolderFile(c.folder, s.member);
   if (s.operation == LineOperation::Check) {
@@ -169,6 +171,12 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
                        " with the normal attribute alone (a read-only, hidden or archive bit fails it), and "
                        "nothing is packed for it" +
                        (s.hasMode ? "; its mode is ignored, it is checked in every mode" : ""));
+    return;
+  }
+  // The updater's own rule: a destination outside its folder refuses the
+  // whole update.
+  if (!PathStaysInside(s.path.c_str())) {
+    c.Error(e.line, key + " writes outside its folder: " + Quote(s.path) + kOutsideWhy);
     return;
   }
   if (file < 0) {
@@ -197,11 +205,18 @@ void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
   if (s.hasMode && !IsDigit(s.modeByte))
     c.Warn(e.line, key + " has the mode " + Quote(std::string(1, char(s.modeByte))) +
                        ", which is not a digit and matches no install mode");
-  if (s.hasDisc && !IsDigit(s.discByte))
-    c.Warn(e.line, key + " has the disc " + Quote(std::string(1, char(s.discByte))) +
-                       ", which is not a digit (the path is relative to the disc's root: no drive letter)");
+  if (s.hasDisc && !IsDigit(s.discByte)) {
+    c.Error(e.line, key + " has the disc " + Quote(std::string(1, char(s.discByte))) +
+                        ", which is not a digit, so the updater refuses the update (a disc is one digit; the path "
+                        "is relative to the disc's root: no drive letter)");
+    return;
+  }
   if (s.path.empty()) {
     c.Error(e.line, key + " names nothing to copy");
+    return;
+  }
+  if (!PathStaysInside(s.path.c_str())) {
+    c.Error(e.line, key + " copies from or to outside its folder: " + Quote(s.path) + kOutsideWhy);
     return;
   }
   if (s.path[0] == ' ' || s.path[0] == '\t')

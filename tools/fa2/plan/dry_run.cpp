@@ -246,7 +246,7 @@ bool Planner::ReadKeys(int listRead, const UpdateList& updates, const char* fail
     if (!ReadDescriptionValue("UPDATE", key, value, sizeof value)) break;
     CopyKey k{key, value, {}};
     k.wellFormed = ParseCopyLine(value, &k.line);
-    k.selected = k.wellFormed && CopyLineSelected(k.line, r_.game.installMode);
+    k.selected = CopyLineSelected(k.line, r_.game.installMode);
     if (k.selected) {
       k.entry = accepted++;
       if (k.entry >= copies.count || std::strcmp(copies.entries[k.entry].relativePath, k.line.path) != 0 ||
@@ -453,6 +453,19 @@ void Planner::Count(const Outcome& outcome) {
   }
 }
 
+// Why the updater refuses a line outright, in the plan's words.
+std::string RefusalText(ListFault fault) {
+  switch (fault) {
+    case ListFault::NoFolder: return "no data folder: the registry has no DataPath (--data)";
+    case ListFault::TooLong: return "the destination path is too long";
+    case ListFault::Outside: return "the path leads outside its folder (rooted, a drive, UNC, a device or \"..\" above it)";
+    case ListFault::CopyNoDisc: return "the disc number is not a digit";
+    case ListFault::CopyOutside: return "the path leads outside the disc and the install folder";
+    case ListFault::None: break;
+  }
+  return "";
+}
+
 // ---- The whole run, in the updater's order ----------------------------------------------------
 int Planner::Run() {
   if (!ReadSetup()) return Refuse("the updater stops before its wizard opens");
@@ -474,6 +487,12 @@ int Planner::Run() {
 
   const bool refusedByCheck = !listRead;
   const bool nothing = listRead && updates.count == 0 && copies.count == 0;
+  // The updater's own refusal of a line before anything is written.
+  const ListRefusal refusal = listRead && !nothing ? FindListRefusal(context_, updates, copies)
+                                                   : ListRefusal{ListFault::None, 0};
+  const bool copyRefused = refusal.fault == ListFault::CopyNoDisc || refusal.fault == ListFault::CopyOutside;
+  const bool refusedLine = refusal.fault != ListFault::None;
+  std::string refusedKey, refusedWhy, refusedPlayer;
   std::string stoppedAt;  // the key at which applying failed
   std::string failureText, failurePlayer;
   for (const UpdateKey& k : updateKeys_) {
@@ -483,7 +502,12 @@ int Planner::Run() {
     } else if (k.kind == UpdateKey::Unselected) {
       Print(label + ": not selected (mode " + std::to_string(k.line.mode) + ", InstMode " +
             std::to_string(r_.game.installMode) + ")");
-    } else if (refusedByCheck || nothing) {
+    } else if (refusedLine && !copyRefused && k.entry == refusal.index) {
+      refusedKey = k.key;
+      refusedWhy = RefusalText(refusal.fault);
+      refusedPlayer = Quoted(kWriteFailedText);
+      Print(label + ": refused (" + refusedWhy + "): the update is refused with " + refusedPlayer);
+    } else if (refusedByCheck || nothing || refusedLine) {
       Print(label + ": not applied (the update is refused)");
     } else if (!stoppedAt.empty()) {
       Print(label + ": not applied (the update stopped at " + stoppedAt + ")");
@@ -504,12 +528,17 @@ int Planner::Run() {
 
   for (const CopyKey& k : copyKeys_) {
     const std::string label = k.key + " " + Local(k.value);
-    if (!k.wellFormed) {
-      Print(label + ": dropped (the disc number is not a digit)");
-    } else if (!k.selected) {
+    if (!k.selected) {
       Print(label + ": not selected (mode " + (k.line.mode < 0 ? std::string("not a digit") : std::to_string(k.line.mode)) +
             ", InstMode " + std::to_string(r_.game.installMode) + ")");
-    } else if (nothing) {
+    } else if (copyRefused && k.entry == refusal.index) {
+      char text[kTextCapacity];
+      FormatText(text, sizeof text, kCopyFailedFormat, copies.entries[k.entry].relativePath);
+      refusedKey = k.key;
+      refusedWhy = RefusalText(refusal.fault);
+      refusedPlayer = Quoted(text);
+      Print(label + ": refused (" + refusedWhy + "): the update is refused with " + refusedPlayer);
+    } else if (nothing || refusedLine) {
       Print(label + ": not applied (the update is refused)");
     } else if (!stoppedAt.empty()) {
       Print(label + ": not applied (the update stopped at " + stoppedAt + ")");
@@ -527,6 +556,7 @@ int Planner::Run() {
     }
   }
   if (nothing) return Refuse("no line applies: " + Quoted(kNoEntriesText));
+  if (refusedLine) return Refuse(refusedKey + " " + refusedWhy + "; the player sees " + refusedPlayer);
   if (!stoppedAt.empty()) {
     Print("result: fails at " + stoppedAt + ": " + failureText + "; the player sees " + failurePlayer +
           "; what the lines before it wrote stays written");
