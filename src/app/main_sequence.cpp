@@ -69,6 +69,10 @@ int RunUpdater(ModuleHandle module) {
   InitialiseCom();
   r.archive.base = LoadArchiveResource(module, &r.archive.size);
   if (r.archive.base == nullptr) return Stop(r);
+  // The size the resource table states is checked against the mapped image
+  // before a byte of the archive is read: a damaged table must not send the
+  // reader past the end of the image.
+  if (!ModuleHoldsRange(module, r.archive.base, r.archive.size)) return FailWith(r, "RESOURCE READ ERROR");
   uint8_t* directory = OpenArchive(r.archive);
   if (directory == nullptr) return FailWith(r, "RESOURCE READ ERROR");
   AttachDirectory(r.archive, directory);

@@ -103,6 +103,11 @@ ResourceHandle FindUpdateResource(ModuleHandle module); // id 102, type "UPDATE"
 uint32_t ResourceSize(ModuleHandle module, ResourceHandle resource);
 void* LoadResourceData(ModuleHandle module, ResourceHandle resource);
 const uint8_t* LockResourceData(void* loaded);
+// 1 when the `size` bytes at `start` lie wholly inside one section of the
+// module's image as its mapped headers describe it (so they can be read
+// without a fault); 0 otherwise. A resource's stated size is checked with
+// this before any of its bytes is read.
+int ModuleHoldsRange(ModuleHandle module, const void* start, uint32_t size);
 
 // ---- Shell copy -------------------------------------------------------------
 // `from` and `to` are lists of one path followed by two NULs. Returns 0 on

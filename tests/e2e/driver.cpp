@@ -56,6 +56,10 @@
 //   timeout <ms>                 limit of the waits and expectations that follow
 //   wait-exit <code> [n]         program n (default 1) ends with this code;
 //                                "any" takes every code and prints it
+//   answer-until-exit            until program 1 ends: print each box's text
+//                                ("# box: ...") and press its OK (else its
+//                                Cancel), close the wizard whenever it shows
+//                                ("# wizard"); then "# program 1 ended with N"
 //
 // Expectations are retried until they hold or the time limit passes, since
 // a click is only posted to the program. The first failure ends the run with
@@ -256,6 +260,21 @@ BOOL CALLBACK ConsiderBox(HWND window, LPARAM data) {
   return FALSE;
 }
 
+// The program's visible dialog that is not a message box (which has its
+// text in control 0xFFFF), whatever its caption.
+BOOL CALLBACK ConsiderWizard(HWND window, LPARAM data) {
+  if (!IsWindowVisible(window) || ClassName(window) != "#32770" || !IsOurs(window)) return TRUE;
+  if (GetDlgItem(window, kBoxTextControl)) return TRUE;
+  *reinterpret_cast<HWND*>(data) = window;
+  return FALSE;
+}
+
+HWND FindOurWizard() {
+  HWND found = nullptr;
+  EnumWindows(ConsiderWizard, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 HWND FindBox(HWND wizard) {
   BoxSearch search{wizard && IsWindow(wizard) ? wizard : nullptr, nullptr};
   EnumWindows(ConsiderBox, reinterpret_cast<LPARAM>(&search));
@@ -451,6 +470,7 @@ class Runner {
     if (c == "sleep") return SleepFor(line);
     if (c == "timeout") return SetTimeout(line);
     if (c == "wait-exit") return WaitExit(line);
+    if (c == "answer-until-exit") return AnswerUntilExit(line);
     return ScriptError(line, "unknown command");
   }
 
@@ -875,6 +895,33 @@ class Runner {
     if (got != DWORD(code))
       return Fail(line, "program " + std::to_string(index) + " ended with " +
                             std::to_string(got) + ", expected " + std::to_string(code));
+    return {};
+  }
+
+  // Whatever the program shows, answered the first way, until it ends: for
+  // runs whose path is not known in advance (damaged updaters).
+  Failure AnswerUntilExit(const Line& line) {
+    if (gPrograms.empty()) return ScriptError(line, "no program was started");
+    Program& p = gPrograms.front();
+    const DWORD start = GetTickCount();
+    HWND closed = nullptr;
+    while (WaitForSingleObject(p.info.hProcess, 20) == WAIT_TIMEOUT) {
+      if (GetTickCount() - start >= s_.timeout) return Fail(line, "the program is still running");
+      HWND wizard = FindOurWizard();
+      if (HWND box = FindBox(wizard)) {
+        Print("# box: " + AnsiToUtf8(WindowText(GetDlgItem(box, kBoxTextControl))));
+        HWND button = GetDlgItem(box, IDOK);
+        if (!button || !IsWindowVisible(button)) button = GetDlgItem(box, IDCANCEL);
+        if (button) PostMessageA(button, BM_CLICK, 0, 0);
+        Eventually(2000, [&] { return !IsWindow(box); });
+      } else if (wizard && wizard != closed) {
+        Print("# wizard");
+        closed = wizard;
+        PostMessageA(wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
+      }
+    }
+    p.waited = true;
+    Print("# program 1 ended with " + std::to_string(ExitCodeOf(p)));
     return {};
   }
 

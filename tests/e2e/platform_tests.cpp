@@ -263,6 +263,15 @@ void TestResources() {
   CHECK(bytes != nullptr);
   CHECK(bytes && std::memcmp(bytes, expected, sizeof expected - 1) == 0);
 
+  // The resource lies inside the image; a size or start beyond the image
+  // does not, nor anything outside it.
+  CHECK_EQ(ModuleHoldsRange(self, bytes, size), 1);
+  CHECK_EQ(ModuleHoldsRange(self, bytes, size + (1u << 20)), 0);
+  CHECK_EQ(ModuleHoldsRange(self, bytes, 0xFFFFFFFFu), 0);
+  CHECK_EQ(ModuleHoldsRange(self, bytes + (256u << 20), 1), 0);
+  CHECK_EQ(ModuleHoldsRange(self, reinterpret_cast<const uint8_t*>(self) - 16, 4), 0);
+  CHECK_EQ(ModuleHoldsRange(self, nullptr, 0), 0);
+
   // A module without the resource.
   ModuleHandle other = GetModuleHandleA("kernel32.dll");
   CHECK_EQ(FindUpdateResource(other), nullptr);

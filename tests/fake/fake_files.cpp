@@ -272,7 +272,7 @@ int ReplaceFile(const char* from, const char* to) {
   if (M().failReplace || !source || source->directory) return 0;
   if (target && (target->directory || (target->attributes & kAttrReadOnly))) return 0;
   Node moved = *source;
-  moved.path = to;
+  moved.path = Resolve(to);
   M().files.erase(Key(from));
   M().files[Key(to)] = moved;
   return 1;

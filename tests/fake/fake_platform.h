@@ -60,6 +60,9 @@ void AddRegistryKey(const std::string& key);
 
 // ---- Resource "UPDATE" 102 ----------------------------------------------------------
 void SetResource(const std::vector<uint8_t>& bytes); // empty: no resource
+// The size the resource table states for it (0: its real size); a larger one
+// runs past the end of the module's image.
+void SetResourceStatedSize(uint32_t bytes);
 
 // ---- Binding ----------------------------------------------------------------------------
 void FailBinding(bool fail);

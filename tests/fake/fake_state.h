@@ -62,6 +62,7 @@ struct Machine {
   std::map<uintptr_t, std::string> openKeys;
   uintptr_t nextKey = 1;
   std::vector<uint8_t> resource;
+  uint32_t resourceStatedSize = 0;  // 0: the resource's own size
   bool failBinding = false;
   int comCount = 0;
   std::vector<BoxCall> boxes;

@@ -31,6 +31,7 @@ void SetRegistryNumber(const std::string& key, const std::string& name, uint32_t
 }
 
 void SetResource(const std::vector<uint8_t>& bytes) { M().resource = bytes; }
+void SetResourceStatedSize(uint32_t bytes) { M().resourceStatedSize = bytes; }
 void FailBinding(bool fail) { M().failBinding = fail; }
 int ComInitialisedCount() { return M().comCount; }
 
@@ -155,9 +156,18 @@ int QueryKeyValue(RegistryKey key, const char* name, void* data, uint32_t* size)
 void CloseUserKey(RegistryKey key) { M().openKeys.erase(key); }
 
 ResourceHandle FindUpdateResource(ModuleHandle) { return M().resource.empty() ? nullptr : &M().resource; }
-uint32_t ResourceSize(ModuleHandle, ResourceHandle r) { return r ? uint32_t(M().resource.size()) : 0; }
+uint32_t ResourceSize(ModuleHandle, ResourceHandle r) {
+  if (!r) return 0;
+  return M().resourceStatedSize ? M().resourceStatedSize : uint32_t(M().resource.size());
+}
 void* LoadResourceData(ModuleHandle, ResourceHandle r) { return r; }
 const uint8_t* LockResourceData(void* loaded) { return loaded ? M().resource.data() : nullptr; }
+// The test machine's module image is the resource's own bytes.
+int ModuleHoldsRange(ModuleHandle, const void* start, uint32_t size) {
+  const uint8_t* from = M().resource.data();
+  const uint8_t* at = static_cast<const uint8_t*>(start);
+  return at >= from && at <= from + M().resource.size() && size <= M().resource.size() - size_t(at - from);
+}
 
 int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags, int* aborted) {
   CopyCall call{owner, from, to, flags};

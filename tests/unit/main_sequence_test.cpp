@@ -96,6 +96,19 @@ TEST_F(MainSequence, StartUpFailures) {
   EXPECT_EQ(0, RunUpdater(nullptr));
   EXPECT_EQ(std::vector<std::string>{"RESOURCE READ ERROR"}, Texts());
 
+  // A resource table that states more bytes than the image holds (1 MB or
+  // 256 MB more crashed before any window): refused before a byte is read.
+  for (uint32_t extra : {1u, 1u << 20, 256u << 20}) {
+    SetUp();
+    const fa2::Bytes whole = Build(members);
+    fake::SetResource(whole);
+    fake::SetResourceStatedSize(uint32_t(whole.size()) + extra);
+    const std::vector<std::string> files = fake::AllFiles();
+    EXPECT_EQ(0, RunUpdater(nullptr));
+    EXPECT_EQ(std::vector<std::string>{"RESOURCE READ ERROR"}, Texts());
+    EXPECT_EQ(files, fake::AllFiles()) << extra;
+  }
+
   SetUp();
   members = {Member("OTHER.INI", kUpdateIni)};
   EXPECT_EQ(0, Run());

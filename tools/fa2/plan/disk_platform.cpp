@@ -370,6 +370,7 @@ ResourceHandle FindUpdateResource(ModuleHandle) { return nullptr; }
 uint32_t ResourceSize(ModuleHandle, ResourceHandle) { return 0; }
 void* LoadResourceData(ModuleHandle, ResourceHandle) { return nullptr; }
 const uint8_t* LockResourceData(void*) { return nullptr; }
+int ModuleHoldsRange(ModuleHandle, const void*, uint32_t) { return 0; }
 
 int ShellCopy(WindowHandle, const char*, const char*, uint16_t, int*) { Forbidden("ShellCopy"); }
 
