@@ -383,7 +383,11 @@ usage "mode not a number" "$upd" --install "$inst" --mode x
 usage "unknown option" "$upd" --install "$inst" --frob
 usage "two inputs" "$upd" "$upd" --install "$inst"
 usage "time with an archive" "$work/upd.fa2" --install "$inst" --time '2024-01-01 00:00:00'
-usage "a damaged archive" <(head -c 100 "$work/upd.fa2") --install "$inst"
+# A damaged input is no usage error: exit 1, naming the file.
+head -c 100 "$work/upd.fa2" >"$work/damaged.fa2"
+"$FA2" plan "$work/damaged.fa2" --install "$inst" >/dev/null 2>"$work/damaged.err"
+code=$?
+check "a damaged archive exits 1" "[ $code -eq 1 ] && grep -q '^fa2: plan: $work/damaged.fa2: ' '$work/damaged.err'"
 usage "a folder without UPDATE.INI" "$disc" --install "$inst"
 
 [ $fails -eq 0 ] && echo "fa2 plan: all checks passed"

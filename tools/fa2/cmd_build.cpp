@@ -152,11 +152,11 @@ int RunBuild(const Args& args) {
   }
   if (o.stub.empty() && !FindStub(o.stub, error)) return Fail("build: " + error);
   fa2::Bytes stub;
-  if (!fa2::ReadWholeFile(o.stub, stub, error)) return Fail("build: " + error);
-  if (!fa2::LooksLikePe(stub)) return Fail("build: " + o.stub + ": not a Windows executable");
+  if (!fa2::ReadWholeFile(o.stub, stub, error)) return FailFile("build: " + error);
+  if (!fa2::CheckExecutable(stub, error)) return FailFile("build: " + o.stub + ": " + error);
 
   std::vector<fa2::PackMember> members;
-  if (!ReadMembers(o, folder, check, members, error)) return Fail("build: " + error);
+  if (!ReadMembers(o, folder, check, members, error)) return FailFile("build: " + error);
   uint64_t total = 0;
   for (const fa2::PackMember& m : members) total += m.data.size();
   fa2::PackStats stats;
@@ -170,9 +170,9 @@ int RunBuild(const Args& args) {
     };
     archive = fa2::BuildArchive(members, o.pack, &stats);
   }
-  if (!CheckWholeArchive(archive.data(), archive.size(), error))
-    return Fail("build: the archive just packed does not read back: " + error);
-  if (!StampAndWrite(stub, o.stub, archive, o.output, error)) return Fail("build: " + error);
+  if (!fa2::CheckWholeArchive(archive.data(), archive.size(), error))
+    return FailFile("build: the archive just packed does not read back: " + error);
+  if (!StampAndWrite(stub, o.stub, archive, o.output, error)) return FailFile("build: " + error);
 
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%s: %zu members, %llu bytes in, %llu bytes stored (%s), archive %zu bytes, %.2f s (stub %s)\n",

@@ -27,9 +27,12 @@ bool Open(const Args& args, const char* command, fa2::Bytes& file, const uint8_t
     return false;
   }
   std::string error;
-  if (!LoadArchiveFile(args[0], file, base, size, error) || !fa2::ParseArchive(*base, *size, archive, error)) {
-    std::fprintf(stderr, "fa2: %s: %s\n", args[0].c_str(), error.c_str());
-    *exitCode = 1;
+  if (!fa2::LoadArchiveFile(args[0], file, base, size, error)) {
+    *exitCode = FailFile(error);
+    return false;
+  }
+  if (!fa2::ParseArchive(*base, *size, archive, error)) {
+    *exitCode = FailFile(args[0] + ": " + error);
     return false;
   }
   return true;

@@ -116,7 +116,7 @@ int RunPack(const Args& args) {
     std::string key = Upper(m.name);
     if (seen.count(key)) return Fail("pack: " + path + " and " + seen[key] + " would both be member " + local);
     seen[key] = path;
-    if (!fa2::ReadWholeFile(path, m.data, error)) return Fail("pack: " + error);
+    if (!fa2::ReadWholeFile(path, m.data, error)) return FailFile("pack: " + error);
     if (m.data.size() > 0xFFFFFFF0u) return Fail("pack: " + path + ": larger than 4 GiB");
     if (useFixedTime)
       m.time = fixedTime;
@@ -134,7 +134,7 @@ int RunPack(const Args& args) {
   fa2::PackStats stats;
   fa2::Bytes archive = fa2::BuildArchive(members, options, &stats);
   std::string error;
-  if (!fa2::WriteWholeFileAtomically(output, archive, error)) return Fail("pack: " + error);
+  if (!fa2::WriteWholeFileAtomically(output, archive, error)) return FailFile("pack: " + error);
   std::printf("%s: %zu members, %llu bytes in, %llu bytes stored, archive %zu bytes\n", output.c_str(),
               members.size(), (unsigned long long)stats.bytesIn, (unsigned long long)stats.bytesStored,
               archive.size());

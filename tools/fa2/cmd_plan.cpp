@@ -52,8 +52,9 @@ const char kHelp[] =
     "                   'fa2 build --time'; else the files' own times\n"
     "\n"
     "An UPDATE_FOLDER is planned as 'fa2 build' would pack it.\n"
-    "Exit status: 0 the update would run, 1 it would be refused or fail,\n"
-    "2 usage errors and inputs that cannot be read.\n";
+    "Exit status: 0 the update would run, 1 it would be refused or fail, or an\n"
+    "input cannot be read (missing, a folder, cut short or damaged), 2 usage\n"
+    "errors.\n";
 
 struct PlanArguments {
   std::string input;
@@ -122,7 +123,7 @@ int ArchiveOfFolder(const PlanArguments& a, fa2::Bytes& archive) {
   const int self = fa2::FindFolderFile(folder, "UPDATE.INI");
   if (self < 0) return Fail("plan: " + a.input + " has no UPDATE.INI");
   fa2::Bytes ini;
-  if (!fa2::ReadWholeFile(folder.files[size_t(self)].localPath, ini, error)) return Fail("plan: " + error);
+  if (!fa2::ReadWholeFile(folder.files[size_t(self)].localPath, ini, error)) return FailFile("plan: " + error);
   const fa2::UpdateCheck check = fa2::CheckUpdate(std::string(ini.begin(), ini.end()), folder);
   size_t errors = 0;
   for (const fa2::Finding& f : check.findings)
@@ -139,7 +140,7 @@ int ArchiveOfFolder(const PlanArguments& a, fa2::Bytes& archive) {
     const fa2::FolderFile& file = folder.files[size_t(planned.file)];
     fa2::PackMember m;
     m.name = planned.name;
-    if (!fa2::ReadWholeFile(file.localPath, m.data, error)) return Fail("plan: " + error);
+    if (!fa2::ReadWholeFile(file.localPath, m.data, error)) return FailFile("plan: " + error);
     if (m.data.size() > 0xFFFFFFF0u) return Fail("plan: " + file.localPath + ": larger than 4 GiB");
     if (a.fixedTime)
       m.time = a.time;
@@ -172,8 +173,8 @@ int RunPlan(const Args& args) {
     base = file.data();
     size = file.size();
   } else {
-    if (!LoadArchiveFile(a.input, file, &base, &size, error)) return Fail("plan: " + error);
-    if (!CheckWholeArchive(base, size, error)) return Fail("plan: " + a.input + ": " + error);
+    if (!fa2::LoadArchiveFile(a.input, file, &base, &size, error)) return FailFile("plan: " + error);
+    if (!fa2::CheckWholeArchive(base, size, error)) return FailFile("plan: " + a.input + ": " + error);
     std::printf("plan: %s\n", a.input.c_str());
   }
   std::fflush(stdout);

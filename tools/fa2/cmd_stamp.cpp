@@ -20,16 +20,6 @@ const char kHelp[] =
 
 }  // namespace
 
-bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error) {
-  fa2::ParsedArchive parsed;
-  if (!fa2::ParseArchive(base, size, parsed, error)) return false;
-  for (size_t i = 0; i < parsed.entries.size(); ++i) {
-    fa2::Bytes data;
-    if (!fa2::ReadMember(base, parsed, i, data, error)) return false;
-  }
-  return true;
-}
-
 bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,
                    const std::string& output, std::string& error) {
   fa2::Bytes stamped;
@@ -62,16 +52,15 @@ int RunStamp(const Args& args) {
   if (output.empty()) return Fail("stamp: no output given (-o OUT.exe)");
   std::string error;
   fa2::Bytes stub, file;
-  if (!fa2::ReadWholeFile(paths[0], stub, error)) return Fail("stamp: " + error);
-  if (!fa2::LooksLikePe(stub)) return Fail("stamp: " + paths[0] + ": not a Windows executable");
+  if (!fa2::ReadWholeFile(paths[0], stub, error)) return FailFile("stamp: " + error + "; nothing written");
+  if (!fa2::CheckExecutable(stub, error)) return FailFile("stamp: " + paths[0] + ": " + error + "; nothing written");
   const uint8_t* base;
   size_t size;
-  if (!LoadArchiveFile(paths[1], file, &base, &size, error) || !CheckWholeArchive(base, size, error)) {
-    std::fprintf(stderr, "fa2: stamp: %s: %s; nothing written\n", paths[1].c_str(), error.c_str());
-    return 1;
-  }
+  if (!fa2::LoadArchiveFile(paths[1], file, &base, &size, error)) return FailFile("stamp: " + error + "; nothing written");
+  if (!fa2::CheckWholeArchive(base, size, error))
+    return FailFile("stamp: " + paths[1] + ": " + error + "; nothing written");
   const fa2::Bytes archive(base, base + size);
-  if (!StampAndWrite(stub, paths[0], archive, output, error)) return Fail("stamp: " + error);
+  if (!StampAndWrite(stub, paths[0], archive, output, error)) return FailFile("stamp: " + error);
   std::printf("%s: archive of %zu bytes stamped into %s\n", output.c_str(), archive.size(), paths[0].c_str());
   return 0;
 }

@@ -20,16 +20,12 @@ int RunBuild(const Args& args);
 int RunPlan(const Args& args);
 
 // Shared by the commands.
-int Fail(const std::string& message);   // prints "fa2: message", returns 2
+int Fail(const std::string& message);   // prints "fa2: message", returns 2 (usage errors)
+// Prints "fa2: message" and returns 1: an input that cannot be read (missing,
+// a folder, cut short, damaged) or an output that cannot be written.
+int FailFile(const std::string& message);
 int Usage(const char* text);            // prints text to stdout, returns 0
 bool WantsHelp(const Args& args);
-// Reads ARCHIVE, a raw archive or an executable carrying resource "UPDATE"
-// 102, into `file`, and sets `base`/`size` to the archive bytes within it.
-bool LoadArchiveFile(const std::string& path, fa2::Bytes& file, const uint8_t** base, size_t* size,
-                     std::string& error);
-// Parses the archive and decodes every member; false with `error` naming
-// the first fault.
-bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error);
 // Stamps `archive` into `stub` and writes the result to `output` atomically.
 // Notes a removed signature on stderr.
 bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,

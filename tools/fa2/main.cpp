@@ -1,5 +1,7 @@
 // fa2: makes, inspects and unpacks FA2 archives and updater executables.
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include "fa2/commands.h"
 
@@ -36,6 +38,11 @@ int Fail(const std::string& message) {
   return 2;
 }
 
+int FailFile(const std::string& message) {
+  std::fprintf(stderr, "fa2: %s\n", message.c_str());
+  return 1;
+}
+
 int Usage(const char* text) {
   std::fputs(text, stdout);
   return 0;
@@ -55,7 +62,15 @@ int main(int argc, char** argv) {
   std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") return Usage(kHelp);
   Args args(argv + 2, argv + argc);
-  for (const Command& c : kCommands)
-    if (name == c.name) return c.run(args);
+  // The commands check what they read and report it; this is the last
+  // resort for what they could not foresee (memory, the file system).
+  try {
+    for (const Command& c : kCommands)
+      if (name == c.name) return c.run(args);
+  } catch (const std::bad_alloc&) {
+    return FailFile(name + ": out of memory");
+  } catch (const std::exception& e) {
+    return FailFile(name + ": " + e.what());
+  }
   return Fail("unknown command '" + name + "' (see 'fa2 --help')");
 }

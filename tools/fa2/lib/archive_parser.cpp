@@ -5,6 +5,26 @@
 
 namespace fa2 {
 
+namespace {
+
+// Why CheckArchiveHeader refused the header: a directory that starts or, in
+// plain form, ends past the archive's end is an archive cut short (or a
+// damaged header; the bytes cannot tell which).
+std::string HeaderMisfit(const ArchiveHeader& h, size_t size) {
+  const std::string have = " but the archive has " + std::to_string(size) + " bytes";
+  if (h.directoryOffset < kHeaderSize)
+    return "damaged header: the directory offset " + std::to_string(h.directoryOffset) + " lies inside the header";
+  if (h.directoryOffset > size) return "cut short: the directory starts at byte " + std::to_string(h.directoryOffset) + have;
+  const uint64_t end = h.directoryOffset + uint64_t(h.entryCount) * kEntrySize;
+  if (!(h.flags & kDirectoryCompressed))
+    return "cut short: the directory of " + std::to_string(h.entryCount) + " entries ends at byte " +
+           std::to_string(end) + have;
+  return "the compressed directory (" + std::to_string(size - h.directoryOffset) + " bytes from byte " +
+         std::to_string(h.directoryOffset) + ") cannot hold " + std::to_string(h.entryCount) + " entries";
+}
+
+}  // namespace
+
 bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::string& error) {
   if (size > 0xFFFFFFFFu) {
     error = "archive larger than 4 GiB";
@@ -15,9 +35,7 @@ bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::str
     return false;
   }
   if (!CheckArchiveHeader(base, uint32_t(size), &out.header)) {
-    error = "header does not fit the archive: directory offset " + std::to_string(out.header.directoryOffset) +
-            ", " + std::to_string(out.header.entryCount) + " entries, archive of " + std::to_string(size) +
-            " bytes";
+    error = HeaderMisfit(out.header, size);
     return false;
   }
   out.entries.assign(out.header.entryCount, ArchiveEntry{});

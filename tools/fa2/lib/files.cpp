@@ -1,9 +1,13 @@
 // Whole-file reads and writes and file times for the tools.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "fa2/lib/toolkit.h"
 
@@ -16,15 +20,43 @@ constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kUnixEpochTicks = 116444736000000000; // 1970-01-01 in file-time ticks
 }  // namespace
 
+namespace {
+
+std::string Reason(int code) { return std::generic_category().message(code); }
+
+bool IsFolder(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+}  // namespace
+
+// Streams report failures by exception as well as by state (libstdc++
+// throws from a read that the system refused, as on a folder): both end in
+// `error`, naming the file.
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error) {
-  std::ifstream in(fs::u8path(path), std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path;
+  const fs::path file = fs::u8path(path);
+  if (IsFolder(file)) {
+    error = path + ": is a folder, not a file";
     return false;
   }
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path;
+  try {
+    errno = 0;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      error = "cannot open " + path + " (" + Reason(errno ? errno : ENOENT) + ")";
+      return false;
+    }
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+      error = "cannot read " + path;
+      return false;
+    }
+  } catch (const std::bad_alloc&) {
+    error = "cannot read " + path + " (too large to hold in memory)";
+    return false;
+  } catch (const std::exception&) {
+    error = "cannot read " + path + (errno ? " (" + Reason(errno) + ")" : std::string());
     return false;
   }
   return true;
@@ -32,24 +64,37 @@ bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error) {
 
 bool WriteWholeFileAtomically(const std::string& path, const Bytes& data, std::string& error) {
   const fs::path target = fs::u8path(path);
+  if (IsFolder(target)) {
+    error = path + ": is a folder, not a file";
+    return false;
+  }
   fs::path temporary = target;
   temporary += ".fa2-partial";
-  {
+  try {
+    errno = 0;
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    const int opened = errno;
     out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     out.close();
     if (!out) {
+      const int code = errno ? errno : opened;
       std::error_code ignored;
       fs::remove(temporary, ignored);
-      error = "cannot write " + path;
+      error = "cannot write " + path + (code ? " (" + Reason(code) + ")" : std::string());
       return false;
     }
+  } catch (const std::exception&) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    error = "cannot write " + path;
+    return false;
   }
   std::error_code ec;
   fs::rename(temporary, target, ec);
   if (ec) {
-    fs::remove(temporary, ec);
-    error = "cannot write " + path;
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    error = "cannot write " + path + " (" + ec.message() + ")";
     return false;
   }
   return true;
@@ -61,7 +106,8 @@ FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
 }
 
 int64_t UnixFromFileTime(FileTime time, uint32_t* nanoseconds) {
-  int64_t ticks = int64_t(FileTimeValue(time)) - kUnixEpochTicks;
+  // In unsigned arithmetic: a damaged time stamp near 2^64 must not overflow.
+  const int64_t ticks = int64_t(FileTimeValue(time) - uint64_t(kUnixEpochTicks));
   int64_t seconds = ticks / kTicksPerSecond;
   int64_t rest = ticks % kTicksPerSecond;
   if (rest < 0) {
@@ -90,7 +136,16 @@ bool ModificationTime(const std::string& path, FileTime* out) {
 
 bool SetModificationTime(const std::string& path, FileTime time) {
   uint32_t nanoseconds;
-  int64_t seconds = UnixFromFileTime(time, &nanoseconds);
+  // The clocks count nanoseconds in 64 bits, about 292 years either side of
+  // their epochs (1970 for the system clock, another for the file clock),
+  // while a member's time stamp may lie anywhere in 1601-60056: one outside
+  // both ranges is set to the nearest time they hold.
+  constexpr int64_t kSpan = INT64_MAX / 1000000000 - 1;
+  const int64_t fileEpoch = std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::file_clock::to_sys(fs::file_time_type{}).time_since_epoch())
+                                .count();
+  const int64_t seconds = std::clamp<int64_t>(UnixFromFileTime(time, &nanoseconds), std::max(-kSpan, fileEpoch - kSpan),
+                                              std::min(kSpan, fileEpoch + kSpan));
   auto sys = std::chrono::sys_time<std::chrono::nanoseconds>(std::chrono::seconds(seconds) +
                                                              std::chrono::nanoseconds(nanoseconds));
   std::error_code ec;

@@ -12,6 +12,13 @@ bool PowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
 }  // namespace
 
+// A section name for a message: bytes outside printable ASCII shown as '?'.
+std::string PrintableName(const std::string& name) {
+  std::string out;
+  for (char c : name) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+  return out.empty() ? "(unnamed)" : out;
+}
+
 uint64_t Image::RawEnd() const {
   uint64_t end = 0;
   for (const Section& s : sections)
@@ -32,19 +39,45 @@ uint64_t Image::NextVirtualAddress() const {
   return AlignUp(end, sectionAlignment);
 }
 
+std::string CutShort(const std::string& what, uint64_t end, uint64_t size) {
+  return "cut short: " + what + " ends at byte " + std::to_string(end) + " but the file has " +
+         std::to_string(size) + " bytes";
+}
+
 bool ParseImage(const Bytes& file, Image& out, std::string& error) {
-  error = "not a Windows executable";
-  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return false;
+  const uint64_t size = file.size();
+  if (size < 2 || file[0] != 'M' || file[1] != 'Z') {
+    error = "not a Windows executable";
+    return false;
+  }
+  if (size < 64) {
+    error = "not a Windows executable, or " + CutShort("the MZ header", 64, size);
+    return false;
+  }
   const uint64_t pe = U32(file, 0x3C);
-  if (pe + 24 > file.size() || U32(file, size_t(pe)) != 0x00004550u) return false;
+  if (pe + 24 > size) {
+    // A pointer past the end is as likely damage as a file cut short.
+    error = "not a Windows executable, or " + CutShort("the PE header", pe + 24, size);
+    return false;
+  }
+  if (U32(file, size_t(pe)) != 0x00004550u) {
+    error = "not a Windows executable (no PE signature at byte " + std::to_string(pe) + ")";
+    return false;
+  }
   out = Image{};
   out.fileHeader = size_t(pe) + 4;
   const uint32_t sectionCount = U16(file, out.fileHeader + 2);
   const uint32_t optionalSize = U16(file, out.fileHeader + 16);
   out.optional = out.fileHeader + 20;
   out.sectionTable = out.optional + optionalSize;
-  error = "damaged executable: headers cut short";
-  if (out.optional + 2 > file.size()) return false;
+  if (out.sectionTable > size) {
+    error = CutShort("the optional header", out.sectionTable, size);
+    return false;
+  }
+  if (optionalSize < 2) {
+    error = "damaged executable: no optional header";
+    return false;
+  }
   const uint32_t magic = U16(file, out.optional);
   if (magic != 0x10B && magic != 0x20B) {
     error = "unsupported executable (optional header magic " + std::to_string(magic) + ")";
@@ -53,13 +86,20 @@ bool ParseImage(const Bytes& file, Image& out, std::string& error) {
   out.is64 = magic == 0x20B;
   const size_t countField = out.optional + (out.is64 ? 108 : 92);
   out.directories = countField + 4;
-  if (countField + 4 > file.size() || countField + 4 > out.sectionTable) return false;
+  if (out.directories > out.sectionTable) {
+    error = "damaged executable: the optional header is too short for its data directories";
+    return false;
+  }
   out.directoryCount = U32(file, countField);
   if (out.directoryCount > 16 || out.directories + 8 * uint64_t(out.directoryCount) > out.sectionTable) {
     error = "damaged executable: data directories do not fit the optional header";
     return false;
   }
-  if (out.sectionTable + kSectionHeaderSize * uint64_t(sectionCount) > file.size()) return false;
+  const uint64_t tableEnd = out.sectionTable + kSectionHeaderSize * uint64_t(sectionCount);
+  if (tableEnd > size) {
+    error = CutShort("the section table", tableEnd, size);
+    return false;
+  }
   out.sectionAlignment = U32(file, out.optional + 32);
   out.fileAlignment = U32(file, out.optional + 36);
   out.sizeOfHeaders = U32(file, out.optional + 60);
@@ -78,8 +118,8 @@ bool ParseImage(const Bytes& file, Image& out, std::string& error) {
     s.rawSize = U32(file, h + 16);
     s.rawOffset = U32(file, h + 20);
     s.characteristics = U32(file, h + 36);
-    if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > file.size()) {
-      error = "damaged executable: section " + s.name + " runs past the end of the file";
+    if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > size) {
+      error = CutShort("section " + PrintableName(s.name), uint64_t(s.rawOffset) + s.rawSize, size);
       return false;
     }
     out.sections.push_back(s);

@@ -79,8 +79,15 @@ struct Image {
   uint64_t NextVirtualAddress() const;
 };
 
+// The message for a file that ends before a part its headers declare:
+// "cut short: WHAT ends at byte END but the file has SIZE bytes".
+std::string CutShort(const std::string& what, uint64_t end, uint64_t size);
+// A section name fit for a message (unprintable bytes as '?').
+std::string PrintableName(const std::string& name);
+
 // Reads the headers and section table. Fails on anything that is not a
-// well-formed PE32 or PE32+ image.
+// well-formed PE32 or PE32+ image, and on a file that ends before its headers
+// or any section's raw data do.
 bool ParseImage(const Bytes& file, Image& out, std::string& error);
 // `size` bytes at `rva`, from the section that holds them; bytes past a
 // section's raw data but within its virtual size read as zeros. False when

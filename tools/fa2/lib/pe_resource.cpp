@@ -10,34 +10,48 @@
 // +14, then 8-byte entries (name or id; offset, high bit set for a
 // subdirectory). Names are a 16-bit length and UTF-16 characters. A leaf holds
 // the data's address (RVA) and size.
+//
+// This reader is kept apart from the resource writer's parser on purpose, so
+// that each checks the other's output. Every offset is checked against the
+// file's real length before it is read: the headers against the whole file,
+// the directories against the raw data of the section that holds them, and
+// every section's raw data against the end of the file, so that what is
+// found lies wholly inside the file.
+#include <cctype>
+
+#include "fa2/lib/pe_image.h"
 #include "fa2/lib/toolkit.h"
 
 namespace fa2 {
 
 namespace {
 
+using pe::CutShort;
+
+// Bounded little-endian reads: anything outside [begin, end) clears `ok`
+// and reads as 0.
 struct Reader {
   const Bytes& b;
+  uint64_t begin = 0, end = 0;
   bool ok = true;
-  uint32_t U16(size_t at) {
-    if (at + 2 > b.size()) { ok = false; return 0; }
-    return b[at] | b[at + 1] << 8;
+  bool Has(uint64_t at, uint64_t n) {
+    if (at < begin || at + n > end) ok = false;
+    return ok;
   }
-  uint32_t U32(size_t at) {
-    if (at + 4 > b.size()) { ok = false; return 0; }
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-  }
+  uint32_t U16(uint64_t at) { return Has(at, 2) ? pe::U16(b, size_t(at)) : 0; }
+  uint32_t U32(uint64_t at) { return Has(at, 4) ? pe::U32(b, size_t(at)) : 0; }
 };
 
 struct Section {
+  std::string name;
   uint32_t virtualAddress, virtualSize, rawOffset, rawSize;
 };
 
+// The file offset of `length` bytes at `rva`, when a section's raw data
+// holds all of them.
 bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint32_t length, size_t* offset) {
   for (const Section& s : sections) {
-    uint32_t span = std::max(s.virtualSize, s.rawSize);
-    if (rva >= s.virtualAddress && uint64_t(rva) + length <= uint64_t(s.virtualAddress) + span) {
-      if (uint64_t(rva - s.virtualAddress) + length > s.rawSize) return false;
+    if (rva >= s.virtualAddress && uint64_t(rva) + length <= uint64_t(s.virtualAddress) + s.rawSize) {
       *offset = size_t(s.rawOffset) + (rva - s.virtualAddress);
       return true;
     }
@@ -45,23 +59,24 @@ bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint32_t le
   return false;
 }
 
-// The entry of directory `dir` (an offset in the file) that matches the name
-// or the id; returns its offset field or 0xFFFFFFFF.
-uint32_t FindEntry(Reader& r, size_t rsrc, size_t dir, const char* name, uint32_t id, bool any) {
-  uint32_t named = r.U16(dir + 12), numbered = r.U16(dir + 14);
-  for (uint32_t i = 0; i < named + numbered && r.ok && i < 4096; ++i) {
-    size_t entry = dir + 16 + 8 * size_t(i);
-    uint32_t key = r.U32(entry), target = r.U32(entry + 4);
+// The entry of directory `dir` (a file offset) that matches the name or the
+// id (or the first one, with `any`); its offset field, or 0xFFFFFFFF.
+uint32_t FindEntry(Reader& r, uint64_t rsrc, uint64_t dir, const char* name, uint32_t id, bool any) {
+  const uint32_t named = r.U16(dir + 12), numbered = r.U16(dir + 14);
+  for (uint32_t i = 0; i < named + numbered && r.ok; ++i) {
+    const uint64_t entry = dir + 16 + 8 * uint64_t(i);
+    const uint32_t key = r.U32(entry), target = r.U32(entry + 4);
+    if (!r.ok) break;
     if (any) return target;
     if ((key & 0x80000000u) && name) {
-      size_t at = rsrc + (key & 0x7FFFFFFFu);
-      uint32_t length = r.U16(at);
+      const uint64_t at = rsrc + (key & 0x7FFFFFFFu);
+      const uint32_t length = r.U16(at);
       std::string text;
-      for (uint32_t c = 0; c < length && r.ok; ++c) {
-        uint32_t ch = r.U16(at + 2 + 2 * c);
+      for (uint32_t c = 0; c < length && r.ok && text.size() <= 8; ++c) {
+        const uint32_t ch = r.U16(at + 2 + 2 * uint64_t(c));
         text.push_back(ch < 128 ? char(std::toupper(int(ch))) : '?');
       }
-      if (text == name) return target;
+      if (r.ok && text == name) return target;
     } else if (!(key & 0x80000000u) && !name && key == id) {
       return target;
     }
@@ -69,64 +84,103 @@ uint32_t FindEntry(Reader& r, size_t rsrc, size_t dir, const char* name, uint32_
   return 0xFFFFFFFFu;
 }
 
-}  // namespace
-
-bool LooksLikePe(const Bytes& image) {
-  Reader r{image};
-  if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return false;
-  uint32_t pe = r.U32(0x3C);
-  return r.ok && r.U32(pe) == 0x00004550u;
-}
-
-bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error) {
-  if (!LooksLikePe(image)) {
+// The headers and section table, every section's raw data inside the file.
+bool ReadHeaders(const Bytes& image, uint32_t* rsrcRva, std::vector<Section>& sections, std::string& error) {
+  const uint64_t fileSize = image.size();
+  if (fileSize < 2 || image[0] != 'M' || image[1] != 'Z') {
     error = "not a Windows executable";
     return false;
   }
-  Reader r{image};
-  size_t pe = r.U32(0x3C);
-  size_t fileHeader = pe + 4;
-  uint32_t sectionCount = r.U16(fileHeader + 2);
-  uint32_t optionalSize = r.U16(fileHeader + 16);
-  size_t optional = fileHeader + 20;
-  uint32_t magic = r.U16(optional);
-  size_t directories = optional + (magic == 0x20B ? 112 : 96);
-  uint32_t directoryCount = r.U32(optional + (magic == 0x20B ? 108 : 92));
-  if (!r.ok || (magic != 0x10B && magic != 0x20B) || directoryCount < 3) {
+  if (fileSize < 64) {
+    error = "not a Windows executable, or " + CutShort("the MZ header", 64, fileSize);
+    return false;
+  }
+  Reader r{image, 0, fileSize};
+  const uint64_t pe = r.U32(0x3C);
+  if (pe + 24 > fileSize) {
+    error = "not a Windows executable, or " + CutShort("the PE header", pe + 24, fileSize);
+    return false;
+  }
+  if (r.U32(pe) != 0x00004550u) {
+    error = "not a Windows executable (no PE signature at byte " + std::to_string(pe) + ")";
+    return false;
+  }
+  const uint64_t fileHeader = pe + 4;
+  const uint32_t sectionCount = r.U16(fileHeader + 2), optionalSize = r.U16(fileHeader + 16);
+  const uint64_t optional = fileHeader + 20, table = optional + optionalSize;
+  const uint64_t tableEnd = table + 40 * uint64_t(sectionCount);
+  if (tableEnd > fileSize) {
+    error = CutShort(table > fileSize ? "the optional header" : "the section table",
+                     table > fileSize ? table : tableEnd, fileSize);
+    return false;
+  }
+  const uint32_t magic = optionalSize >= 2 ? r.U16(optional) : 0;
+  const uint64_t countField = optional + (magic == 0x20B ? 108 : 92), directories = countField + 4;
+  if ((magic != 0x10B && magic != 0x20B) || directories + 3 * 8 > table || r.U32(countField) < 3) {
     error = "executable without a resource table";
     return false;
   }
-  uint32_t rsrcRva = r.U32(directories + 2 * 8), rsrcSize = r.U32(directories + 2 * 8 + 4);
+  *rsrcRva = r.U32(directories + 2 * 8);
+  for (uint32_t i = 0; i < sectionCount; ++i) {
+    const uint64_t h = table + 40 * uint64_t(i);
+    Section s{std::string(reinterpret_cast<const char*>(&image[size_t(h)]), 8), r.U32(h + 12), r.U32(h + 8),
+              r.U32(h + 20), r.U32(h + 16)};
+    s.name.resize(std::min(s.name.size(), s.name.find('\0')));
+    if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > fileSize) {
+      error = CutShort("section " + pe::PrintableName(s.name), uint64_t(s.rawOffset) + s.rawSize, fileSize);
+      return false;
+    }
+    if (!s.rawSize) s.rawOffset = 0;
+    sections.push_back(std::move(s));
+  }
+  return r.ok;
+}
+
+}  // namespace
+
+bool LooksLikePe(const Bytes& image) {
+  if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return false;
+  Reader r{image, 0, image.size()};
+  const uint32_t pe = r.U32(0x3C);
+  return r.U32(pe) == 0x00004550u && r.ok;
+}
+
+bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error) {
+  uint32_t rsrcRva = 0;
   std::vector<Section> sections;
-  size_t table = optional + optionalSize;
-  for (uint32_t i = 0; i < sectionCount && r.ok; ++i) {
-    size_t s = table + 40 * size_t(i);
-    sections.push_back({r.U32(s + 12), r.U32(s + 8), r.U32(s + 20), r.U32(s + 16)});
-  }
-  size_t rsrc;
-  if (!r.ok || rsrcRva == 0 || !RvaToOffset(sections, rsrcRva, rsrcSize, &rsrc)) {
-    error = "executable without a resource table";
+  if (!ReadHeaders(image, &rsrcRva, sections, error)) return false;
+  // The directories must lie in the raw data of the section holding the root.
+  const Section* home = nullptr;
+  for (const Section& s : sections)
+    if (rsrcRva >= s.virtualAddress && uint64_t(rsrcRva) + 16 <= uint64_t(s.virtualAddress) + s.rawSize) home = &s;
+  if (rsrcRva == 0 || home == nullptr) {
+    error = rsrcRva == 0 ? "executable without a resource table" : "the resource table lies outside the file's sections";
     return false;
   }
-  uint32_t type = FindEntry(r, rsrc, rsrc, "UPDATE", 0, false);
-  if (type == 0xFFFFFFFFu || !(type & 0x80000000u)) {
-    error = "executable carries no resource \"UPDATE\" 102";
+  const uint64_t rsrc = uint64_t(home->rawOffset) + (rsrcRva - home->virtualAddress);
+  Reader r{image, rsrc, uint64_t(home->rawOffset) + home->rawSize};
+  const uint32_t type = FindEntry(r, rsrc, rsrc, "UPDATE", 0, false);
+  const uint32_t name =
+      type & 0x80000000u && type != 0xFFFFFFFFu ? FindEntry(r, rsrc, rsrc + (type & 0x7FFFFFFFu), nullptr, 102, false)
+                                                 : 0xFFFFFFFFu;
+  if (!r.ok) {
+    error = "resource table is damaged (an entry points outside section " + pe::PrintableName(home->name) + ")";
     return false;
   }
-  uint32_t name = FindEntry(r, rsrc, rsrc + (type & 0x7FFFFFFFu), nullptr, 102, false);
   if (name == 0xFFFFFFFFu || !(name & 0x80000000u)) {
     error = "executable carries no resource \"UPDATE\" 102";
     return false;
   }
-  uint32_t language = FindEntry(r, rsrc, rsrc + (name & 0x7FFFFFFFu), nullptr, 0, true);
-  if (language == 0xFFFFFFFFu || (language & 0x80000000u)) {
+  const uint32_t language = FindEntry(r, rsrc, rsrc + (name & 0x7FFFFFFFu), nullptr, 0, true);
+  const uint64_t leaf = rsrc + language;
+  const uint32_t dataRva = r.U32(leaf), dataSize = r.U32(leaf + 4);
+  if (!r.ok || language == 0xFFFFFFFFu || (language & 0x80000000u)) {
     error = "resource \"UPDATE\" 102 is damaged";
     return false;
   }
-  size_t leaf = rsrc + language;
-  uint32_t dataRva = r.U32(leaf), dataSize = r.U32(leaf + 4);
-  if (!r.ok || !RvaToOffset(sections, dataRva, dataSize, offset)) {
-    error = "resource \"UPDATE\" 102 lies outside the file";
+  if (!RvaToOffset(sections, dataRva, dataSize, offset)) {
+    error = "resource \"UPDATE\" 102 (" + std::to_string(dataSize) + " bytes at address " + std::to_string(dataRva) +
+            ") lies outside the file";
     return false;
   }
   *size = dataSize;

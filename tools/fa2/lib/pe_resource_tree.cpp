@@ -29,6 +29,7 @@ namespace {
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr int kMaxDepth = 3;
 constexpr size_t kMaxEntries = 1 << 20;
+constexpr uint32_t kMaxZeroTail = 1 << 20;
 
 char16_t UpperUnit(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
 
@@ -38,6 +39,7 @@ struct TreeReader {
   uint32_t rootRva;
   std::set<uint32_t> seen; // directories already read: a loop is damage
   size_t entries = 0;
+  uint64_t leafBytes = 0;
   std::string error;
 
   bool Read(uint32_t offset, uint32_t size, Bytes& out) {
@@ -95,6 +97,14 @@ struct TreeReader {
         if (!Read(target, 16, leaf)) return false;
         node.isLeaf = true;
         node.codePage = U32(leaf, 8);
+        // Bytes past a section's raw data read as zeros, and leaves may share
+        // bytes; but leaves adding up to far more than the file holds are
+        // damage, not a reason to allocate gigabytes.
+        leafBytes += U32(leaf, 4);
+        if (leafBytes > file.size() + kMaxZeroTail) {
+          error = "resource table is damaged (its data adds up to more than the file holds)";
+          return false;
+        }
         if (!ReadAtRva(file, image, U32(leaf, 0), U32(leaf, 4), node.data)) {
           error = "resource data lies outside the image";
           return false;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,11 +53,39 @@ bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::str
 bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out,
                 std::string& error);
 
+// ---- Inputs ---------------------------------------------------------------------------
+// The archive an ARCHIVE argument's bytes hold: the whole file, or for an
+// executable (a file starting with "MZ") its resource "UPDATE" 102, checked
+// to lie wholly inside the file. False with `error` saying why not.
+bool LocateArchive(const Bytes& file, const uint8_t** base, size_t* size, std::string& error);
+// Reads `path` and locates its archive; every error starts with the path.
+bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base, size_t* size,
+                     std::string& error);
+// Parses the archive and decodes every member; false with `error` naming
+// the first fault. `bytes`, when given, receives the decoded total.
+bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error, uint64_t* bytes = nullptr);
+// Makes `folder` and the folders above it when missing; false with `error`
+// when it cannot be had (a file in the way, no permission).
+bool MakeFolder(const std::string& folder, std::string& error);
+// Writes the members of a parsed archive into `folder`, an existing folder:
+// every member, or those whose upper-case names are in `wanted`. The first
+// of equal names wins, as in the updater. `written` receives the upper-case
+// names written. False with `error` at the first member whose name could
+// leave the folder, whose bytes do not decode, or that cannot be written.
+bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std::string& folder,
+                    const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error);
+// ASCII letters in upper case, as member names are matched.
+std::string UpperAscii(std::string text);
+
 // ---- Executables ----------------------------------------------------------------
 // Locates resource "UPDATE" 102 in a PE image (32- or 64-bit). Returns false
-// with `error` set when the file is not a PE image or has no such resource.
+// with `error` set when the file is not a PE image, is cut short or damaged,
+// or has no such resource; the bytes found lie inside `image`.
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error);
 bool LooksLikePe(const Bytes& image);
+// Whether `image` is a PE image whose headers, section table and sections'
+// raw data all lie inside it (what stamping needs); `error` says why not.
+bool CheckExecutable(const Bytes& image, std::string& error);
 
 // A resource type, name or language: an integer id or a UTF-16 name.
 struct ResourceKey {
