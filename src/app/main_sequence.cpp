@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "update/update.h"
 
 const char kNoSetupIniText[] = "インストール先に \"SETUP.INI\" ファイルが見つかりません";
 
@@ -90,6 +91,9 @@ int RunUpdater(ModuleHandle module) {
 
   FormatCaption(r);
   if (!CheckNotAlreadyRunning(r)) return Stop(r);
+  // An earlier run killed while it updated: the game goes back to one whole
+  // version before anything else happens (no other copy runs now).
+  RecoverInterruptedUpdate(r.game.installPath);
 
   WizardSession session{};
   session.caption = r.caption;

@@ -118,6 +118,28 @@ uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index);
 const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size);
 
 // ---- Extraction -------------------------------------------------------------------
+// A member's plain bytes: unscrambled and decoded into working blocks, which
+// the destructor releases, or read straight from the image when the member
+// is stored plain.
+struct MemberBytes {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  uint8_t* unscrambled = nullptr;
+  uint8_t* decoded = nullptr;
+  MemberBytes() = default;
+  MemberBytes(const MemberBytes&) = delete;
+  MemberBytes& operator=(const MemberBytes&) = delete;
+  ~MemberBytes();
+};
+// Fills `out` for `member`. On failure shows "Can't Allocate Memory !!" or,
+// for a stream that does not decode to exactly its stated size,
+// "Can't Find File in Resource !!", and returns 0.
+int ReadMemberBytes(const MemberRef& member, MemberBytes* out);
+// Creates `path` (replacing a file there), writes all `length` bytes and,
+// when `time` is given, sets its three times. 1 only when all of it worked;
+// whatever was written stays.
+int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time);
+
 // Writes member `name` to `destination`. 1 when written or left alone by the
 // newer-only rule, 0 on failure (some failures already shown).
 int ExtractMember(const ArchiveImage& image, const char* name, const char* destination,

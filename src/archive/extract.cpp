@@ -8,16 +8,6 @@ const char kShortageFormat[] = "ディスク容量が足りません。%s ドラ
 
 namespace {
 
-// The working buffers of one extraction, released together on every path.
-struct WorkingBuffers {
-  uint8_t* unscrambled = nullptr;
-  uint8_t* decoded = nullptr;
-  ~WorkingBuffers() {
-    if (decoded) FreeBlock(decoded);
-    if (unscrambled) FreeBlock(unscrambled);
-  }
-};
-
 uint8_t* TakeBlock(uint32_t bytes) { return static_cast<uint8_t*>(AllocateBlock(bytes ? bytes : 1, false)); }
 
 // "X:\dir\name" -> "X:\dir\~fa2XXXXXXXX.tmp": a name of this run beside the
@@ -40,7 +30,43 @@ int TemporaryNameBeside(const char* path, char* out, size_t capacity) {
   return 1;
 }
 
-// Creates `path`, writes everything and stamps it. 1 only when all of it worked.
+}  // namespace
+
+MemberBytes::~MemberBytes() {
+  if (decoded) FreeBlock(decoded);
+  if (unscrambled) FreeBlock(unscrambled);
+}
+
+int ReadMemberBytes(const MemberRef& member, MemberBytes* out) {
+  const ArchiveEntry& entry = *member.entry;
+  out->data = member.stored;
+  out->size = entry.uncompressedSize;
+  if (entry.scrambleMarker == kScrambled) {
+    out->unscrambled = TakeBlock(entry.storedSize);
+    if (!out->unscrambled) {
+      ShowCaptionError("Can't Allocate Memory !!");
+      return 0;
+    }
+    std::memcpy(out->unscrambled, out->data, entry.storedSize);
+    ScrambleBuffer(out->unscrambled, entry.storedSize);
+    out->data = out->unscrambled;
+  }
+  if (entry.storageFlags & kMemberCompressed) {
+    out->decoded = TakeBlock(entry.uncompressedSize);
+    if (!out->decoded) {
+      ShowCaptionError("Can't Allocate Memory !!");
+      return 0;
+    }
+    if (!DecompressStreamBounded(out->decoded, entry.uncompressedSize, out->data, entry.storedSize)) {
+      // A damaged stream is a member that cannot be read; nothing is written.
+      ShowCaptionError(kMemberMissingText);
+      return 0;
+    }
+    out->data = out->decoded;
+  }
+  return 1;
+}
+
 int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
   FileHandle file = CreateFileForWrite(path);
   if (file == kInvalidFile) return 0;
@@ -50,8 +76,6 @@ int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const Fi
   CloseFile(file);
   return ok;
 }
-
-}  // namespace
 
 int ExistingFileIsNewer(const char* destination, const FileTime& memberTime) {
   FileHandle file = OpenFileForRead(destination);
@@ -113,31 +137,8 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
     return 0;
   }
 
-  WorkingBuffers buffers;
-  const uint8_t* data = member.stored;
-  if (entry.scrambleMarker == kScrambled) {
-    buffers.unscrambled = TakeBlock(entry.storedSize);
-    if (!buffers.unscrambled) {
-      ShowCaptionError("Can't Allocate Memory !!");
-      return 0;
-    }
-    std::memcpy(buffers.unscrambled, data, entry.storedSize);
-    ScrambleBuffer(buffers.unscrambled, entry.storedSize);
-    data = buffers.unscrambled;
-  }
-  if (entry.storageFlags & kMemberCompressed) {
-    buffers.decoded = TakeBlock(entry.uncompressedSize);
-    if (!buffers.decoded) {
-      ShowCaptionError("Can't Allocate Memory !!");
-      return 0;
-    }
-    if (!DecompressStreamBounded(buffers.decoded, entry.uncompressedSize, data, entry.storedSize)) {
-      // A damaged stream is a member that cannot be read; nothing is written.
-      ShowCaptionError(kMemberMissingText);
-      return 0;
-    }
-    data = buffers.decoded;
-  }
+  MemberBytes bytes;
+  if (!ReadMemberBytes(member, &bytes)) return 0;
 
   const uint32_t attributes = ReadAttributes(destination);
   if (attributes != kAttrMissing) {
@@ -145,5 +146,5 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
     if (attributes & kAttrReadOnly) WriteAttributes(destination, kAttrNormal);
     if (newerOnly && ExistingFileIsNewer(destination, entry.timeStamp)) return 1;
   }
-  return WriteWholeFile(destination, data, entry.uncompressedSize, &entry.timeStamp);
+  return WriteWholeFile(destination, bytes.data, bytes.size, &entry.timeStamp);
 }

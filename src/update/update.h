@@ -108,10 +108,55 @@ enum class UpdateAction {
 // is now.
 UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, const char* destination);
 
-// Writes every entry in order. On a failure it has shown
-// "ファイルの書き込みに失敗しました", ended the dialog with -1 and returns 0.
-// The lists have passed FindListRefusal.
+// Writes every entry, all or nothing: each file is staged beside its
+// destination first, and only when all are staged are the destinations
+// swapped (stage.cpp). On a failure it has put every game file back, shown
+// "ファイルの書き込みに失敗しました" (after any message of its own), ended
+// the dialog with -1 and returns 0. The lists have passed FindListRefusal.
 int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly);
+
+// ---- Staging, swapping and the journal (stage.cpp, journal.cpp) -----------------------
+struct StagedFile {
+  char destination[kPathBuffer];
+  char staged[kPathBuffer];   // the new file, beside the destination
+  char backup[kPathBuffer];   // where the old file waits during the swap
+  int32_t hadOriginal;        // the destination held a file before
+  uint32_t attributes;        // that file's attributes (0 when none)
+  int32_t movedAside;         // the old file is at the backup path now
+  int32_t swapped;            // the new file is at the destination now
+  FileTime time;              // the member's time, set again after the rename
+  int32_t hasTime;
+};
+struct StagedUpdate {
+  StagedFile files[kUpdateListCapacity];
+  int32_t count;
+};
+// Files the newer-only rule left alone that lose their read-only attribute
+// once the update has gone through.
+struct ReadOnlyList {
+  char paths[kUpdateListCapacity][kPathBuffer];
+  int32_t count;
+};
+enum class JournalState { Staging, Swapping, Committed };
+
+// Writes the staged file of every entry that writes one (after each line's
+// decisions). 1 when all are staged; 0 after a failure, every staged file
+// deleted and no game file touched (a message may have been shown).
+int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
+                    StagedUpdate* update, ReadOnlyList* keptReadOnly);
+// Replaces each destination by its staged file, the old one kept at its
+// backup path; deletes the backups when all are in place. 0 when a swap
+// failed: every destination replaced so far has its old file back.
+int SwapStagedFiles(StagedUpdate& update, const char* journal);
+
+// "<install path>\~fa2update.jnl". 0 when the path does not fit.
+int JournalPath(const char* installPath, char path[kPathBuffer]);
+int WriteJournal(const char* journal, JournalState state, const StagedUpdate& update);
+void RemoveJournal(const char* journal);
+// Puts the game back to one whole version after a run that was killed while
+// updating: rolls an interrupted swap back, deletes staged files and
+// backups, then the journal. 1 when a journal was found and handled.
+int RecoverInterruptedUpdate(const char* installPath);
 
 // ---- Disc copy list -------------------------------------------------------------------
 constexpr int kCopyListCapacity = 16;        // CopyFile00 .. CopyFile15

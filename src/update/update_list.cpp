@@ -26,32 +26,6 @@ int JoinBelow(char* out, size_t capacity, const char* base, const char* name) {
   return JoinPath(out, capacity, name);
 }
 
-// "d" over an existing file: the file is written back with its own bytes and
-// no time stamp. 0 when it could not be opened, measured or read (the member
-// is written instead); the result of the rewrite itself does not matter. A
-// read that comes back short leaves the file as it is: half of the player's
-// data must never replace all of it, and neither must the member.
-int RewriteExistingData(const char* destination) {
-  FileHandle file = OpenFileForRead(destination);
-  if (file == kInvalidFile) return 0;
-  const uint32_t size = FileSizeLow(file);
-  if (size == 0xFFFFFFFFu) {
-    CloseFile(file);
-    return 0;
-  }
-  void* block = AllocateBlock(size ? size : 1, false);
-  if (!block) {
-    CloseFile(file);
-    return 0;
-  }
-  uint32_t done = 0;
-  const int read = ReadFromFile(file, block, size, &done);
-  CloseFile(file);
-  if (read && done == size) WriteWholeFile(destination, block, size, nullptr);
-  FreeBlock(block);
-  return read;
-}
-
 int RefuseWrite(WindowHandle dialog) {
   ShowCaptionError(kWriteFailedText);
   EndModalDialog(dialog, -1);
@@ -168,20 +142,23 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
 }
 
 int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
-  for (int i = 0; i < list.count; ++i) {
-    const UpdateEntry& entry = list.entries[i];
-    char folder[kPathBuffer];
-    char destination[kPathBuffer];
-    if (!UpdateFolder(entry, context, folder)) return RefuseWrite(dialog);
-    // One level only: a folder inside the relative path is never created.
-    MakeDirectory(folder);
-    if (!UpdateDestination(folder, entry, destination)) return RefuseWrite(dialog);
-
-    const UpdateAction action = DecideUpdateAction(entry, overwriteOnly, destination);
-    if (action == UpdateAction::Skip) continue;
-    if (action == UpdateAction::Keep && RewriteExistingData(destination)) continue;
-    if (!ExtractMember(*context.archive, MemberNameOf(entry), destination, entry.operation == kOperationUpdate))
-      return RefuseWrite(dialog);
+  char journal[kPathBuffer];
+  if (!JournalPath(context.game->installPath, journal)) return RefuseWrite(dialog);
+  StagedUpdate update;
+  ReadOnlyList keptReadOnly;
+  if (!StageUpdateList(context, list, overwriteOnly, journal, &update, &keptReadOnly)) {
+    RemoveJournal(journal);
+    return RefuseWrite(dialog);
   }
+  if (!SwapStagedFiles(update, journal)) {
+    // Rolled back. A journal that still lists a backup means some old file
+    // could not be put back: it stays for the next start to finish.
+    bool restored = true;
+    for (int i = 0; i < update.count; ++i) restored &= ReadAttributes(update.files[i].backup) == kAttrMissing;
+    if (restored) RemoveJournal(journal);
+    return RefuseWrite(dialog);
+  }
+  for (int i = 0; i < keptReadOnly.count; ++i) WriteAttributes(keptReadOnly.paths[i], kAttrNormal);
+  RemoveJournal(journal);
   return 1;
 }

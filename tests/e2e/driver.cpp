@@ -45,6 +45,9 @@
 //                                owned by a thread of the driver (a stand-in
 //                                for the running game)
 //   close-window                 close the windows opened so far
+//   hold-file <path>             open the file with no sharing at all and keep
+//                                it open (another program using it)
+//   release-files                close the files held
 //   reset-activations            forget how often those windows were activated
 //   expect-activated <n>         the n-th window opened has been activated
 //                                since (brought forward; under Xvfb without a
@@ -464,6 +467,8 @@ class Runner {
     if (c == "expect-attr") return ExpectAttributes(line);
     if (c == "open-window") return OpenWindow(line);
     if (c == "close-window") return CloseWindows(line);
+    if (c == "hold-file") return HoldFile(line);
+    if (c == "release-files") return ReleaseFiles();
     if (c == "reset-activations") return ResetActivations(line);
     if (c == "expect-activated") return ExpectActivated(line);
     if (c == "signal") return Signal(line);
@@ -476,6 +481,7 @@ class Runner {
 
  private:
   Session& s_;
+  std::vector<HANDLE> held_;  // files opened by hold-file
 
   Failure Start(const Line& line) {
     std::string program = line.rest.empty() ? s_.program : Utf8ToAnsi(line.rest);
@@ -821,6 +827,21 @@ class Runner {
     gStandIns.push_back(s);
     if (!s->thread || WaitForSingleObject(s->ready, s_.timeout) != WAIT_OBJECT_0 || !s->window)
       return Fail(line, "cannot open the window");
+    return {};
+  }
+
+  Failure HoldFile(const Line& line) {
+    std::string path = Utf8ToAnsi(line.rest);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      return Fail(line, "cannot open " + Show(path) + " (error " + std::to_string(GetLastError()) + ")");
+    held_.push_back(file);
+    return {};
+  }
+
+  Failure ReleaseFiles() {
+    for (HANDLE file : held_) CloseHandle(file);
+    held_.clear();
     return {};
   }
 

@@ -122,8 +122,8 @@ fa2_expect_missing() { fa2_check "$1 does not exist" test ! -e "$1"; }
 # No file of the safe writer (~fa2*.tmp) left in DIR.
 fa2_expect_no_leftovers() {
   local dir=$1 left
-  left=$(find "$dir" -iname '~fa2*.tmp' 2>/dev/null)
-  fa2_check "no temporary file of the writer left in $dir${left:+: $left}" test -z "$left"
+  left=$(find "$dir" -iname '~fa2*' 2>/dev/null)
+  fa2_check "no staged file, backup, journal or temporary file left in $dir${left:+: $left}" test -z "$left"
 }
 
 fa2_temporary_descriptions() {

@@ -1,5 +1,7 @@
 // The test machine's file system, drives and profile reads.
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <cstring>
 
 #include "fake/fake_state.h"
@@ -147,6 +149,12 @@ void SetWriteBudget(int64_t bytes) { M().writeBudget = bytes; }
 void FailCreateAt(const std::string& path) { M().failCreateKey = path.empty() ? "" : Key(path); }
 void ShortReadAt(const std::string& path) { M().shortReadKey = path.empty() ? "" : Key(path); }
 void FailReplace(bool fail) { M().failReplace = fail; }
+void FailReplaceAfter(int count) { M().replacesBeforeFailure = count; }
+void OnChange(std::function<void()> hook) { M().onChange = std::move(hook); }
+SavedFiles SaveFiles() { return {std::make_shared<const std::map<std::string, Node>>(M().files)}; }
+void RestoreFiles(const SavedFiles& saved) {
+  M().files = *static_cast<const std::map<std::string, Node>*>(saved.state.get());
+}
 void FailStampTimes(bool fail) { M().failStamp = fail; }
 
 }  // namespace fake
@@ -256,6 +264,7 @@ int StampFileTimes(FileHandle file, const FileTime* time) {
 }
 
 void RemoveFile(const char* path) {
+  if (M().onChange) M().onChange();
   Node* node = Find(path);
   if (node && !node->directory && !(node->attributes & kAttrReadOnly)) M().files.erase(Key(path));
 }
@@ -269,6 +278,8 @@ void MakeDirectory(const char* path) {
 int ReplaceFile(const char* from, const char* to) {
   Node* source = Find(from);
   Node* target = Find(to);
+  if (M().onChange) M().onChange();
+  if (M().replacesBeforeFailure >= 0 && M().replacesBeforeFailure-- == 0) return 0;
   if (M().failReplace || !source || source->directory) return 0;
   if (target && (target->directory || (target->attributes & kAttrReadOnly))) return 0;
   Node moved = *source;

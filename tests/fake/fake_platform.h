@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,15 @@ void SetWriteBudget(int64_t bytes);
 void FailCreateAt(const std::string& path);
 void ShortReadAt(const std::string& path);  // its reads return half the bytes asked. Empty clears.
 void FailReplace(bool fail);     // ReplaceFile fails
+void FailReplaceAfter(int count); // the ReplaceFile call after `count` more fails (once); -1: off
+void OnChange(std::function<void()> hook); // runs before every ReplaceFile and RemoveFile; empty: none
+// The whole file system, saved and put back: the disk as a power failure at
+// that moment would leave it.
+struct SavedFiles {
+  std::shared_ptr<const void> state;
+};
+SavedFiles SaveFiles();
+void RestoreFiles(const SavedFiles& saved);
 void FailStampTimes(bool fail);  // StampFileTimes fails
 
 // ---- Memory --------------------------------------------------------------------

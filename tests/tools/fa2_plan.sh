@@ -145,7 +145,7 @@ expect_line "$work/disc.txt" "disc drive: $disc as Q: (CD-ROM)"
 expect_line "$work/disc.txt" "CopyFile00 1:MOVIE: copy folder Q:\\MOVIE ($disc/MOVIE) into $inst (flags 0x0610)"
 expect_line "$work/disc.txt" "CopyFile01 EXTRA.TXT: copy file Q:\\EXTRA.TXT ($disc/EXTRA.TXT) -> $inst/EXTRA.TXT (flags 0x0210)"
 expect_line "$work/disc.txt" "CopyFile03 1:NOWHERE: fail (Q:\\NOWHERE ($disc/NOWHERE) does not exist): the update stops with \"SETUP.INI : \"NOWHERE\" のコピーに失敗しました\""
-expect_line "$work/disc.txt" "result: fails at CopyFile03: Q:\\NOWHERE ($disc/NOWHERE) does not exist; the player sees \"SETUP.INI : \"NOWHERE\" のコピーに失敗しました\"; what the lines before it wrote stays written"
+expect_line "$work/disc.txt" "result: fails at CopyFile03: Q:\\NOWHERE ($disc/NOWHERE) does not exist; the player sees \"SETUP.INI : \"NOWHERE\" のコピーに失敗しました\"; the update lines and the copies before it stay written"
 check "a failing copy: exit 1" "[ $code -eq 1 ]"
 # A disc folder without the check file holds no disc 1.
 mkdir -p "$work/otherdisc/MOVIE"
@@ -216,7 +216,7 @@ expect_line "$work/part.txt" "UpdateFile10 plain PLAIN.DAT -> $inst/PLAIN.DAT: f
 expect_line "$work/part.txt" "UpdateFile11 u sub\\INNER.DAT: not applied (the update stopped at UpdateFile10)"
 expect_line "$work/part.txt" "CopyFile00 1:MOVIE: not applied (the update stopped at UpdateFile10)"
 expect_line "$work/part.txt" "CopyFile02 2,1:SKIPPED: not selected (mode 2, InstMode 0)"
-check "missing member: result" "grep -qx 'result: fails at UpdateFile10: member \"PLAIN.DAT\" is not in the archive; the player sees .*; what the lines before it wrote stays written' '$work/part.txt'"
+check "missing member: result" "grep -qx 'result: fails at UpdateFile10: member \"PLAIN.DAT\" is not in the archive; the player sees .*; no game file is changed (the update lines are written all or nothing)' '$work/part.txt'"
 
 "$FA2" plan "$upd" --install "$inst" --normal-files >"$work/nodata.txt"
 code=$?
@@ -342,7 +342,7 @@ if command -v unshare >/dev/null && unshare -rm sh "$s/run.sh" 2>/dev/null; then
   expect_line "$s/short.txt" "result: refused: not enough free space; the wizard stays open; nothing is written"
   expect_no "$s/short.txt" "UpdateFile00"
   check "a member larger than the free space: exit 1" "[ \$(cat '$s/member.code') -eq 1 ]"
-  expect_line "$s/member.txt" "UpdateFile00 plain BIG.DAT -> $s/small/BIG.DAT: fail (the member needs 2000000 bytes, $avail available): the update stops with \"ディスク容量が足りません。...\" / \"ファイルの書き込みに失敗しました\""
+  expect_line "$s/member.txt" "UpdateFile00 plain BIG.DAT -> $s/small/BIG.DAT: fail (the staged files need 2000000 bytes, $avail available): the update stops with \"ディスク容量が足りません。...\" / \"ファイルの書き込みに失敗しました\""
 else
   echo "fa2 plan: no private tmpfs to be had (unshare -rm), the free-space checks are skipped"
 fi

@@ -100,7 +100,7 @@ TEST_F(EngineUpdate, DataFolderIsCreatedButNotAFolderInsideThePath) {
   intptr_t result = Run();
   ExpectRefusedWith(result, kWriteFailed);
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\Data"));
-  EXPECT_EQ("new config", fake::Content("C:\\Game\\Data\\CONFIG.DAT"));  // no rollback
+  EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\CONFIG.DAT"));  // all or nothing
   EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\sub"));
 }
 
@@ -122,7 +122,7 @@ TEST_F(EngineUpdate, MissingMemberIsAWriteFailureAfterTheExtractionsOwnBox) {
   EXPECT_EQ("Can't Find File in Resource !!", fake::Boxes()[0].text);
   EXPECT_EQ(kWriteFailed, fake::Boxes()[1].text);
   EXPECT_EQ(dialog, fake::Boxes()[1].owner);
-  EXPECT_EQ("new game", fake::Content("C:\\Game\\GAME.DAT"));
+  EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));  // all or nothing
 }
 
 TEST_F(EngineUpdate, DestinationThatDoesNotFitIsRefusedWithoutWriting) {
@@ -191,7 +191,7 @@ TEST_F(EngineUpdate, MissingDataFileIsWrittenBelowTheDataPath) {
 
 TEST_F(EngineUpdate, DataFileThatCannotBeReadIsReplacedByTheMember) {
   fake::AddFile("C:\\Data\\CONFIG.DAT", "player settings");
-  fake::FailAllocationAfter(0);  // the block for the existing bytes
+  fake::FailAllocationAfter(1);  // the block for the existing bytes (after the journal's)
   Ini({"UpdateFile00=d,CONFIG.DAT"});
   Run();
   ExpectCompleted();

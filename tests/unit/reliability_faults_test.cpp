@@ -3,11 +3,12 @@
 // that cannot be written, the disc taken out between two copy lines, and the
 // user cancelling the shell's copy. Each run must show the updater's own
 // messages, end with exit code 0 and "アップデートが中断されました", delete the
-// temporary description, and leave every file with its old content or its
-// whole new content.
+// temporary description, and leave the update list all or nothing: a fault
+// while it is applied leaves every game file old (disc copies come after it).
 #include <gtest/gtest.h>
 
 #include "unit/reliability_sample.h"
+#include "update/update.h"
 
 using namespace reliability;
 
@@ -121,6 +122,12 @@ class ReliabilityFaults : public ::testing::Test {
   static constexpr const char* kEnding = "ending movie";
   std::map<std::string, std::string> before;
   std::map<std::string, std::vector<std::string>> newContent;
+  // The new bytes of the first `count` files the update writes.
+  int64_t SizeOfFirst(int count) {
+    int64_t bytes = 0;
+    for (int i = 0; i < count; ++i) bytes += int64_t(newContent[BaseName(Upper(kWritten[i]))].front().size());
+    return bytes;
+  }
 };
 
 TEST_F(ReliabilityFaults, WithoutFaultsEverythingIsWrittenAndCopied) {
@@ -131,20 +138,19 @@ TEST_F(ReliabilityFaults, WithoutFaultsEverythingIsWrittenAndCopied) {
   EXPECT_EQ(kEnding, fake::Content("C:\\Game\\MOVIE\\ED.MPG"));
 }
 
-TEST_F(ReliabilityFaults, DiskFillingAfterTheThirdFileStopsBeforeTheFourth) {
-  int64_t firstThree = 0;
-  for (int i = 0; i < 3; ++i) firstThree += int64_t(newContent[BaseName(Upper(kWritten[i]))].front().size());
+TEST_F(ReliabilityFaults, DiskFillingAfterTheThirdFileLeavesEveryFileOld) {
+  const int64_t firstThree = SizeOfFirst(3) + 4096;  // and the journal
   const int exitCode = Run([&] { fake::SetWriteBudget(firstThree); });
-  ExpectInterrupted(exitCode, {kWriteFailed}, 3);
+  ExpectInterrupted(exitCode, {kWriteFailed}, 0);
   EXPECT_TRUE(fake::Copies().empty());
 }
 
-TEST_F(ReliabilityFaults, DiskFillingInsideTheThirdFileKeepsItsOldContent) {
+TEST_F(ReliabilityFaults, DiskFillingInsideTheThirdFileLeavesEveryFileOld) {
   int64_t twoAndAHalf = 0;
   for (int i = 0; i < 2; ++i) twoAndAHalf += int64_t(newContent[BaseName(Upper(kWritten[i]))].front().size());
   twoAndAHalf += 2500;
   const int exitCode = Run([&] { fake::SetWriteBudget(twoAndAHalf); });
-  ExpectInterrupted(exitCode, {kWriteFailed}, 2);
+  ExpectInterrupted(exitCode, {kWriteFailed}, 0);
   EXPECT_EQ("map two, old", fake::Content("C:\\Game\\MAP2.DAT"));
 }
 
@@ -157,14 +163,14 @@ TEST_F(ReliabilityFaults, DriveWithoutRoomForTheFourthFileIsReportedBeforeWritin
                     {"ディスク容量が足りません。C: ドライブに " + std::to_string(shortfall) +
                          " バイトの空き容量が必要です",
                      kWriteFailed},
-                    3);
+                    0);
 }
 
 TEST_F(ReliabilityFaults, DestinationsThatCannotBeWritten) {
   // The third destination is a folder.
   fake::AddDirectory("C:\\Game\\MAP2.DAT");
   before = Snapshot();
-  ExpectInterrupted(Run(), {kWriteFailed}, 2);
+  ExpectInterrupted(Run(), {kWriteFailed}, 0);
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\MAP2.DAT"));
 
   // The third destination is a hidden file, which the system does not let
@@ -172,7 +178,7 @@ TEST_F(ReliabilityFaults, DestinationsThatCannotBeWritten) {
   SetUp();
   fake::AddFile("C:\\Game\\MAP2.DAT", "map two, old", kInstalledTime, kAttrHidden);
   before = Snapshot();
-  ExpectInterrupted(Run(), {kWriteFailed}, 2);
+  ExpectInterrupted(Run(), {kWriteFailed}, 0);
 
   // The first destination is locked (held open by a running game): the new
   // file cannot take its place.
@@ -242,6 +248,47 @@ TEST_F(ReliabilityFaults, CancelInTheCopyProgressEndsWithoutACopyMessage) {
   ExpectInterrupted(Run(), {}, 4);
   EXPECT_EQ(1u, fake::Copies().size());
   EXPECT_FALSE(fake::Exists("C:\\Game\\MOVIE\\OP.MPG"));
+}
+
+// A swap that fails part-way puts back every file it replaced: whichever
+// rename fails (the journal's own writes included), the game stays old.
+TEST_F(ReliabilityFaults, FailedSwapPutsEveryReplacedFileBack) {
+  for (int allowed = 2; allowed < 12; ++allowed) {
+    SCOPED_TRACE(allowed);
+    SetUp();
+    ExpectInterrupted(Run([allowed] { fake::FailReplaceAfter(allowed); }), {kWriteFailed}, 0);
+  }
+}
+
+// The power fails (or the process is killed) before any one rename or
+// deletion of the update: the next start puts the game back to exactly the old or exactly
+// the new version and leaves no staged file, backup or journal.
+TEST_F(ReliabilityFaults, KilledAtAnyStepTheNextStartLeavesOneWholeVersion) {
+  std::vector<fake::SavedFiles> moments;
+  fake::OnChange([&] { moments.push_back(fake::SaveFiles()); });
+  ASSERT_EQ(1, Run());
+  fake::OnChange({});
+  const std::map<std::string, std::string> after = Snapshot();
+  ASSERT_GT(moments.size(), 8u);
+  int old = 0, updated = 0;
+  for (size_t k = 0; k < moments.size(); ++k) {
+    SCOPED_TRACE(k);
+    fake::RestoreFiles(moments[k]);
+    RecoverInterruptedUpdate("C:\\Game");
+    std::map<std::string, std::string> now = Snapshot(), oldGame = before, newGame = after;
+    // The game's files; the disc copies come after the update list.
+    for (auto* files : {&now, &oldGame, &newGame})
+      for (auto it = files->begin(); it != files->end();)
+        it = (Below(it->first, "C:\\GAME") || Below(it->first, "C:\\DATA")) && !Below(it->first, "C:\\GAME\\MOVIE")
+                 ? ++it
+                 : files->erase(it);
+    for (const auto& [path, content] : now) EXPECT_EQ(std::string::npos, path.find("~FA2")) << path;
+    EXPECT_TRUE(now == oldGame || now == newGame);
+    old += now == oldGame;
+    updated += now == newGame;
+  }
+  EXPECT_GT(old, 0);
+  EXPECT_GT(updated, 0);
 }
 
 }  // namespace

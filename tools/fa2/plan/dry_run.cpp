@@ -14,6 +14,8 @@
 #include "fa2/plan/dry_run.h"
 
 #include <algorithm>
+#include <cctype>
+#include <map>
 #include <chrono>
 #include <cstring>
 
@@ -151,6 +153,7 @@ class Planner {
   // whose drive the plan does not know (not given with --disc).
   char drive_[3] = {};
   int unknownDisc_ = 0;
+  std::map<int, uint64_t> stagedBytes_;  // bytes staged so far, by drive letter
 };
 
 // ---- Start-up: UPDATE.INI's section SETUP and the installed SETUP.INI -----------------
@@ -347,11 +350,15 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
                    Quoted(kMemberMissingText) + " / " + player);
   const ArchiveEntry& m = *member.entry;
 
+  // As the updater stages: every staged file needs its room on the drive at
+  // once, beside the old files.
   char drive[3];
   uint64_t shortfall = 0;
-  if (MemberShortfall(destination, m.uncompressedSize, &shortfall, drive))
-    return Failure("the member needs " + std::to_string(m.uncompressedSize) + " bytes, " +
-                       std::to_string(m.uncompressedSize - shortfall) + " available",
+  uint64_t& staged = stagedBytes_[std::toupper(uint8_t(destination[0]))];
+  const uint64_t need = staged + m.uncompressedSize;
+  if (need <= 0xFFFFFFFFull && MemberShortfall(destination, uint32_t(need), &shortfall, drive))
+    return Failure("the staged files need " + std::to_string(need) + " bytes, " +
+                       std::to_string(need - shortfall) + " available",
                    Quoted(std::string(kShortageFormat, std::strstr(kShortageFormat, "%s") - kShortageFormat) + "...") + " / " + player);
 
   const bool newerOnly = entry.operation == kOperationUpdate;
@@ -391,6 +398,7 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
              : FileTimeValue(installed) == FileTimeValue(m.timeStamp) ? "replace same time"
                                                                       : "replace older";
   SimulateFile(destination, m.timeStamp, m.uncompressedSize);
+  staged = need;
   return {Kind::Write, "write (" + reason + ")" + notes + (exists && newerOnly ? times : ""), ""};
 }
 
@@ -559,7 +567,8 @@ int Planner::Run() {
   if (refusedLine) return Refuse(refusedKey + " " + refusedWhy + "; the player sees " + refusedPlayer);
   if (!stoppedAt.empty()) {
     Print("result: fails at " + stoppedAt + ": " + failureText + "; the player sees " + failurePlayer +
-          "; what the lines before it wrote stays written");
+          (stoppedAt.rfind("Copy", 0) == 0 ? "; the update lines and the copies before it stay written"
+                                           : "; no game file is changed (the update lines are written all or nothing)"));
     return kRefused;
   }
   std::string summary = "result: would run: " + std::to_string(counts_.written) + " written, " +

@@ -1,0 +1,191 @@
+// The update journal: what a run has staged and swapped, so that the next
+// run can put the game back to one whole version after a crash or a power
+// failure.
+//
+// The journal is "~fa2update.jnl" in the install folder, a small text file
+// in the system's code page, written whole as "~fa2update.new" and renamed
+// over it (so it is always one complete version), lines ending in CR LF:
+//
+//   FA2 journal 1
+//   state swapping
+//   file 1 20<TAB>C:\Game\GAME.DAT<TAB>C:\Game\~fa2123s0.new<TAB>C:\Game\~fa2123s0.old
+//   file 0 0<TAB>C:\Data\NEW.DAT<TAB>C:\Data\~fa2123s1.new<TAB>C:\Data\~fa2123s1.old
+//
+// "state" is one of:
+//   staging    new files are being written beside their destinations; no
+//              game file has been touched yet;
+//   swapping   destinations are being replaced; each one replaced has its
+//              old file at the backup path until the end;
+//   committed  every destination holds its new file; only backups remain.
+// Each "file" line: whether the destination had a file before (1/0), that
+// file's attributes (hexadecimal), then the destination, staged and backup
+// paths. Paths never hold a tab.
+//
+// Recovery (at the next start, before anything else is done to the game):
+// "staging" deletes the staged files; "swapping" puts every backup back over
+// its destination, deletes the new files of destinations that had none, and
+// deletes the staged files; "committed" deletes the backups. Then the
+// journal itself goes. Every step can be repeated, so a recovery that is
+// itself interrupted finishes at the next start.
+#include <cstring>
+
+#include "archive/archive.h"
+#include "update/update.h"
+
+namespace {
+
+constexpr uint32_t kJournalCapacity = 24 * 1024;
+const char* const kStateNames[] = {"staging", "swapping", "committed"};
+
+void Append(char* text, size_t capacity, size_t* length, const char* piece) {
+  const size_t n = std::strlen(piece);
+  if (*length + n < capacity) {
+    std::memcpy(text + *length, piece, n);
+    *length += n;
+    text[*length] = 0;
+  }
+}
+
+// Splits `line` at tabs into up to `count` fields (in place).
+int SplitTabs(char* line, char* fields[], int count) {
+  int n = 0;
+  fields[n++] = line;
+  for (char* p = line; *p && n < count; ++p) {
+    if (*p == '\t') {
+      *p = 0;
+      fields[n++] = p + 1;
+    }
+  }
+  return n;
+}
+
+uint32_t ParseHex(const char* text) {
+  uint32_t value = 0;
+  for (const char* p = text; *p; ++p) {
+    const char c = *p;
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) break;
+    value = value * 16 + uint32_t(digit);
+  }
+  return value;
+}
+
+bool Exists(const char* path) { return ReadAttributes(path) != kAttrMissing; }
+
+// "...\~fa2update.jnl" -> "...\~fa2update.new".
+void NextVersionPath(const char* journal, char out[kPathBuffer]) {
+  CopyText(out, kPathBuffer, journal);
+  const size_t n = std::strlen(out);
+  if (n >= 3) std::memcpy(out + n - 3, "new", 3);
+}
+
+}  // namespace
+
+int JournalPath(const char* installPath, char path[kPathBuffer]) {
+  if (installPath[0] == 0 || !CopyText(path, kPathBuffer, installPath)) return 0;
+  return JoinPath(path, kPathBuffer, "~fa2update.jnl");
+}
+
+int WriteJournal(const char* journal, JournalState state, const StagedUpdate& update) {
+  char* text = static_cast<char*>(AllocateBlock(kJournalCapacity, true));
+  if (!text) return 0;
+  size_t length = 0;
+  Append(text, kJournalCapacity, &length, "FA2 journal 1\r\nstate ");
+  Append(text, kJournalCapacity, &length, kStateNames[int(state)]);
+  Append(text, kJournalCapacity, &length, "\r\n");
+  for (int i = 0; i < update.count; ++i) {
+    const StagedFile& f = update.files[i];
+    char head[48];
+    FormatText(head, sizeof head, "file %i ", int(f.hadOriginal));
+    Append(text, kJournalCapacity, &length, head);
+    static const char kHex[] = "0123456789abcdef";
+    char hex[9];
+    for (int d = 0; d < 8; ++d) hex[d] = kHex[(f.attributes >> (28 - 4 * d)) & 15];
+    hex[8] = 0;
+    Append(text, kJournalCapacity, &length, hex);
+    const char* const paths[] = {f.destination, f.staged, f.backup};
+    for (const char* path : paths) {
+      Append(text, kJournalCapacity, &length, "\t");
+      Append(text, kJournalCapacity, &length, path);
+    }
+    Append(text, kJournalCapacity, &length, "\r\n");
+  }
+  char next[kPathBuffer];
+  NextVersionPath(journal, next);
+  const int ok = length + 1 < kJournalCapacity && WriteAndStamp(next, text, uint32_t(length), nullptr) &&
+                 ReplaceFile(next, journal);
+  if (!ok) RemoveFile(next);
+  FreeBlock(text);
+  return ok;
+}
+
+void RemoveJournal(const char* journal) {
+  char next[kPathBuffer];
+  NextVersionPath(journal, next);
+  RemoveFile(next);
+  RemoveFile(journal);
+}
+
+int RecoverInterruptedUpdate(const char* installPath) {
+  char journal[kPathBuffer], next[kPathBuffer];
+  if (!JournalPath(installPath, journal)) return 0;
+  NextVersionPath(journal, next);
+  RemoveFile(next);  // a version never completed: the one before it holds
+  FileHandle file = OpenFileForRead(journal);
+  if (file == kInvalidFile) return 0;
+  const uint32_t size = FileSizeLow(file);
+  char* text = size < kJournalCapacity ? static_cast<char*>(AllocateBlock(size + 1, true)) : nullptr;
+  uint32_t done = 0;
+  const int read = text && ReadFromFile(file, text, size, &done) && done == size;
+  CloseFile(file);
+  if (!read) {
+    if (text) FreeBlock(text);
+    return 0;  // unreadable: left for support rather than guessed at
+  }
+  text[size] = 0;
+
+  int state = -1;
+  StagedUpdate update;
+  update.count = 0;
+  for (char* line = text; *line;) {
+    char* end = line;
+    while (*end && *end != '\r' && *end != '\n') ++end;
+    const char saved = *end;
+    *end = 0;
+    if (std::strncmp(line, "state ", 6) == 0) {
+      for (int s = 0; s < 3; ++s)
+        if (std::strcmp(line + 6, kStateNames[s]) == 0) state = s;
+    } else if (std::strncmp(line, "file ", 5) == 0 && update.count < kUpdateListCapacity) {
+      char* fields[4];
+      if (SplitTabs(line + 5, fields, 4) == 4) {
+        StagedFile& f = update.files[update.count++];
+        f.hadOriginal = fields[0][0] == '1';
+        f.attributes = fields[0][1] == ' ' ? ParseHex(fields[0] + 2) : 0;
+        CopyText(f.destination, sizeof f.destination, fields[1]);
+        CopyText(f.staged, sizeof f.staged, fields[2]);
+        CopyText(f.backup, sizeof f.backup, fields[3]);
+      }
+    }
+    line = saved ? end + 1 : end;
+  }
+  FreeBlock(text);
+  if (state < 0) return 0;
+
+  for (int i = 0; i < update.count; ++i) {
+    const StagedFile& f = update.files[i];
+    if (state == int(JournalState::Swapping)) {
+      if (Exists(f.backup)) {
+        // The old file is still whole at its backup path: it goes back.
+        if (Exists(f.destination)) RemoveFile(f.destination);
+        if (!ReplaceFile(f.backup, f.destination)) return 0;
+        WriteAttributes(f.destination, f.attributes);
+      } else if (!f.hadOriginal && !Exists(f.staged) && Exists(f.destination)) {
+        RemoveFile(f.destination);  // a file this update added
+      }
+    }
+    if (state == int(JournalState::Committed)) RemoveFile(f.backup);
+    RemoveFile(f.staged);
+  }
+  RemoveFile(journal);
+  return 1;
+}

@@ -1,0 +1,202 @@
+// Applying the update list all or nothing: stage, then swap.
+//
+// Staging writes every file the list will write as a new file beside its
+// destination ("~fa2<pid>s<n>.new"), after the engine's decisions for each
+// line; no game file is touched, so any failure here only deletes what was
+// staged. Swapping then moves each destination aside to its backup
+// ("~fa2<pid>s<n>.old") and the staged file into its place; if one swap
+// fails, every destination replaced so far gets its old file back. Only when
+// all are swapped are the backups deleted. The journal (journal.cpp) says at
+// each point what a crash would leave, for the next run to undo.
+#include <cstring>
+
+#include "archive/archive.h"
+#include "update/update.h"
+
+namespace {
+
+// "<folder of path>\~fa2<pid>s<index><suffix>": beside the destination, so
+// each rename stays on one volume.
+int NameBeside(const char* path, int index, const char* suffix, char out[kPathBuffer]) {
+  size_t folder = 0;
+  for (const char* p = path; *p;) {
+    const char* next = NextCharacter(p);
+    if (next - p == 1 && *p == '\\') folder = size_t(p - path) + 1;
+    if (next == p) break;
+    p = next;
+  }
+  char name[48];
+  FormatText(name, sizeof name, "~fa2%us%i%s", CurrentProcessId(), index, suffix);
+  if (folder + std::strlen(name) + 1 > kPathCapacity) return 0;
+  std::memcpy(out, path, folder);
+  std::strcpy(out + folder, name);
+  return 1;
+}
+
+void DeleteStaged(const StagedUpdate& update) {
+  for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].staged);
+}
+
+// "d" over a readable data file: its own bytes, staged without a time stamp
+// (the swap recreates it, as the engine always has). 1 when staged, 0 when
+// the file is to be left as it is (a short read, or no room to stage it),
+// -1 when it cannot be read at all (the member is written instead).
+int StageOwnBytes(const char* destination, const char* staged) {
+  FileHandle file = OpenFileForRead(destination);
+  if (file == kInvalidFile) return -1;
+  const uint32_t size = FileSizeLow(file);
+  void* block = size == 0xFFFFFFFFu ? nullptr : AllocateBlock(size ? size : 1, false);
+  if (!block) {
+    CloseFile(file);
+    return -1;
+  }
+  uint32_t done = 0;
+  const int read = ReadFromFile(file, block, size, &done);
+  CloseFile(file);
+  int result = -1;
+  if (read && done != size) {
+    result = 0;  // half of the player's data never replaces all of it
+  } else if (read) {
+    result = WriteAndStamp(staged, block, size, nullptr) ? 1 : 0;
+    if (!result) RemoveFile(staged);
+  }
+  FreeBlock(block);
+  return result;
+}
+
+// The member for `entry`, staged at `file.staged`. 1 staged, 0 failed (a
+// message may have been shown), 2 left alone (the installed file is newer).
+int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFile& file) {
+  MemberRef member;
+  if (!LocateMember(*context.archive, MemberNameOf(entry), &member)) {
+    ShowCaptionError(kMemberMissingText);
+    return 0;
+  }
+  // Room for this file now: what is staged already takes its room on the
+  // disk beside the old files, so the drive's figure counts it.
+  char drive[3];
+  uint64_t shortfall = 0;
+  if (MemberShortfall(file.destination, member.entry->uncompressedSize, &shortfall, drive)) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, kShortageFormat, drive, (unsigned long long)shortfall);
+    ShowCaptionError(text);
+    return 0;
+  }
+  if (file.hadOriginal) {
+    if (file.attributes & kAttrDirectory) return 0;
+    if (entry.operation == kOperationUpdate && ExistingFileIsNewer(file.destination, member.entry->timeStamp))
+      return 2;
+    // The system will not recreate a hidden or system file in its place.
+    if (file.attributes & (kAttrHidden | kAttrSystem)) return 0;
+  }
+  MemberBytes bytes;
+  if (!ReadMemberBytes(member, &bytes)) return 0;
+  if (!WriteAndStamp(file.staged, bytes.data, bytes.size, &member.entry->timeStamp)) {
+    RemoveFile(file.staged);
+    return 0;
+  }
+  file.time = member.entry->timeStamp;
+  file.hasTime = 1;
+  return 1;
+}
+
+// Puts back every destination replaced so far, newest first, and deletes
+// what was staged.
+void RollBack(StagedUpdate& update) {
+  for (int i = update.count - 1; i >= 0; --i) {
+    StagedFile& f = update.files[i];
+    if (f.swapped) RemoveFile(f.destination);
+    if (f.movedAside) {
+      ReplaceFile(f.backup, f.destination);
+      WriteAttributes(f.destination, f.attributes);
+    }
+    RemoveFile(f.staged);
+  }
+}
+
+}  // namespace
+
+int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
+                    StagedUpdate* update, ReadOnlyList* keptReadOnly) {
+  update->count = 0;
+  keptReadOnly->count = 0;
+  // Every name this run may stage is in the journal before the first is
+  // written: a crash while staging leaves nothing the next run misses.
+  StagedUpdate planned;
+  planned.count = 0;
+  for (int i = 0; i < list.count; ++i) {
+    StagedFile& f = planned.files[planned.count++];
+    std::memset(&f, 0, sizeof f);
+    char folder[kPathBuffer];
+    if (!UpdateFolder(list.entries[i], context, folder) ||
+        !UpdateDestination(folder, list.entries[i], f.destination) || !NameBeside(f.destination, i, ".new", f.staged) ||
+        !NameBeside(f.destination, i, ".old", f.backup))
+      return 0;
+  }
+  if (!WriteJournal(journal, JournalState::Staging, planned)) return 0;
+
+  for (int i = 0; i < list.count; ++i) {
+    const UpdateEntry& entry = list.entries[i];
+    StagedFile& file = update->files[update->count];
+    file = planned.files[i];
+    char folder[kPathBuffer];
+    UpdateFolder(entry, context, folder);
+    // One level only: a folder inside the relative path is never created.
+    MakeDirectory(folder);
+
+    const UpdateAction action = DecideUpdateAction(entry, overwriteOnly, file.destination);
+    if (action == UpdateAction::Skip) continue;
+    file.attributes = ReadAttributes(file.destination);
+    file.hadOriginal = file.attributes != kAttrMissing;
+    if (!file.hadOriginal) file.attributes = 0;
+    if (action == UpdateAction::Keep) {
+      const int own = StageOwnBytes(file.destination, file.staged);
+      if (own == 1) ++update->count;
+      if (own >= 0) continue;
+    }
+    const int staged = StageMember(context, entry, file);
+    if (staged == 0) {
+      DeleteStaged(*update);
+      return 0;
+    }
+    if (staged == 2) {
+      // Left alone as newer; it still loses a read-only attribute, once the
+      // whole update has gone through.
+      if (file.attributes & kAttrReadOnly) CopyText(keptReadOnly->paths[keptReadOnly->count++], kPathBuffer, file.destination);
+      continue;
+    }
+    ++update->count;
+  }
+  return 1;
+}
+
+int SwapStagedFiles(StagedUpdate& update, const char* journal) {
+  if (!WriteJournal(journal, JournalState::Swapping, update)) {
+    RollBack(update);
+    return 0;
+  }
+  for (int i = 0; i < update.count; ++i) {
+    StagedFile& f = update.files[i];
+    if (f.hadOriginal) {
+      // A read-only file cannot be moved over later; the backup keeps the
+      // attributes to put back.
+      if (f.attributes & kAttrReadOnly) WriteAttributes(f.destination, kAttrNormal);
+      if (!ReplaceFile(f.destination, f.backup)) {
+        WriteAttributes(f.destination, f.attributes);
+        RollBack(update);
+        return 0;
+      }
+      f.movedAside = 1;
+    }
+    if (!ReplaceFile(f.staged, f.destination)) {
+      RollBack(update);
+      return 0;
+    }
+    f.swapped = 1;
+    // A rename may hand the old file's creation time to the new one.
+    if (f.hasTime) StampTimesAtPath(f.destination, &f.time);
+  }
+  WriteJournal(journal, JournalState::Committed, update);
+  for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].backup);
+  return 1;
+}
