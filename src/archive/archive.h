@@ -56,6 +56,35 @@ extern const char kMemberMissingText[];
 // The shortage report: the drive ("X:") and the missing byte count.
 extern const char kShortageFormat[];
 
+// ---- Member digests ------------------------------------------------------------
+// An archive may carry one extra member, kDigestMemberName, stored plain
+// (neither compressed nor scrambled), holding the SHA-256 of every member's
+// plain content (after unscrambling and decoding):
+//
+//   offset 0   8 bytes   "FA2SHA2" and a NUL
+//   offset 8   4 bytes   the directory's entry count, little-endian
+//   offset 12  4 bytes   0
+//   offset 16  32 bytes per directory entry, in directory order; the digest
+//              member's own slot is all zero.
+//
+// No update line can name it: a line's member is the text after the path's
+// last backslash, and this name begins with one. An updater that knows
+// nothing of it finds every other member as before; an archive without it
+// reads as before, unchecked.
+inline constexpr char kDigestMemberName[] = "\\SHA-256";
+constexpr uint32_t kDigestSize = 32;
+constexpr uint32_t kDigestTableHeader = 16;
+inline uint64_t DigestTableSize(uint32_t entryCount) { return kDigestTableHeader + uint64_t(kDigestSize) * entryCount; }
+// Whether `table` (`size` bytes) is a digest table for `entryCount` entries.
+inline int DigestTableValid(const uint8_t* table, uint64_t size, uint32_t entryCount) {
+  static const uint8_t kMagic[8] = {'F', 'A', '2', 'S', 'H', 'A', '2', 0};
+  if (size != DigestTableSize(entryCount)) return 0;
+  for (int i = 0; i < 8; ++i)
+    if (table[i] != kMagic[i]) return 0;
+  const uint32_t count = uint32_t(table[8]) | uint32_t(table[9]) << 8 | uint32_t(table[10]) << 16 | uint32_t(table[11]) << 24;
+  return count == entryCount;
+}
+
 // ---- Scramble transform -------------------------------------------------------
 // Self-inverse; keyed by `length`, which must be the length used to scramble.
 void ScrambleBuffer(uint8_t* buffer, uint32_t length);
@@ -131,10 +160,19 @@ struct MemberBytes {
   MemberBytes& operator=(const MemberBytes&) = delete;
   ~MemberBytes();
 };
-// Fills `out` for `member`. On failure shows "Can't Allocate Memory !!" or,
-// for a stream that does not decode to exactly its stated size,
-// "Can't Find File in Resource !!", and returns 0.
-int ReadMemberBytes(const MemberRef& member, MemberBytes* out);
+// Fills `out` for `member` and checks it against the archive's digest. On
+// failure shows "Can't Allocate Memory !!", "Can't Find File in Resource !!"
+// (a stream that does not decode to exactly its stated size) or the damaged
+// member text (a digest that differs), and returns 0.
+int ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberBytes* out);
+// The archive's word on a member's plain bytes: no digest table (nothing to
+// check), the digest matches, or it does not (or the table is damaged).
+enum class DigestCheck { None, Matches, Differs };
+DigestCheck CheckMemberDigest(const ArchiveImage& image, const ArchiveEntry& entry, const uint8_t* data,
+                              uint32_t size);
+// "「%s」のデータが壊れています（チェックサムが一致しません）": a member whose
+// bytes are not what the archive's digest says.
+extern const char kMemberDamagedFormat[];
 // Creates `path` (replacing a file there), writes all `length` bytes and,
 // when `time` is given, sets its three times. 1 only when all of it worked;
 // whatever was written stays.

@@ -37,7 +37,7 @@ MemberBytes::~MemberBytes() {
   if (unscrambled) FreeBlock(unscrambled);
 }
 
-int ReadMemberBytes(const MemberRef& member, MemberBytes* out) {
+int ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberBytes* out) {
   const ArchiveEntry& entry = *member.entry;
   out->data = member.stored;
   out->size = entry.uncompressedSize;
@@ -63,6 +63,13 @@ int ReadMemberBytes(const MemberRef& member, MemberBytes* out) {
       return 0;
     }
     out->data = out->decoded;
+  }
+  // A member the archive's digest does not vouch for is never written.
+  if (CheckMemberDigest(image, entry, out->data, out->size) == DigestCheck::Differs) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, kMemberDamagedFormat, entry.name);
+    ShowCaptionError(text);
+    return 0;
   }
   return 1;
 }
@@ -138,7 +145,7 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
   }
 
   MemberBytes bytes;
-  if (!ReadMemberBytes(member, &bytes)) return 0;
+  if (!ReadMemberBytes(image, member, &bytes)) return 0;
 
   const uint32_t attributes = ReadAttributes(destination);
   if (attributes != kAttrMissing) {

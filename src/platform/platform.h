@@ -124,6 +124,10 @@ int FreeBytesAvailable(const char* driveText, uint64_t* bytes);
 void TemporaryFolder(char* buffer, uint32_t capacity);
 uint32_t CurrentProcessId();
 
+// ---- Digests ------------------------------------------------------------------
+// SHA-256 of `size` bytes, by the system's own implementation. 1 on success.
+int DigestSha256(const void* data, size_t size, uint8_t out[32]);
+
 // ---- Memory (fixed blocks) ----------------------------------------------------
 void* AllocateBlock(size_t bytes, bool zeroFill);
 void FreeBlock(void* block);

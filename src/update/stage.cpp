@@ -90,7 +90,7 @@ int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFi
     if (file.attributes & (kAttrHidden | kAttrSystem)) return 0;
   }
   MemberBytes bytes;
-  if (!ReadMemberBytes(member, &bytes)) return 0;
+  if (!ReadMemberBytes(*context.archive, member, &bytes)) return 0;
   if (!WriteAndStamp(file.staged, bytes.data, bytes.size, &member.entry->timeStamp)) {
     RemoveFile(file.staged);
     return 0;

@@ -48,7 +48,7 @@ grep -q "^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)" "$work/headers
   pass "GUI subsystem" || fail "not the GUI subsystem: $(grep '^Subsystem' "$work/headers")"
 
 # ---- Imports ----
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt|comdlg32|comctl32|shlwapi|version|winmm|imm32|uuid)\.dll$'
+allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt|comdlg32|comctl32|shlwapi|version|winmm|imm32|uuid|bcrypt)\.dll$'
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' "$work/headers")
 ((${#dlls[@]})) || fail "no imports found"
 for dll in "${dlls[@]}"; do

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <openssl/evp.h>
+
 #include "fake/fake_state.h"
 
 namespace fake {
@@ -162,6 +164,11 @@ uint32_t ResourceSize(ModuleHandle, ResourceHandle r) {
 }
 void* LoadResourceData(ModuleHandle, ResourceHandle r) { return r; }
 const uint8_t* LockResourceData(void* loaded) { return loaded ? M().resource.data() : nullptr; }
+int DigestSha256(const void* data, size_t size, uint8_t out[32]) {
+  unsigned int length = 0;
+  return EVP_Digest(data, size, out, &length, EVP_sha256(), nullptr) == 1 && length == 32;
+}
+
 // The test machine's module image is the resource's own bytes.
 int ModuleHoldsRange(ModuleHandle, const void* start, uint32_t size) {
   const uint8_t* from = M().resource.data();

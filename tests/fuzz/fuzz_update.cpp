@@ -75,6 +75,7 @@ const std::vector<const char*> kKnownTexts = {
     "ファイルの書き込みに失敗しました",
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
+    "「%s」のデータが壊れています（チェックサムが一致しません）",
     "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です",
     "No 'UpdateFileXX' and 'CopyFileXX'",
     "アップデートエラー：アップデート対象のバージョンが違います",

@@ -35,7 +35,13 @@ a=$work/b.fa2
 "$FA2" pack -o "$a" --compress --scramble --store one.txt "$src/noise.bin" "$src/text.txt" "$src/one.txt" "$src/日本語.txt" >/dev/null
 list=$("$FA2" list "$a")
 check "list names in order" "[ \"\$(cut -f1 <<<\"\$list\" | tr '\n' ' ')\" = 'noise.bin text.txt one.txt 日本語.txt ' ]"
-check "list columns" "grep -qP '^text.txt\tyes\tyes\t50000\t[0-9]+\t2020-05-06 07:08:09$' <<<\"\$list\""
+check "list columns" "grep -qP '^text.txt\tyes\tyes\t50000\t[0-9]+\t2020-05-06 07:08:09\t[0-9a-f]{64}$' <<<\"\$list\""
+check "list shows each member's SHA-256" "[ \"\$(grep -P '^one.txt\t' <<<\"\$list\" | cut -f7)\" = \"\$(sha256sum <'$src/one.txt' | cut -d' ' -f1)\" ]"
+# A byte flipped in a member's stream that still decodes: only its digest tells.
+cp "$a" "$work/flipped.fa2"
+printf '\xff' | dd of="$work/flipped.fa2" bs=1 seek=$((16 + 70000 + 4)) conv=notrunc 2>/dev/null
+check "verify catches a flipped byte in a plain member" "! '$FA2' verify '$work/flipped.fa2' 2>'$work/flipped.err' && grep -q 'does not match its SHA-256' '$work/flipped.err'"
+check "verify says the digests matched" "'$FA2' verify '$a' | grep -q 'every SHA-256 matches'"
 check "incompressible stored plain" "grep -qP '^noise.bin\tno\tyes\t70000\t70000\t' <<<\"\$list\""
 check "store keeps a member plain" "grep -qP '^one.txt\tno\tno\t1\t1\t' <<<\"\$list\""
 check "extract one by name, any case" "'$FA2' extract '$a' -C '$work/one' ONE.TXT && [ \"\$(ls '$work/one')\" = one.txt ]"

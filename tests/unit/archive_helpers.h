@@ -22,11 +22,14 @@ inline fa2::PackMember Member(const std::string& name, const std::string& conten
   return m;
 }
 
+// Without the digest table unless asked: most tests are about the layout
+// of exactly the members they give.
 inline fa2::Bytes Build(const std::vector<fa2::PackMember>& members, bool compressDirectory = true,
-                        bool scrambleDirectory = true) {
+                        bool scrambleDirectory = true, bool digests = false) {
   fa2::PackOptions options;
   options.compressDirectory = compressDirectory;
   options.scrambleDirectory = scrambleDirectory;
+  options.digests = digests;
   return fa2::BuildArchive(members, options);
 }
 

@@ -29,6 +29,7 @@ const std::vector<const char*> kKnownMessages = {
     "RESOURCE READ ERROR",
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
+    "「%s」のデータが壊れています（チェックサムが一致しません）",
     "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です",
     "%s : %s キーが存在しません",
     "'%s' not found at UPDATE.FA3",

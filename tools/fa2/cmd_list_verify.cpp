@@ -10,14 +10,17 @@ const char kListHelp[] =
     "usage: fa2 list ARCHIVE\n"
     "\n"
     "One line per member: name, compressed (yes/no), scrambled (yes/no),\n"
-    "uncompressed size, stored size, time stamp (UTC). ARCHIVE is a raw archive\n"
-    "or an updater .exe carrying one as resource \"UPDATE\" 102.\n";
+    "uncompressed size, stored size, time stamp (UTC), and the SHA-256 of its\n"
+    "content that the archive carries (\"-\" for an archive without digests;\n"
+    "the digest table itself is not listed). ARCHIVE is a raw archive or an\n"
+    "updater .exe carrying one as resource \"UPDATE\" 102.\n";
 
 const char kVerifyHelp[] =
     "usage: fa2 verify ARCHIVE\n"
     "\n"
-    "Checks the header and directory against the archive's size and decodes\n"
-    "every member within bounds. Exit 0 with a one-line summary, or 1 naming\n"
+    "Checks the header and directory against the archive's size, decodes\n"
+    "every member within bounds and checks it against its SHA-256 when the\n"
+    "archive carries digests. Exit 0 with a one-line summary, or 1 naming\n"
     "what is wrong. ARCHIVE is a raw archive or an updater .exe.\n";
 
 bool Open(const Args& args, const char* command, fa2::Bytes& file, const uint8_t** base, size_t* size,
@@ -48,11 +51,14 @@ int RunList(const Args& args) {
   fa2::ParsedArchive archive;
   int code;
   if (!Open(args, "list", file, &base, &size, archive, &code)) return code;
-  for (const ArchiveEntry& e : archive.entries) {
+  for (size_t i = 0; i < archive.entries.size(); ++i) {
+    if (fa2::IsDigestTable(archive, i)) continue;
+    const ArchiveEntry& e = archive.entries[i];
     std::string name(e.name, strnlen(e.name, kNameCapacity));
-    std::printf("%s\t%s\t%s\t%u\t%u\t%s\n", fa2::Cp932ToLocal(name).c_str(),
+    const std::string digest = archive.digests.empty() ? "-" : fa2::HexDigest(archive.digests[i]);
+    std::printf("%s\t%s\t%s\t%u\t%u\t%s\t%s\n", fa2::Cp932ToLocal(name).c_str(),
                 (e.storageFlags & kMemberCompressed) ? "yes" : "no", e.scrambleMarker == kScrambled ? "yes" : "no",
-                e.uncompressedSize, e.storedSize, fa2::FormatUtc(e.timeStamp).c_str());
+                e.uncompressedSize, e.storedSize, fa2::FormatUtc(e.timeStamp).c_str(), digest.c_str());
   }
   return 0;
 }
@@ -74,9 +80,11 @@ int RunVerify(const Args& args) {
       std::fprintf(stderr, "fa2: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
       return 1;
     }
-    total += data.size();
+    if (!fa2::IsDigestTable(archive, i)) total += data.size();
   }
-  std::printf("%s: ok, %zu members, %llu bytes, archive %zu bytes\n", args[0].c_str(), archive.entries.size(),
-              (unsigned long long)total, size);
+  const size_t members = archive.entries.size() - (archive.digestIndex >= 0 ? 1 : 0);
+  std::printf("%s: ok, %zu members, %llu bytes, archive %zu bytes, %s\n", args[0].c_str(), members,
+              (unsigned long long)total, size,
+              archive.digestIndex >= 0 ? "every SHA-256 matches" : "no digests (content unchecked)");
   return 0;
 }

@@ -26,6 +26,7 @@ bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error) {
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     const ArchiveEntry& entry = archive.entries[i];
+    if (IsDigestTable(archive, i)) continue;  // checked, not a file of the update
     const std::string name = Cp932ToLocal(std::string(entry.name, strnlen(entry.name, kNameCapacity)));
     if (!wanted.empty() && !wanted.count(UpperAscii(name))) continue;
     // Members are bare file names; anything that could leave the folder is refused.

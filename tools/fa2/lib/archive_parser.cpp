@@ -23,6 +23,22 @@ std::string HeaderMisfit(const ArchiveHeader& h, size_t size) {
          std::to_string(h.directoryOffset) + ") cannot hold " + std::to_string(h.entryCount) + " entries";
 }
 
+// A member's decoded bytes against the digest table, when there is one.
+bool CheckDigest(const ParsedArchive& archive, size_t index, const Bytes& data, std::string& error) {
+  if (archive.digestIndex < 0 || int64_t(index) == archive.digestIndex) return true;
+  Digest digest;
+  if (!Sha256(data.data(), data.size(), digest)) {
+    error = "member " + std::to_string(index) + ": SHA-256 cannot be computed";
+    return false;
+  }
+  if (digest != archive.digests[index]) {
+    error = "member " + std::to_string(index) + ": content does not match its SHA-256 (" +
+            HexDigest(archive.digests[index]) + ")";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::string& error) {
@@ -51,6 +67,28 @@ bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::str
     out.offsets.push_back(offset);
     offset += RoundUp16(entry.storedSize);
   }
+  // The digest table, when there is one, as the updater takes it: the first
+  // entry of its name, stored plain, of the right size and header.
+  out.digestIndex = -1;
+  out.digests.clear();
+  for (size_t i = 0; i < out.entries.size(); ++i) {
+    const ArchiveEntry& e = out.entries[i];
+    if (strnlen(e.name, kNameCapacity) != sizeof kDigestMemberName - 1 ||
+        std::memcmp(e.name, kDigestMemberName, sizeof kDigestMemberName - 1) != 0)
+      continue;
+    const uint8_t* table = base + out.offsets[i];
+    if (e.storageFlags != 0 || e.scrambleMarker == kScrambled ||
+        !MemberReadable(e, out.offsets[i], out.header.directoryOffset) ||
+        !DigestTableValid(table, e.storedSize, out.header.entryCount)) {
+      error = "the digest table (member " + std::to_string(i) + ") is damaged";
+      return false;
+    }
+    out.digestIndex = int64_t(i);
+    out.digests.resize(out.entries.size());
+    for (size_t k = 0; k < out.entries.size(); ++k)
+      std::memcpy(out.digests[k].data(), table + kDigestTableHeader + k * kDigestSize, kDigestSize);
+    break;
+  }
   return true;
 }
 
@@ -66,7 +104,7 @@ bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index,
   if (!(entry.storageFlags & kMemberCompressed)) {
     stored.resize(entry.uncompressedSize);
     out = std::move(stored);
-    return true;
+    return CheckDigest(archive, index, out, error);
   }
   // A stream cannot expand more than about 91 times (a 282-byte match costs
   // 25 bits): a larger stated size is damage, not a reason to allocate it.
@@ -82,7 +120,7 @@ bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index,
             std::to_string(entry.uncompressedSize) + " bytes (stopped after " + std::to_string(produced) + ")";
     return false;
   }
-  return true;
+  return CheckDigest(archive, index, out, error);
 }
 
 }  // namespace fa2

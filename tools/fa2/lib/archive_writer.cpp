@@ -18,7 +18,14 @@ Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& op
   PackStats local;
   Bytes out(kHeaderSize, 0);
   std::vector<ArchiveEntry> entries;
+  // The digest table (see kDigestMemberName): one slot per member and one,
+  // zero, for itself; dropped if the library cannot hash.
+  Bytes table(size_t(DigestTableSize(uint32_t(members.size() + 1))), 0);
+  bool digests = options.digests;
   for (const PackMember& member : members) {
+    Digest digest{};
+    digests = digests && Sha256(member.data.data(), member.data.size(), digest);
+    std::memcpy(table.data() + kDigestTableHeader + entries.size() * kDigestSize, digest.data(), kDigestSize);
     if (options.progress) options.progress(entries.size(), local.bytesIn);
     ArchiveEntry entry;
     std::memset(&entry, 0, sizeof entry);
@@ -47,6 +54,19 @@ Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& op
     entries.push_back(entry);
   }
   if (options.progress) options.progress(entries.size(), local.bytesIn);
+  if (digests) {
+    std::memcpy(table.data(), "FA2SHA2", 8);
+    PutU32(table, 8, uint32_t(entries.size() + 1));
+    ArchiveEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    std::memcpy(entry.name, kDigestMemberName, sizeof kDigestMemberName);
+    for (const PackMember& member : members)  // the newest member's time: builds stay reproducible
+      if (FileTimeValue(member.time) > FileTimeValue(entry.timeStamp)) entry.timeStamp = member.time;
+    entry.uncompressedSize = entry.storedSize = uint32_t(table.size());
+    out.insert(out.end(), table.begin(), table.end());
+    out.resize(out.size() + (RoundUp16(entry.storedSize) - entry.storedSize), 0);
+    entries.push_back(entry);
+  }
   const uint32_t directoryOffset = uint32_t(out.size());
   Bytes directory(entries.size() * kEntrySize);
   if (!entries.empty()) std::memcpy(directory.data(), entries.data(), directory.size());

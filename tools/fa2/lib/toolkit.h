@@ -3,6 +3,7 @@
 // resource reader, file times and name encodings.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -15,6 +16,13 @@ namespace fa2 {
 
 using Bytes = std::vector<uint8_t>;
 
+// ---- Digests ------------------------------------------------------------------
+using Digest = std::array<uint8_t, 32>;
+// SHA-256 (OpenSSL's libcrypto on Linux, BCrypt on Windows). False when the
+// library fails.
+bool Sha256(const uint8_t* data, size_t size, Digest& out);
+std::string HexDigest(const Digest& digest);
+
 // ---- Writing ------------------------------------------------------------------
 struct PackMember {
   std::string name;  // bare file name in code page 932
@@ -24,6 +32,7 @@ struct PackMember {
   bool scramble = false;
 };
 struct PackOptions {
+  bool digests = true;  // append the SHA-256 table of the members
   bool compressDirectory = true;
   bool scrambleDirectory = true;
   int level = 2;
@@ -45,11 +54,18 @@ struct ParsedArchive {
   ArchiveHeader header{};
   std::vector<ArchiveEntry> entries;
   std::vector<uint64_t> offsets; // of each member's stored bytes
+  int64_t digestIndex = -1;      // the digest table's entry, -1 when none
+  std::vector<Digest> digests;   // per entry, when there is a table
 };
+// Whether entry `index` is the digest table, not a file of the update.
+inline bool IsDigestTable(const ParsedArchive& archive, size_t index) {
+  return archive.digestIndex == int64_t(index);
+}
 // Checks the structure and loads the directory. On failure `error` says what
 // is wrong.
 bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::string& error);
-// Unscrambles and decodes member `index` within bounds.
+// Unscrambles and decodes member `index` within bounds, and checks it
+// against the digest table when the archive has one.
 bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out,
                 std::string& error);
 

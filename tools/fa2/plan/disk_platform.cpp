@@ -372,6 +372,13 @@ void* LoadResourceData(ModuleHandle, ResourceHandle) { return nullptr; }
 const uint8_t* LockResourceData(void*) { return nullptr; }
 int ModuleHoldsRange(ModuleHandle, const void*, uint32_t) { return 0; }
 
+int DigestSha256(const void* data, size_t size, uint8_t out[32]) {
+  fa2::Digest digest;
+  if (!fa2::Sha256(static_cast<const uint8_t*>(data), size, digest)) return 0;
+  std::memcpy(out, digest.data(), digest.size());
+  return 1;
+}
+
 int ShellCopy(WindowHandle, const char*, const char*, uint16_t, int*) { Forbidden("ShellCopy"); }
 
 uint32_t DriveType(const char* driveText) {
