@@ -175,8 +175,10 @@ DigestCheck CheckMemberDigest(const ArchiveImage& image, const ArchiveEntry& ent
 extern const char kMemberDamagedFormat[];
 // Creates `path` (replacing a file there), writes all `length` bytes and,
 // when `time` is given, sets its three times. 1 only when all of it worked;
-// whatever was written stays.
-int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time);
+// whatever was written stays. On failure *error (when given) receives the
+// system's reason (a short write counts as a full disk).
+int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time,
+                  uint32_t* error = nullptr);
 
 // Writes member `name` to `destination`. 1 when written or left alone by the
 // newer-only rule, 0 on failure (some failures already shown).

@@ -74,12 +74,21 @@ int ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberBy
   return 1;
 }
 
-int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
+int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time, uint32_t* error) {
   FileHandle file = CreateFileForWrite(path);
-  if (file == kInvalidFile) return 0;
+  if (file == kInvalidFile) {
+    if (error) *error = LastSystemError();
+    return 0;
+  }
   uint32_t written = 0;
-  int ok = WriteToFile(file, bytes, length, &written) && written == length;
-  if (ok && time) ok = StampFileTimes(file, time);
+  int ok = WriteToFile(file, bytes, length, &written);
+  // A write that reports success with fewer bytes is a full disk.
+  if (error) *error = ok ? kErrorDiskFull : LastSystemError();
+  ok = ok && written == length;
+  if (ok && time) {
+    ok = StampFileTimes(file, time);
+    if (!ok && error) *error = LastSystemError();
+  }
   CloseFile(file);
   return ok;
 }

@@ -84,6 +84,12 @@ void MakeDirectory(const char* path);
 int ReplaceFile(const char* from, const char* to);
 // Sets creation, access and write time of an existing file by its path.
 int StampTimesAtPath(const char* path, const FileTime* time);
+// The system's error code of the last operation that failed on this thread
+// (0 when it gave none).
+uint32_t LastSystemError();
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorDiskFull = 112;
 
 // ---- Profile (INI) reading ------------------------------------------------
 // Case-insensitive section and key; the value without surrounding blanks and

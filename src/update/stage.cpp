@@ -15,6 +15,11 @@
 
 namespace {
 
+void Fail(WriteFailure* failure, const char* path, uint32_t reason) {
+  CopyText(failure->path, sizeof failure->path, path);
+  failure->reason = reason;
+}
+
 // "<folder of path>\~fa2<pid>s<index><suffix>": beside the destination, so
 // each rename stays on one volume.
 int NameBeside(const char* path, int index, const char* suffix, char out[kPathBuffer]) {
@@ -66,7 +71,7 @@ int StageOwnBytes(const char* destination, const char* staged) {
 
 // The member for `entry`, staged at `file.staged`. 1 staged, 0 failed (a
 // message may have been shown), 2 left alone (the installed file is newer).
-int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFile& file) {
+int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFile& file, WriteFailure* failure) {
   MemberRef member;
   if (!LocateMember(*context.archive, MemberNameOf(entry), &member)) {
     ShowCaptionError(kMemberMissingText);
@@ -83,15 +88,17 @@ int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFi
     return 0;
   }
   if (file.hadOriginal) {
-    if (file.attributes & kAttrDirectory) return 0;
+    if (file.attributes & kAttrDirectory) return Fail(failure, file.destination, kReasonFolder), 0;
     if (entry.operation == kOperationUpdate && ExistingFileIsNewer(file.destination, member.entry->timeStamp))
       return 2;
     // The system will not recreate a hidden or system file in its place.
-    if (file.attributes & (kAttrHidden | kAttrSystem)) return 0;
+    if (file.attributes & (kAttrHidden | kAttrSystem)) return Fail(failure, file.destination, kReasonHidden), 0;
   }
   MemberBytes bytes;
   if (!ReadMemberBytes(*context.archive, member, &bytes)) return 0;
-  if (!WriteAndStamp(file.staged, bytes.data, bytes.size, &member.entry->timeStamp)) {
+  uint32_t error = 0;
+  if (!WriteAndStamp(file.staged, bytes.data, bytes.size, &member.entry->timeStamp, &error)) {
+    Fail(failure, file.destination, error);
     RemoveFile(file.staged);
     return 0;
   }
@@ -117,8 +124,9 @@ void RollBack(StagedUpdate& update) {
 }  // namespace
 
 int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
-                    StagedUpdate* update, ReadOnlyList* keptReadOnly) {
+                    StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure) {
   update->count = 0;
+  failure->path[0] = 0;
   keptReadOnly->count = 0;
   // Every name this run may stage is in the journal before the first is
   // written: a crash while staging leaves nothing the next run misses.
@@ -133,7 +141,7 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
         !NameBeside(f.destination, i, ".old", f.backup))
       return 0;
   }
-  if (!WriteJournal(journal, JournalState::Staging, planned)) return 0;
+  if (!WriteJournal(journal, JournalState::Staging, planned)) return Fail(failure, journal, LastSystemError()), 0;
 
   for (int i = 0; i < list.count; ++i) {
     const UpdateEntry& entry = list.entries[i];
@@ -154,7 +162,7 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
       if (own == 1) ++update->count;
       if (own >= 0) continue;
     }
-    const int staged = StageMember(context, entry, file);
+    const int staged = StageMember(context, entry, file, failure);
     if (staged == 0) {
       DeleteStaged(*update);
       return 0;
@@ -170,8 +178,9 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
   return 1;
 }
 
-int SwapStagedFiles(StagedUpdate& update, const char* journal) {
+int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* failure) {
   if (!WriteJournal(journal, JournalState::Swapping, update)) {
+    Fail(failure, journal, LastSystemError());
     RollBack(update);
     return 0;
   }
@@ -182,6 +191,7 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal) {
       // attributes to put back.
       if (f.attributes & kAttrReadOnly) WriteAttributes(f.destination, kAttrNormal);
       if (!ReplaceFile(f.destination, f.backup)) {
+        Fail(failure, f.destination, LastSystemError());
         WriteAttributes(f.destination, f.attributes);
         RollBack(update);
         return 0;
@@ -189,6 +199,7 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal) {
       f.movedAside = 1;
     }
     if (!ReplaceFile(f.staged, f.destination)) {
+      Fail(failure, f.destination, LastSystemError());
       RollBack(update);
       return 0;
     }
@@ -199,4 +210,26 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal) {
   WriteJournal(journal, JournalState::Committed, update);
   for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].backup);
   return 1;
+}
+
+void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity) {
+  if (failure.path[0] == 0) {
+    CopyText(text, capacity, kWriteFailedText);
+    return;
+  }
+  char reason[64];
+  switch (failure.reason) {
+    case 0:  // a write that came back short: the disk filled up
+    case 39:
+    case kErrorDiskFull: CopyText(reason, sizeof reason, "ディスクの空き容量が足りません"); break;
+    case kErrorSharingViolation:
+    case 33: CopyText(reason, sizeof reason, "ほかのプログラムが使用中です"); break;
+    case kErrorAccessDenied: CopyText(reason, sizeof reason, "書き込みが許可されていません"); break;
+    case 2:
+    case 3: CopyText(reason, sizeof reason, "フォルダーが見つかりません"); break;
+    case kReasonFolder: CopyText(reason, sizeof reason, "同じ名前のフォルダーがあります"); break;
+    case kReasonHidden: CopyText(reason, sizeof reason, "隠しファイルかシステムファイルです"); break;
+    default: FormatText(reason, sizeof reason, "システムエラー %u", failure.reason); break;
+  }
+  FormatText(text, capacity, "%s\r\n%s\r\n（%s）", kWriteFailedText, failure.path, reason);
 }

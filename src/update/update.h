@@ -116,6 +116,17 @@ UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, con
 int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly);
 
 // ---- Staging, swapping and the journal (stage.cpp, journal.cpp) -----------------------
+// Why the update list could not be written: the file and the reason. An
+// empty path means a message was shown already (a member missing or
+// damaged, no room for it) and the plain write-failure text follows.
+struct WriteFailure {
+  char path[kPathBuffer];
+  uint32_t reason;  // the system's error code, or kReasonFolder / kReasonHidden
+};
+constexpr uint32_t kReasonFolder = 0xF0000001u;  // a folder stands at the destination
+constexpr uint32_t kReasonHidden = 0xF0000002u;  // a hidden or system file is there
+// "ファイルの書き込みに失敗しました", then the file and the reason in Japanese.
+void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity);
 struct StagedFile {
   char destination[kPathBuffer];
   char staged[kPathBuffer];   // the new file, beside the destination
@@ -143,11 +154,11 @@ enum class JournalState { Staging, Swapping, Committed };
 // decisions). 1 when all are staged; 0 after a failure, every staged file
 // deleted and no game file touched (a message may have been shown).
 int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
-                    StagedUpdate* update, ReadOnlyList* keptReadOnly);
+                    StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure);
 // Replaces each destination by its staged file, the old one kept at its
 // backup path; deletes the backups when all are in place. 0 when a swap
 // failed: every destination replaced so far has its old file back.
-int SwapStagedFiles(StagedUpdate& update, const char* journal);
+int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* failure);
 
 // "<install path>\~fa2update.jnl". 0 when the path does not fit.
 int JournalPath(const char* installPath, char path[kPathBuffer]);

@@ -26,6 +26,15 @@ int JoinBelow(char* out, size_t capacity, const char* base, const char* name) {
   return JoinPath(out, capacity, name);
 }
 
+// The write failure with the file and the reason, when they are known.
+int RefuseWriteOf(WindowHandle dialog, const WriteFailure& failure) {
+  char text[kTextCapacity];
+  FormatWriteFailure(failure, text, sizeof text);
+  ShowCaptionError(text);
+  EndModalDialog(dialog, -1);
+  return 0;
+}
+
 int RefuseWrite(WindowHandle dialog) {
   ShowCaptionError(kWriteFailedText);
   EndModalDialog(dialog, -1);
@@ -146,17 +155,18 @@ int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const Upd
   if (!JournalPath(context.game->installPath, journal)) return RefuseWrite(dialog);
   StagedUpdate update;
   ReadOnlyList keptReadOnly;
-  if (!StageUpdateList(context, list, overwriteOnly, journal, &update, &keptReadOnly)) {
+  WriteFailure failure{};
+  if (!StageUpdateList(context, list, overwriteOnly, journal, &update, &keptReadOnly, &failure)) {
     RemoveJournal(journal);
-    return RefuseWrite(dialog);
+    return RefuseWriteOf(dialog, failure);
   }
-  if (!SwapStagedFiles(update, journal)) {
+  if (!SwapStagedFiles(update, journal, &failure)) {
     // Rolled back. A journal that still lists a backup means some old file
     // could not be put back: it stays for the next start to finish.
     bool restored = true;
     for (int i = 0; i < update.count; ++i) restored &= ReadAttributes(update.files[i].backup) == kAttrMissing;
     if (restored) RemoveJournal(journal);
-    return RefuseWrite(dialog);
+    return RefuseWriteOf(dialog, failure);
   }
   for (int i = 0; i < keptReadOnly.count; ++i) WriteAttributes(keptReadOnly.paths[i], kAttrNormal);
   RemoveJournal(journal);

@@ -149,6 +149,7 @@ void SetWriteBudget(int64_t bytes) { M().writeBudget = bytes; }
 void FailCreateAt(const std::string& path) { M().failCreateKey = path.empty() ? "" : Key(path); }
 void ShortReadAt(const std::string& path) { M().shortReadKey = path.empty() ? "" : Key(path); }
 void FailReplace(bool fail) { M().failReplace = fail; }
+
 void FailReplaceAfter(int count) { M().replacesBeforeFailure = count; }
 void OnChange(std::function<void()> hook) { M().onChange = std::move(hook); }
 SavedFiles SaveFiles() { return {std::make_shared<const std::map<std::string, Node>>(M().files)}; }
@@ -184,14 +185,15 @@ FileHandle OpenFileForRead(const char* path) {
 
 FileHandle CreateFileForWrite(const char* path) {
   std::string key = Key(path);
-  if (key == M().failCreateKey) return kInvalidFile;
+  if (key == M().failCreateKey) return M().lastError = kErrorSharingViolation, kInvalidFile;
   std::string parent = Parent(path);
   Node* parentNode = parent.empty() ? nullptr : Find(parent);
-  if (!parentNode || !parentNode->directory) return kInvalidFile;
+  if (!parentNode || !parentNode->directory) return M().lastError = 3, kInvalidFile;  // path not found
   if (Node* node = Find(path)) {
     // Replacing a directory, a read-only file, or (with normal attributes
     // asked for) a hidden or system file is refused, as the system does.
-    if (node->directory || (node->attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem))) return kInvalidFile;
+    if (node->directory || (node->attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem)))
+      return M().lastError = kErrorAccessDenied, kInvalidFile;
     node->content.clear();
     node->attributes = kAttrArchive;
   } else {
@@ -221,7 +223,7 @@ int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* d
   if (M().writeBudget >= 0) {
     n = uint32_t(std::min<int64_t>(count, M().writeBudget));
     M().writeBudget -= n;
-    if (n == 0 && count > 0) return 0; // the disk is full
+    if (n == 0 && count > 0) return M().lastError = kErrorDiskFull, 0; // the disk is full
   }
   std::string& content = M().files[f->key].content;
   content.replace(f->position, n, static_cast<const char*>(buffer), n);
@@ -258,7 +260,7 @@ int ReadLastWriteTime(FileHandle file, FileTime* out) {
 
 int StampFileTimes(FileHandle file, const FileTime* time) {
   OpenFile* f = Handle(file);
-  if (!f || M().failStamp) return 0;
+  if (!f || M().failStamp) return M().lastError = kErrorAccessDenied, 0;
   M().files[f->key].times = {*time, *time, *time};
   return 1;
 }
@@ -279,6 +281,7 @@ int ReplaceFile(const char* from, const char* to) {
   Node* source = Find(from);
   Node* target = Find(to);
   if (M().onChange) M().onChange();
+  M().lastError = kErrorSharingViolation;  // what a failed rename below reports
   if (M().replacesBeforeFailure >= 0 && M().replacesBeforeFailure-- == 0) return 0;
   if (M().failReplace || !source || source->directory) return 0;
   if (target && (target->directory || (target->attributes & kAttrReadOnly))) return 0;
@@ -322,3 +325,5 @@ int StampTimesAtPath(const char* path, const FileTime* time) {
   node->times = {*time, *time, *time};
   return 1;
 }
+
+uint32_t LastSystemError() { return M().lastError; }

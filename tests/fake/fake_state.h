@@ -55,7 +55,8 @@ struct Machine {
   std::string failCreateKey;
   std::string shortReadKey;  // reads of this file come back with half the bytes asked
   bool failReplace = false, failStamp = false;
-  int replacesBeforeFailure = -1;  // -1: ReplaceFile fails only by failReplace
+  int replacesBeforeFailure = -1;
+  uint32_t lastError = 0;  // LastSystemError  // -1: ReplaceFile fails only by failReplace
   std::function<void()> onChange;  // called before each ReplaceFile and RemoveFile
   uint64_t clock = 130000000000000000ull; // a file time for new files
   int allocationsBeforeFailure = -1;

@@ -20,6 +20,10 @@ using namespace testing_archive;
 inline const char kCaption[] = "サンプルゲーム アップデータ 1.01";
 inline const char kIniPath[] = "C:\\TEMP\\UPDATE.INI";
 inline const char kWriteFailed[] = "ファイルの書き込みに失敗しました";
+// The write failure naming the file and the reason.
+inline std::string WriteFailedAt(const std::string& path, const std::string& reason) {
+  return std::string(kWriteFailed) + "\r\n" + path + "\r\n（" + reason + "）";
+}
 inline const char kVersionError[] = "アップデートエラー：アップデート対象のバージョンが違います";
 inline const char kNothingToDo[] = "No 'UpdateFileXX' and 'CopyFileXX'";
 constexpr FileTime kMemberTime = {0x20000000, 0x01D90000};

@@ -98,7 +98,7 @@ TEST_F(EngineUpdate, DataFolderIsCreatedButNotAFolderInsideThePath) {
   std::strcpy(description.dataFolder, "Data");
   Ini({"UpdateFile00=CONFIG.DAT", "UpdateFile01=sub\\GAME.DAT"});
   intptr_t result = Run();
-  ExpectRefusedWith(result, kWriteFailed);
+  ExpectRefusedWith(result, WriteFailedAt("C:\\Game\\Data\\sub\\GAME.DAT", "フォルダーが見つかりません"));
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\Data"));
   EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\CONFIG.DAT"));  // all or nothing
   EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\sub"));

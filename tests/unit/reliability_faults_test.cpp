@@ -141,7 +141,7 @@ TEST_F(ReliabilityFaults, WithoutFaultsEverythingIsWrittenAndCopied) {
 TEST_F(ReliabilityFaults, DiskFillingAfterTheThirdFileLeavesEveryFileOld) {
   const int64_t firstThree = SizeOfFirst(3) + 4096;  // and the journal
   const int exitCode = Run([&] { fake::SetWriteBudget(firstThree); });
-  ExpectInterrupted(exitCode, {kWriteFailed}, 0);
+  ExpectInterrupted(exitCode, {WriteFailedAt("C:\\Game\\GAME.DAT", "ディスクの空き容量が足りません")}, 0);
   EXPECT_TRUE(fake::Copies().empty());
 }
 
@@ -150,7 +150,7 @@ TEST_F(ReliabilityFaults, DiskFillingInsideTheThirdFileLeavesEveryFileOld) {
   for (int i = 0; i < 2; ++i) twoAndAHalf += int64_t(newContent[BaseName(Upper(kWritten[i]))].front().size());
   twoAndAHalf += 2500;
   const int exitCode = Run([&] { fake::SetWriteBudget(twoAndAHalf); });
-  ExpectInterrupted(exitCode, {kWriteFailed}, 0);
+  ExpectInterrupted(exitCode, {WriteFailedAt("C:\\Game\\MAP2.DAT", "ディスクの空き容量が足りません")}, 0);
   EXPECT_EQ("map two, old", fake::Content("C:\\Game\\MAP2.DAT"));
 }
 
@@ -170,7 +170,7 @@ TEST_F(ReliabilityFaults, DestinationsThatCannotBeWritten) {
   // The third destination is a folder.
   fake::AddDirectory("C:\\Game\\MAP2.DAT");
   before = Snapshot();
-  ExpectInterrupted(Run(), {kWriteFailed}, 0);
+  ExpectInterrupted(Run(), {WriteFailedAt("C:\\Game\\MAP2.DAT", "同じ名前のフォルダーがあります")}, 0);
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\MAP2.DAT"));
 
   // The third destination is a hidden file, which the system does not let
@@ -178,16 +178,18 @@ TEST_F(ReliabilityFaults, DestinationsThatCannotBeWritten) {
   SetUp();
   fake::AddFile("C:\\Game\\MAP2.DAT", "map two, old", kInstalledTime, kAttrHidden);
   before = Snapshot();
-  ExpectInterrupted(Run(), {kWriteFailed}, 0);
+  ExpectInterrupted(Run(), {WriteFailedAt("C:\\Game\\MAP2.DAT", "隠しファイルかシステムファイルです")}, 0);
 
   // The first destination is locked (held open by a running game): the new
   // file cannot take its place.
   SetUp();
-  ExpectInterrupted(Run([] { fake::FailReplace(true); }), {kWriteFailed}, 0);
+  ExpectInterrupted(Run([] { fake::FailReplace(true); }),
+                    {WriteFailedAt("C:\\Game\\~fa2update.jnl", "ほかのプログラムが使用中です")}, 0);
 
   // The first destination's times cannot be set.
   SetUp();
-  ExpectInterrupted(Run([] { fake::FailStampTimes(true); }), {kWriteFailed}, 0);
+  ExpectInterrupted(Run([] { fake::FailStampTimes(true); }),
+                    {WriteFailedAt("C:\\Game\\README.TXT", "書き込みが許可されていません")}, 0);
 }
 
 TEST_F(ReliabilityFaults, DiscTakenOutBetweenTwoCopyLines) {
@@ -256,7 +258,11 @@ TEST_F(ReliabilityFaults, FailedSwapPutsEveryReplacedFileBack) {
   for (int allowed = 2; allowed < 12; ++allowed) {
     SCOPED_TRACE(allowed);
     SetUp();
-    ExpectInterrupted(Run([allowed] { fake::FailReplaceAfter(allowed); }), {kWriteFailed}, 0);
+    const int exitCode = Run([allowed] { fake::FailReplaceAfter(allowed); });
+    ASSERT_EQ(2u, fake::Boxes().size());
+    EXPECT_EQ(0u, fake::Boxes()[0].text.rfind(std::string(kWriteFailed) + "\r\nC:\\", 0));
+    EXPECT_NE(std::string::npos, fake::Boxes()[0].text.find("（ほかのプログラムが使用中です）"));
+    ExpectInterrupted(exitCode, {fake::Boxes()[0].text}, 0);
   }
 }
 

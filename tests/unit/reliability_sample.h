@@ -24,6 +24,10 @@ inline const char kInstallFolder[] = "C:\\Game";
 inline const char kDataFolder[] = "C:\\Data";
 inline const char kInterrupted[] = "アップデートが中断されました";
 inline const char kWriteFailed[] = "ファイルの書き込みに失敗しました";
+// The write failure naming the file and the reason.
+inline std::string WriteFailedAt(const std::string& path, const std::string& reason) {
+  return std::string(kWriteFailed) + "\r\n" + path + "\r\n（" + reason + "）";
+}
 
 inline std::string SourceRoot() {
   return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();

@@ -92,3 +92,5 @@ int StampTimesAtPath(const char* path, const FileTime* time) {
 int ReplaceFile(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
+
+uint32_t LastSystemError() { return GetLastError(); }

@@ -371,6 +371,7 @@ uint32_t ResourceSize(ModuleHandle, ResourceHandle) { return 0; }
 void* LoadResourceData(ModuleHandle, ResourceHandle) { return nullptr; }
 const uint8_t* LockResourceData(void*) { return nullptr; }
 int ModuleHoldsRange(ModuleHandle, const void*, uint32_t) { return 0; }
+uint32_t LastSystemError() { return 0; }
 
 int DigestSha256(const void* data, size_t size, uint8_t out[32]) {
   fa2::Digest digest;
