@@ -147,6 +147,10 @@ uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index);
 const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size);
 
 // ---- Extraction -------------------------------------------------------------------
+// `name` in the folder of `path` (everything up to its last backslash, by
+// whole characters): a file beside it, so a rename stays on one volume.
+// 0 when the result does not fit a path.
+int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]);
 // A member's plain bytes: unscrambled and decoded into working blocks, which
 // the destructor releases, or read straight from the image when the member
 // is stored plain.

@@ -14,23 +14,26 @@ uint8_t* TakeBlock(uint32_t bytes) { return static_cast<uint8_t*>(AllocateBlock(
 // destination, so the final rename stays on one volume.
 int TemporaryNameBeside(const char* path, char* out, size_t capacity) {
   static uint32_t counter = 0;
-  size_t folderLength = 0;
-  for (const char* p = path; *p;) {
-    const char* next = NextCharacter(p);
-    if (next - p == 1 && *p == '\\') folderLength = size_t(p - path) + 1;
-    if (next == p) break;
-    p = next;
-  }
   char name[32];
   FormatText(name, sizeof name, "~fa2%u.tmp", (CurrentProcessId() << 8) + (counter++ & 0xFF));
-  if (folderLength + std::strlen(name) + 1 > kPathCapacity || folderLength + std::strlen(name) + 1 > capacity)
-    return 0;
-  std::memcpy(out, path, folderLength);
-  std::strcpy(out + folderLength, name);
-  return 1;
+  return capacity >= kPathBuffer && NameBesidePath(path, name, out);
 }
 
 }  // namespace
+
+int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]) {
+  size_t folder = 0;
+  for (const char* p = path; *p;) {
+    const char* next = NextCharacter(p);
+    if (next - p == 1 && *p == '\\') folder = size_t(p - path) + 1;
+    if (next == p) break;
+    p = next;
+  }
+  if (folder + std::strlen(name) + 1 > kPathCapacity) return 0;
+  std::memcpy(out, path, folder);
+  std::strcpy(out + folder, name);
+  return 1;
+}
 
 MemberBytes::~MemberBytes() {
   if (decoded) FreeBlock(decoded);

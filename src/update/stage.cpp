@@ -23,19 +23,9 @@ void Fail(WriteFailure* failure, const char* path, uint32_t reason) {
 // "<folder of path>\~fa2<pid>s<index><suffix>": beside the destination, so
 // each rename stays on one volume.
 int NameBeside(const char* path, int index, const char* suffix, char out[kPathBuffer]) {
-  size_t folder = 0;
-  for (const char* p = path; *p;) {
-    const char* next = NextCharacter(p);
-    if (next - p == 1 && *p == '\\') folder = size_t(p - path) + 1;
-    if (next == p) break;
-    p = next;
-  }
   char name[48];
   FormatText(name, sizeof name, "~fa2%us%i%s", CurrentProcessId(), index, suffix);
-  if (folder + std::strlen(name) + 1 > kPathCapacity) return 0;
-  std::memcpy(out, path, folder);
-  std::strcpy(out + folder, name);
-  return 1;
+  return NameBesidePath(path, name, out);
 }
 
 void DeleteStaged(const StagedUpdate& update) {
