@@ -73,6 +73,7 @@ const char kCompleted[] = "は完了しました";
 
 const std::vector<const char*> kKnownTexts = {
     "ファイルの書き込みに失敗しました",
+    "ファイルの書き込みに失敗しました\r\n%s\r\n（%s）",
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
     "「%s」のデータが壊れています（チェックサムが一致しません）",
