@@ -62,6 +62,7 @@ void FailStampTimes(bool fail);  // StampFileTimes fails
 // The next `skip` allocations succeed, the one after fails (once). -1: never.
 void FailAllocationAfter(int skip);
 int LiveBlockCount(); // blocks allocated and not freed
+size_t PeakBlockBytes(); // the most bytes in blocks at once since Reset
 
 // ---- Registry (current user's hive) -----------------------------------------------
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& value);

@@ -61,6 +61,7 @@ struct Machine {
   uint64_t clock = 130000000000000000ull; // a file time for new files
   int allocationsBeforeFailure = -1;
   std::map<void*, size_t> blocks;
+  size_t liveBlockBytes = 0, peakBlockBytes = 0;  // the updater's heap blocks
   std::map<std::string, std::map<std::string, std::string>> registry;
   std::map<uintptr_t, std::string> openKeys;
   uintptr_t nextKey = 1;

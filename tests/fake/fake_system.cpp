@@ -1,5 +1,6 @@
 // The test machine's memory, registry, resource, windows, dialog model,
 // message boxes, shell copy and string routines.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,7 @@ void Reset() {
 
 void FailAllocationAfter(int skip) { M().allocationsBeforeFailure = skip; }
 int LiveBlockCount() { return int(M().blocks.size()); }
+size_t PeakBlockBytes() { return M().peakBlockBytes; }
 
 void AddRegistryKey(const std::string& key) { M().registry[Key(key)]; }
 void SetRegistryString(const std::string& key, const std::string& name, const std::string& value) {
@@ -129,11 +131,17 @@ void* AllocateBlock(size_t bytes, bool zeroFill) {
   if (M().allocationsBeforeFailure > 0) --M().allocationsBeforeFailure;
   void* block = zeroFill ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
   M().blocks[block] = bytes;
+  M().liveBlockBytes += bytes;
+  M().peakBlockBytes = std::max(M().peakBlockBytes, M().liveBlockBytes);
   return block;
 }
 
 void FreeBlock(void* block) {
-  if (M().blocks.erase(block)) std::free(block);
+  auto it = M().blocks.find(block);
+  if (it == M().blocks.end()) return;
+  M().liveBlockBytes -= it->second;
+  M().blocks.erase(it);
+  std::free(block);
 }
 
 int OpenUserKey(const char* path, RegistryKey* key) {
