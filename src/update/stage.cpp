@@ -148,6 +148,9 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
     file.hadOriginal = file.attributes != kAttrMissing;
     if (!file.hadOriginal) file.attributes = 0;
     if (action == UpdateAction::Keep) {
+      // The system would not recreate a read-only, hidden or system file:
+      // its rewrite fails, and the entry counts as done, the file as it was.
+      if (RefusesRecreate(file.attributes)) continue;
       const int own = StageOwnBytes(file.destination, file.staged);
       if (own == 1) ++update->count;
       if (own >= 0) continue;

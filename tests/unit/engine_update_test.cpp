@@ -209,11 +209,13 @@ TEST_F(EngineUpdate, DataFileWhoseReadComesBackShortIsLeftAsItIs) {
 }
 
 TEST_F(EngineUpdate, FailedRewriteOfAKeptDataFileIsNotAnError) {
-  fake::AddFile("C:\\Data\\CONFIG.DAT", "player settings", {}, kAttrReadOnly);
+  fake::AddFile("C:\\Data\\CONFIG.DAT", "player settings", kOlder, kAttrReadOnly);
   Ini({"UpdateFile00=d,CONFIG.DAT"});
   Run();
   ExpectCompleted();
   EXPECT_EQ("player settings", fake::Content("C:\\Data\\CONFIG.DAT"));
+  EXPECT_EQ(kAttrReadOnly, fake::Attributes("C:\\Data\\CONFIG.DAT"));  // left as it was
+  EXPECT_EQ(FileTimeValue(kOlder), FileTimeValue(fake::FileTimes("C:\\Data\\CONFIG.DAT").write));
 }
 
 TEST_F(EngineUpdate, DataLineWithoutADataPathIsRefusedRatherThanWrittenToTheCurrentDrive) {
