@@ -11,12 +11,12 @@
 // subdirectory). Names are a 16-bit length and UTF-16 characters. A leaf holds
 // the data's address (RVA) and size.
 //
-// This reader is kept apart from the resource writer's parser on purpose, so
-// that each checks the other's output. Every offset is checked against the
-// file's real length before it is read: the headers against the whole file,
-// the directories against the raw data of the section that holds them, and
-// every section's raw data against the end of the file, so that what is
-// found lies wholly inside the file.
+// The headers and section table come from the image parser the resource
+// writer uses (pe::ParseImage: every header, and every section's raw data,
+// checked against the file's real length). The tree is walked here, apart
+// from the writer's tree code, so that each checks the other's output; the
+// directories are read only inside the raw data of the section that holds
+// them, so that what is found lies wholly inside the file.
 #include <cctype>
 
 #include "fa2/lib/pe_image.h"
@@ -26,7 +26,6 @@ namespace fa2 {
 
 namespace {
 
-using pe::CutShort;
 
 // Bounded little-endian reads: anything outside [begin, end) clears `ok`
 // and reads as 0.
@@ -42,10 +41,7 @@ struct Reader {
   uint32_t U32(uint64_t at) { return Has(at, 4) ? pe::U32(b, size_t(at)) : 0; }
 };
 
-struct Section {
-  std::string name;
-  uint32_t virtualAddress, virtualSize, rawOffset, rawSize;
-};
+using pe::Section;
 
 // The file offset of `length` bytes at `rva`, when a section's raw data
 // holds all of them.
@@ -84,56 +80,19 @@ uint32_t FindEntry(Reader& r, uint64_t rsrc, uint64_t dir, const char* name, uin
   return 0xFFFFFFFFu;
 }
 
-// The headers and section table, every section's raw data inside the file.
+// The resource table's address and the sections, from the writer's parser.
 bool ReadHeaders(const Bytes& image, uint32_t* rsrcRva, std::vector<Section>& sections, std::string& error) {
-  const uint64_t fileSize = image.size();
-  if (fileSize < 2 || image[0] != 'M' || image[1] != 'Z') {
-    error = "not a Windows executable";
-    return false;
-  }
-  if (fileSize < 64) {
-    error = "not a Windows executable, or " + CutShort("the MZ header", 64, fileSize);
-    return false;
-  }
-  Reader r{image, 0, fileSize};
-  const uint64_t pe = r.U32(0x3C);
-  if (pe + 24 > fileSize) {
-    error = "not a Windows executable, or " + CutShort("the PE header", pe + 24, fileSize);
-    return false;
-  }
-  if (r.U32(pe) != 0x00004550u) {
-    error = "not a Windows executable (no PE signature at byte " + std::to_string(pe) + ")";
-    return false;
-  }
-  const uint64_t fileHeader = pe + 4;
-  const uint32_t sectionCount = r.U16(fileHeader + 2), optionalSize = r.U16(fileHeader + 16);
-  const uint64_t optional = fileHeader + 20, table = optional + optionalSize;
-  const uint64_t tableEnd = table + 40 * uint64_t(sectionCount);
-  if (tableEnd > fileSize) {
-    error = CutShort(table > fileSize ? "the optional header" : "the section table",
-                     table > fileSize ? table : tableEnd, fileSize);
-    return false;
-  }
-  const uint32_t magic = optionalSize >= 2 ? r.U16(optional) : 0;
-  const uint64_t countField = optional + (magic == 0x20B ? 108 : 92), directories = countField + 4;
-  if ((magic != 0x10B && magic != 0x20B) || directories + 3 * 8 > table || r.U32(countField) < 3) {
+  pe::Image parsed;
+  if (!pe::ParseImage(image, parsed, error)) return false;
+  if (parsed.directoryCount <= pe::kDirectoryResources) {
     error = "executable without a resource table";
     return false;
   }
-  *rsrcRva = r.U32(directories + 2 * 8);
-  for (uint32_t i = 0; i < sectionCount; ++i) {
-    const uint64_t h = table + 40 * uint64_t(i);
-    Section s{std::string(reinterpret_cast<const char*>(&image[size_t(h)]), 8), r.U32(h + 12), r.U32(h + 8),
-              r.U32(h + 20), r.U32(h + 16)};
-    s.name.resize(std::min(s.name.size(), s.name.find('\0')));
-    if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > fileSize) {
-      error = CutShort("section " + pe::PrintableName(s.name), uint64_t(s.rawOffset) + s.rawSize, fileSize);
-      return false;
-    }
+  *rsrcRva = pe::U32(image, parsed.DirectoryField(pe::kDirectoryResources));
+  sections = std::move(parsed.sections);
+  for (Section& s : sections)
     if (!s.rawSize) s.rawOffset = 0;
-    sections.push_back(std::move(s));
-  }
-  return r.ok;
+  return true;
 }
 
 }  // namespace
