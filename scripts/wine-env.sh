@@ -9,6 +9,8 @@
 #   fa2_wine_prefix DIR        a fresh prefix copied from the template; sets
 #                              WINEPREFIX and DRIVE_C
 #   fa2_wine_stop              end the prefix's processes and server
+#   fa2_run_in DIR             DIR emptied, a private X server and a fresh
+#                              prefix DIR/prefix, ended when the shell exits
 #   fa2_wine_restart           a new server (settings read at its start)
 #   fa2_xvfb_start / _stop     a private X server on a free display
 #   fa2_reg_add KEY NAME TYPE DATA    one registry value (REG_SZ, REG_DWORD)
@@ -149,6 +151,18 @@ fa2_wine_stop() {
   fa2_wineserver -k 2>/dev/null
   fa2_wineserver -w 2>/dev/null
   return 0
+}
+
+# A test's own run in `work` (emptied first): a private X server and a fresh
+# prefix in work/prefix, both ended when the shell exits (the prefix deleted
+# too, unless FA2_KEEP_PREFIX is set). 1 when either cannot be had.
+fa2_run_in() {
+  FA2_RUN_WORK=$1
+  rm -rf "$FA2_RUN_WORK"
+  mkdir -p "$FA2_RUN_WORK"
+  trap 'fa2_wine_stop; fa2_xvfb_stop; [[ -n ${FA2_KEEP_PREFIX:-} ]] || rm -rf "$FA2_RUN_WORK/prefix"' EXIT
+  fa2_xvfb_start || return 1
+  fa2_wine_prefix "$FA2_RUN_WORK/prefix" || { echo "cannot make the Wine prefix"; return 1; }
 }
 
 # A new server, for settings that are read only when it starts.

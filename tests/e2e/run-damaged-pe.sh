@@ -20,16 +20,8 @@ source "$here/scenario-lib.sh"
 DRIVER=$(realpath "$1") UPDATER=$(realpath "$2") WORK=$(realpath -m "$3") count=${4:-12}
 fa2_wine_available || { echo "Wine or Xvfb not there: skipped"; exit 77; }
 
-rm -rf "$WORK"
+fa2_run_in "$WORK" || exit 1
 mkdir -p "$WORK/variants"
-cleanup() {
-  fa2_wine_stop
-  fa2_xvfb_stop
-  [[ -n ${FA2_KEEP_PREFIX:-} ]] || rm -rf "$WORK/prefix"
-}
-trap cleanup EXIT
-fa2_xvfb_start || exit 1
-fa2_wine_prefix "$WORK/prefix" || { echo "cannot make the Wine prefix"; exit 1; }
 fa2_install_game || exit 1
 fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\SampleGame\Save' || exit 1
 

@@ -12,10 +12,7 @@ source "$here/../../scripts/wine-env.sh"
 fa2_exe=$(realpath "$1") updater=$(realpath "$2") host_fa2=$(realpath "$3") WORK=$(realpath -m "$4")
 fa2_wine_available || { echo "Wine not there: skipped"; exit 77; }
 
-rm -rf "$WORK"
-mkdir -p "$WORK"
-trap 'fa2_wine_stop; rm -rf "$WORK/prefix"' EXIT
-fa2_wine_prefix "$WORK/prefix" || { echo "cannot make the Wine prefix"; exit 1; }
+fa2_run_in "$WORK" || exit 1
 
 fails=0
 run() { # name, arguments...: fa2.exe's output (CR LF removed) in WORK/<name>.out

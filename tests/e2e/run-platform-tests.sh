@@ -11,17 +11,7 @@ source "$here/../../scripts/wine-env.sh"
 program=$(realpath "$1") WORK=$(realpath -m "$2")
 fa2_wine_available || { echo "Wine or Xvfb not installed: skipped"; exit 77; }
 
-rm -rf "$WORK"
-mkdir -p "$WORK"
-cleanup() {
-  fa2_wine_stop
-  fa2_xvfb_stop
-  [[ -n ${FA2_KEEP_PREFIX:-} ]] || rm -rf "$WORK/prefix"
-}
-trap cleanup EXIT
-
-fa2_xvfb_start || exit 1
-fa2_wine_prefix "$WORK/prefix" || { echo "cannot make the Wine prefix"; exit 1; }
+fa2_run_in "$WORK" || exit 1
 mkdir -p "$DRIVE_C/scratch" "$WORK/disc"
 echo disc >"$WORK/disc/DISC.CHK"
 fa2_map_drive x "$WORK/disc" cdrom || exit 1

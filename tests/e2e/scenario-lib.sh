@@ -142,27 +142,24 @@ fa2_hold_read() {
   export LD_PRELOAD=$WORK/hold-read.so FA2_HOLD_READ FA2_HOLD_SIGNALS
 }
 
+# DIR/UPDATE.INI (code page 932) for the sample game: section SETUP with
+# UpdaterVersion VERSION (the wizard's caption "サンプルゲーム アップデータ
+# VERSION"), then section UPDATE with the LINES given ("UpdateFile00=...").
+fa2_sample_update_ini() { # DIR VERSION LINE...
+  local dir=$1 version=$2
+  shift 2
+  mkdir -p "$dir"
+  printf '%s\n' '[SETUP]' 'CompanyName=SampleSoft' 'GameTitle=サンプルゲーム' 'GameClass=SampleGameWindow' \
+    'GameDir=SampleGame' "UpdaterVersion=$version" '' '[UPDATE]' "$@" | fa2_cp932 "$dir/UPDATE.INI"
+}
+
 # The update of the disk-full scenarios: three small members, then GAME.DAT
 # (200 KiB of random bytes, which do not compress), then README.TXT; sets
 # UPDATER to it.
 fa2_make_full_disk_updater() {
   src=$WORK/update
-  mkdir -p "$src"
-  fa2_cp932 "$src/UPDATE.INI" <<'INI'
-[SETUP]
-CompanyName=SampleSoft
-GameTitle=サンプルゲーム
-GameClass=SampleGameWindow
-GameDir=SampleGame
-UpdaterVersion=Full
-
-[UPDATE]
-UpdateFile00=u,FILE1.DAT
-UpdateFile01=u,FILE2.DAT
-UpdateFile02=u,FILE3.DAT
-UpdateFile03=u,GAME.DAT
-UpdateFile04=u,README.TXT
-INI
+  fa2_sample_update_ini "$src" Full 'UpdateFile00=u,FILE1.DAT' 'UpdateFile01=u,FILE2.DAT' 'UpdateFile02=u,FILE3.DAT' \
+    'UpdateFile03=u,GAME.DAT' 'UpdateFile04=u,README.TXT'
   for f in FILE1.DAT FILE2.DAT FILE3.DAT; do printf 'new %s\r\n' "$f" >"$src/$f"; done
   head -c 204800 /dev/urandom >"$src/GAME.DAT"
   printf 'new readme\r\n' >"$src/README.TXT"

@@ -9,20 +9,7 @@
 fa2_install_game
 fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\SampleGame'
 src=$WORK/update
-mkdir -p "$src"
-fa2_cp932 "$src/UPDATE.INI" <<'INI'
-[SETUP]
-CompanyName=SampleSoft
-GameTitle=サンプルゲーム
-GameClass=SampleGameWindow
-GameDir=SampleGame
-UpdaterVersion=Whole
-
-[UPDATE]
-UpdateFile00=FILE1.DAT
-UpdateFile01=GAME.DAT
-UpdateFile02=README.TXT
-INI
+fa2_sample_update_ini "$src" Whole 'UpdateFile00=FILE1.DAT' 'UpdateFile01=GAME.DAT' 'UpdateFile02=README.TXT'
 printf 'new file1\r\n' >"$src/FILE1.DAT"
 printf 'new game\r\n' >"$src/GAME.DAT"
 printf 'new readme\r\n' >"$src/README.TXT"

@@ -12,12 +12,7 @@ mkdir -p "$GAME/Save"
 make() { # name, lines of [UPDATE]...
   local name=$1 dir=$WORK/$1
   shift
-  mkdir -p "$dir"
-  printf '[SETUP]\nCompanyName=SampleSoft\nGameTitle=サンプルゲーム\nGameClass=SampleGameWindow\nGameDir=SampleGame\nUpdaterVersion=%s\n[UPDATE]\n' \
-    "$name" | fa2_cp932 "$dir/UPDATE.INI.head"
-  printf '%s\n' "$@" | fa2_cp932 "$dir/UPDATE.INI.tail"
-  cat "$dir/UPDATE.INI.head" "$dir/UPDATE.INI.tail" >"$dir/UPDATE.INI"
-  rm "$dir"/UPDATE.INI.head "$dir"/UPDATE.INI.tail
+  fa2_sample_update_ini "$dir" "$name" "$@"
   for f in GAME.DAT ESCAPE1.DAT ESCAPE3.DAT ESC5.DAT ABS2.DAT; do printf 'new %s\r\n' "$f" >"$dir/$f"; done
   fa2_make_updater "$name" "$dir"
 }

@@ -7,20 +7,7 @@
 fa2_install_game
 fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\SampleGame'
 src=$WORK/update
-mkdir -p "$src"
-fa2_cp932 "$src/UPDATE.INI" <<'INI'
-[SETUP]
-CompanyName=SampleSoft
-GameTitle=サンプルゲーム
-GameClass=SampleGameWindow
-GameDir=SampleGame
-UpdaterVersion=Swap
-
-[UPDATE]
-UpdateFile00=GAME.DAT
-UpdateFile01=README.TXT
-UpdateFile02=NEW.DAT
-INI
+fa2_sample_update_ini "$src" Swap 'UpdateFile00=GAME.DAT' 'UpdateFile01=README.TXT' 'UpdateFile02=NEW.DAT'
 for f in GAME.DAT README.TXT NEW.DAT; do printf 'new %s\r\n' "$f" >"$src/$f"; done
 fa2_make_updater swap "$src" || return 1
 UPDATER=$WORK/swap.exe
@@ -34,7 +21,6 @@ cp -a "$GAME" "$WORK/pristine"
 # The game's files and contents, and what "old" and "new" look like.
 game_state() { (cd "$GAME" && find . -type f -exec md5sum {} + | LC_ALL=C sort); }
 game_state >"$WORK/old.txt"
-(cd "$src" && for f in GAME.DAT README.TXT NEW.DAT; do cp "$f" "$WORK/pristine-new-$f"; done)
 new_state() {
   local t=$WORK/new-game
   rm -rf "$t" && cp -a "$WORK/pristine" "$t" && for f in GAME.DAT README.TXT NEW.DAT; do cp "$src/$f" "$t/$f"; done

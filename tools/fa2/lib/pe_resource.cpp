@@ -26,7 +26,6 @@ namespace fa2 {
 
 namespace {
 
-
 // Bounded little-endian reads: anything outside [begin, end) clears `ok`
 // and reads as 0.
 struct Reader {
