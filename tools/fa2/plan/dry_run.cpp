@@ -294,11 +294,9 @@ std::string Planner::CheckText(const UpdateKey& k) const {
 Outcome Planner::PlanEntry(const UpdateEntry& entry, std::string* shown) {
   const std::string player = Quoted(kWriteFailedText);
   char folder[kPathBuffer];
-  if (!UpdateFolder(entry, context_, folder)) {
-    if (entry.operation == kOperationData && r_.game.dataPath[0] == 0)
-      return Failure("no data folder: the registry has no DataPath (--data)", player);
-    return Failure("the folder's path is too long", player);
-  }
+  // Lines without a folder or destination are refused before this, as the
+  // updater refuses them (FindListRefusal); this is only a safeguard.
+  if (!UpdateFolder(entry, context_, folder)) return Failure("the entry has no folder to go to", player);
   std::string notes;
   // The engine creates the folder before each entry; only its last level.
   if (ReadAttributes(folder) == kAttrMissing && IsFolder(ParentOf(folder).c_str())) {
