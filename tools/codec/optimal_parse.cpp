@@ -114,15 +114,13 @@ private:
   std::vector<Range> active_; // min-heap by cost
 };
 
-// The lengths past 27 that a farther match adds to a nearer one's are
-// offered one by one. Inside a run every position offers the same targets
-// from the same distance (a match past the run's end); an offer no cheaper
-// than the last identical one changes nothing and is left out.
-struct FartherOffer {
-  uint32_t first = 0, last = 0, dist = 0, cost = 0;
-  bool Repeats(const FartherOffer& o) const {
-    return first == o.first && last == o.last && dist == o.dist && cost >= o.cost;
-  }
+// A range offer from a position changes nothing when the offer just made
+// from an earlier position reached every one of its targets at no higher
+// cost (ties go to the earlier offer). Inside a long match, offer after
+// offer is such a repeat: they are left out.
+struct Offer {
+  uint32_t first = 1, last = 0, cost = 0; // none yet
+  bool Covers(const Offer& o) const { return first <= o.first && last >= o.last && cost <= o.cost; }
 };
 
 } // namespace
@@ -138,7 +136,7 @@ void ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, std::vect
   std::vector<uint32_t> cost(n + 1 + 8, kUnreached); // 4 lengths at a time reach past n
   std::vector<uint32_t> arrival(n + 1 + 8);           // length | distance << 9
   MatchRecord records[kMaxRecords];
-  FartherOffer farther;
+  Offer lastRange, lastFarther;
 
   // Settles target t with the lazily relaxed ranges.
   auto settle = [&](size_t t) {
@@ -168,11 +166,15 @@ void ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, std::vect
         RelaxShort(&cost[i], &arrival[i], offsetCost, dist, covered + 1, std::min(top, kLongFirst - 1));
       if (top >= kLongFirst) {
         const uint32_t c = offsetCost + kLongBits;
-        const FartherOffer offer{uint32_t(i + covered + 1), uint32_t(i + top), uint32_t(dist), c};
         if (covered < kLongFirst) {
-          ranges.Add({c, uint32_t(i), uint32_t(i + top), uint32_t(dist)});
-        } else if (!offer.Repeats(farther)) {
-          farther = offer;
+          const Offer offer{uint32_t(i + kLongFirst), uint32_t(i + top), c};
+          if (!lastRange.Covers(offer)) {
+            lastRange = offer;
+            ranges.Add({c, uint32_t(i), uint32_t(i + top), uint32_t(dist)});
+          }
+        } else if (const Offer offer{uint32_t(i + covered + 1), uint32_t(i + top), c}; !lastFarther.Covers(offer)) {
+          // lengths past those of a nearer match: offered one by one
+          lastFarther = offer;
           for (size_t l = covered + 1; l <= top; ++l)
             if (c < cost[i + l]) {
               cost[i + l] = c;
