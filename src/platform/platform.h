@@ -91,12 +91,6 @@ constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorDiskFull = 112;
 
-// ---- Profile (INI) reading ------------------------------------------------
-// Case-insensitive section and key; the value without surrounding blanks and
-// one pair of enclosing quotes, cut to capacity - 1. Returns the bytes stored.
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer,
-                           uint32_t capacity, const char* file);
-
 // ---- Registry (current user's hive, read access) ---------------------------
 int OpenUserKey(const char* path, RegistryKey* key);
 // *size: capacity in, bytes stored out. 1 on success; a value larger than the

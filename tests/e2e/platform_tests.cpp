@@ -177,43 +177,6 @@ void TestRemoveMakeReplace() {
   RemoveFile("");         // empty: ignored
 }
 
-// ---- Profile -----------------------------------------------------------------------
-
-void TestProfile() {
-  std::string path = Scratch("SETUP.INI");
-  WriteText(path,
-            "[Setup]\r\n"
-            "GameTitle = \"  Quoted Title  \"\r\n"
-            "Plain=  spaced value  \r\n"
-            "Single='single'\r\n"
-            "Empty=\r\n"
-            "Japanese=表示テスト\r\n"
-            "[Other]\r\n"
-            "GameTitle=other\r\n");
-  char buffer[64];
-  std::memset(buffer, 0, sizeof buffer);
-  CHECK_EQ(ReadProfileString("SETUP", "gametitle", buffer, sizeof buffer, path.c_str()), 16u);
-  CHECK_EQ(std::string(buffer), std::string("  Quoted Title  "));
-  std::memset(buffer, 0, sizeof buffer);
-  ReadProfileString("setup", "Plain", buffer, sizeof buffer, path.c_str());
-  CHECK_EQ(std::string(buffer), std::string("spaced value"));
-  std::memset(buffer, 0, sizeof buffer);
-  ReadProfileString("Setup", "Single", buffer, sizeof buffer, path.c_str());
-  CHECK_EQ(std::string(buffer), std::string("single"));
-  std::memset(buffer, 0, sizeof buffer);
-  CHECK_EQ(ReadProfileString("Setup", "Empty", buffer, sizeof buffer, path.c_str()), 0u);
-  CHECK_EQ(ReadProfileString("Setup", "Missing", buffer, sizeof buffer, path.c_str()), 0u);
-  CHECK_EQ(ReadProfileString("Absent", "GameTitle", buffer, sizeof buffer, path.c_str()), 0u);
-  std::memset(buffer, 0, sizeof buffer);
-  ReadProfileString("Setup", "Japanese", buffer, sizeof buffer, path.c_str());
-  CHECK_EQ(std::string(buffer), std::string("表示テスト"));
-  // Cut to the capacity less one.
-  std::memset(buffer, 0, sizeof buffer);
-  CHECK_EQ(ReadProfileString("Setup", "Plain", buffer, 7, path.c_str()), 6u);
-  CHECK_EQ(std::string(buffer), std::string("spaced"));
-  CHECK_EQ(ReadProfileString("Setup", "Plain", buffer, 8, Scratch("none.ini").c_str()), 0u);
-}
-
 // ---- Registry ------------------------------------------------------------------------
 
 void TestRegistry() {
@@ -538,7 +501,6 @@ int main(int argc, char** argv) {
   TestAttributes();
   TestTimes();
   TestRemoveMakeReplace();
-  TestProfile();
   TestRegistry();
   TestResources();
   TestShellCopy();

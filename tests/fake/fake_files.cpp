@@ -1,10 +1,11 @@
-// The test machine's file system, drives and profile reads.
+// The test machine's file system and drives.
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <cstring>
 
 #include "fake/fake_state.h"
+#include "settings/settings.h"
 
 namespace fake {
 
@@ -292,14 +293,13 @@ int ReplaceFile(const char* from, const char* to) {
   return 1;
 }
 
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
-                           const char* file) {
-  Node* node = Find(file);
-  if (!node || node->directory) {
-    if (capacity) buffer[0] = 0;
-    return 0;
-  }
-  return ProfileRead(node->content, section, key, buffer, capacity);
+uint32_t fake::ProfileRead(const std::string& fileText, const char* section, const char* key, char* buffer,
+                     uint32_t capacity) {
+  const char kScratch[] = "C:\\PROFILE-READ.TMP";
+  AddFile(kScratch, fileText);
+  const uint32_t count = ReadProfileString(section, key, buffer, capacity, kScratch);
+  M().files.erase(Key(kScratch));
+  return count;
 }
 
 uint32_t DriveType(const char* driveText) {

@@ -137,8 +137,8 @@ void OnCopy(std::function<int(const CopyCall&, int* aborted)> handler);
 int DefaultCopy(const CopyCall& call, int* aborted);
 
 // ---- Profile reading ----------------------------------------------------------------
-// The profile read over a file's text, as the system does it (used by
-// ReadProfileString; exposed for tests of the reader itself).
+// The updater's profile read (ReadProfileString) of `fileText` as a file's
+// content: the text is put in a scratch file for the read and gone after it.
 uint32_t ProfileRead(const std::string& fileText, const char* section, const char* key,
                      char* buffer, uint32_t capacity);
 
