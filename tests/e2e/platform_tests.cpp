@@ -12,6 +12,9 @@
 
 #include "platform/platform.h"
 
+// profile_equivalence.cpp: the updater's profile reader against the system's.
+void CheckProfileEquivalence(const std::string& scratch, int* checks, int* failures);
+
 namespace {
 
 int gFailures = 0;
@@ -501,6 +504,7 @@ int main(int argc, char** argv) {
   TestAttributes();
   TestTimes();
   TestRemoveMakeReplace();
+  CheckProfileEquivalence(gScratch, &gChecks, &gFailures);
   TestRegistry();
   TestResources();
   TestShellCopy();
