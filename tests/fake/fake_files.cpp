@@ -149,6 +149,10 @@ void SetDriveType(char drive, uint32_t type) {
 void SetWriteBudget(int64_t bytes) { M().writeBudget = bytes; }
 void FailCreateAt(const std::string& path) { M().failCreateKey = path.empty() ? "" : Key(path); }
 void ShortReadAt(const std::string& path) { M().shortReadKey = path.empty() ? "" : Key(path); }
+void FailReadAfter(const std::string& path, size_t bytes) {
+  M().failReadKey = path.empty() ? "" : Key(path);
+  M().failReadAfter = bytes;
+}
 void FailReplace(bool fail) { M().failReplace = fail; }
 
 void FailReplaceAfter(int count) { M().replacesBeforeFailure = count; }
@@ -210,6 +214,7 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   const std::string& content = M().files[f->key].content;
   size_t n = std::min<size_t>(count, content.size() - std::min(content.size(), f->position));
   if (f->key == M().shortReadKey) n /= 2;
+  if (f->key == M().failReadKey && f->position + n > M().failReadAfter) return 0;
   std::memcpy(buffer, content.data() + f->position, n);
   f->position += n;
   *done = uint32_t(n);
