@@ -508,12 +508,13 @@ void DecompressStream(uint8_t* dest, const uint8_t* src) {
 int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
                             size_t* produced) {
   DecodeWindows w{dest, 0, destSize, true, src, 0, srcSize, true, 0, 0};
-  const int result = Decode<true>(w);
+  const DecodeStatus result = DecodeStreamPiece(w);
   if (produced)
     *produced = w.outPos;
-  return result == kDone;
+  return result == DecodeStatus::Done;
 }
 
-DecodeStatus DecodeStreamPiece(DecodeWindows& w) {
+// One copy of the bounded decoder serves both forms.
+[[gnu::noinline]] DecodeStatus DecodeStreamPiece(DecodeWindows& w) {
   return DecodeStatus(Decode<true>(w));
 }
