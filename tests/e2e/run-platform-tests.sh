@@ -15,7 +15,7 @@ fa2_run_in "$WORK" || exit 1
 mkdir -p "$DRIVE_C/scratch" "$WORK/disc"
 echo disc >"$WORK/disc/DISC.CHK"
 fa2_map_drive x "$WORK/disc" cdrom || exit 1
-timeout 120 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$program" 'C:\scratch' >"$WORK/output.log" 2>&1
+timeout 120 env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$program" 'C:\scratch' >"$WORK/output.log" 2>&1
 rc=$?
 tr -d '\r' <"$WORK/output.log" | iconv -f CP932 -t UTF-8
 exit $rc
