@@ -173,7 +173,13 @@ bool Planner::ReadSetup() {
 
   // As the main sequence: SETUP.INI must be there, then it must be valid.
   if (!FindInstalledSettings(r_)) {
-    Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIniText));
+    if (r_.settingsPath[0] == 0) {
+      ClearShownBoxes();
+      ShowPathRefusal(kInstallFolderName, kErrorMoreData);
+      Print("setup: the install folder's SETUP.INI: refused with " + BoxTexts());
+    } else {
+      Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIniText));
+    }
     return false;
   }
   SetInstalledSettingsPath(r_.settingsPath);
