@@ -517,7 +517,9 @@ int Planner::Run() {
     } else if (refusedLine && !copyRefused && k.entry == refusal.index) {
       refusedKey = k.key;
       refusedWhy = RefusalText(refusal.fault);
-      refusedPlayer = Quoted(kWriteFailedText);
+      char text[kTextCapacity];
+      FormatLineRefusal(refusal, updates, text, sizeof text);
+      refusedPlayer = Quoted(text);
       Print(label + ": refused (" + refusedWhy + "): the update is refused with " + refusedPlayer);
     } else if (refusedByCheck || nothing || refusedLine) {
       Print(label + ": not applied (the update is refused)");
