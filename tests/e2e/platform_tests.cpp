@@ -406,8 +406,8 @@ void TestMemory() {
 
 // ---- Strings -----------------------------------------------------------------------------
 
+// Code page 932 whatever the system's ANSI code page.
 void TestStrings() {
-  CHECK_EQ(GetACP(), 932u); // the rest needs the Japanese code page
   const char* text = "表A"; // 0x95 0x5C 0x41
   CHECK_EQ(uint8_t(text[0]), 0x95);
   CHECK_EQ(NextCharacter(text), text + 2);
@@ -572,6 +572,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0); // what was printed survives a hang
+  std::printf("ANSI code page %u\n", GetACP()); // the runner checks it
   gScratch = argv[1];
   TestBinding();
   TestFiles();
