@@ -117,7 +117,7 @@ screenshot-wizard 4-done
 click 1
 wait-exit any
 EOF
-  timeout 120 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$driver" --program "$(fa2_winpath "$updater")" \
+  timeout 120 env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$driver" --program "$(fa2_winpath "$updater")" \
     --shots "$(fa2_winpath "$demo/shots")" "$(fa2_winpath "$demo/clicks.txt")" >"$demo/driver.log" 2>&1
   driver_rc=$?
   tr -d '\r' <"$demo/driver.log" | sed 's/^/  /'
