@@ -31,11 +31,11 @@ bool Open(const Args& args, const char* command, fa2::Bytes& file, const uint8_t
   }
   std::string error;
   if (!fa2::LoadArchiveFile(args[0], file, base, size, error)) {
-    *exitCode = FailFile(error);
+    *exitCode = FailFile(std::string(command) + ": " + error);
     return false;
   }
   if (!fa2::ParseArchive(*base, *size, archive, error)) {
-    *exitCode = FailFile(args[0] + ": " + error);
+    *exitCode = FailFile(std::string(command) + ": " + args[0] + ": " + error);
     return false;
   }
   return true;
@@ -77,7 +77,7 @@ int RunVerify(const Args& args) {
     std::string error;
     if (!fa2::ReadMember(base, archive, i, data, error)) {
       std::string name(archive.entries[i].name, strnlen(archive.entries[i].name, kNameCapacity));
-      std::fprintf(stderr, "fa2: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
+      std::fprintf(stderr, "fa2: verify: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
       return 1;
     }
     if (!fa2::IsDigestTable(archive, i)) total += data.size();

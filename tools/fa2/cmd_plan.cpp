@@ -144,8 +144,8 @@ int ArchiveOfFolder(const PlanArguments& a, fa2::Bytes& archive) {
     if (m.data.size() > 0xFFFFFFF0u) return Fail("plan: " + file.localPath + ": larger than 4 GiB");
     if (a.fixedTime)
       m.time = a.time;
-    else if (!fa2::ModificationTime(file.localPath, &m.time))
-      return Fail("plan: " + file.localPath + ": cannot read its modification time");
+    else if (!fa2::ModificationTime(file.localPath, &m.time, &error))
+      return FailFile("plan: " + error);
     members.push_back(std::move(m));
   }
   fa2::PackOptions pack;

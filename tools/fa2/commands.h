@@ -31,9 +31,13 @@ bool WantsHelp(const Args& args);
 bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,
                    const std::string& output, std::string& error);
 
-// The updater stub that `fa2 build` stamps when none is given: the places
-// looked at, in order, and the first that exists.
-std::vector<std::string> StubCandidates();
+// The files that come with fa2: Windows programs (the updater stub, the
+// driver of 'fa2 try') and scripts. The places looked at, in order, and the
+// first that exists; `error` names every place looked at.
+enum class SupportKind { Program, Script };
+std::vector<std::string> SupportCandidates(const std::string& name, SupportKind kind);
+bool FindSupportFile(const std::string& name, SupportKind kind, std::string& path, std::string& error);
+// The updater stub that `fa2 build` stamps when none is given.
 bool FindStub(std::string& path, std::string& error);
 
 // A status line for long work, rewritten in place ('\r') when `out` is a

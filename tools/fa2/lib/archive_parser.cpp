@@ -116,8 +116,13 @@ bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index,
   out.assign(entry.uncompressedSize, 0);
   size_t produced = 0;
   if (!DecompressStreamBounded(out.data(), out.size(), stored.data(), stored.size(), &produced)) {
-    error = "member " + std::to_string(index) + ": compressed stream does not decode to " +
-            std::to_string(entry.uncompressedSize) + " bytes (stopped after " + std::to_string(produced) + ")";
+    // The stream either ends early or, having produced its stated size, goes
+    // on (or runs out of input) without reaching its end code.
+    error = "member " + std::to_string(index) + ": compressed stream is damaged: " +
+            (produced < entry.uncompressedSize
+                 ? "it breaks off after " + std::to_string(produced) + " of its " +
+                       std::to_string(entry.uncompressedSize) + " bytes"
+                 : "it does not end after its " + std::to_string(entry.uncompressedSize) + " bytes");
     return false;
   }
   return CheckDigest(archive, index, out, error);
