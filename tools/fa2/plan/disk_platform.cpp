@@ -46,6 +46,7 @@ struct Machine {
   std::vector<Mapping> mappings;
   std::map<char, Drive> drives;
   std::vector<std::pair<std::string, std::string>> profileTexts;
+  std::string missingKey;  // the key of the last profile read that found no value
   bool normalFiles = false;
   std::map<std::string, SimulatedEntry> simulated; // by SimulationKey
   std::map<FileHandle, OpenFile> files;
@@ -205,6 +206,7 @@ void ResetDisk() {
   m.mappings.clear();
   m.drives.clear();
   m.profileTexts.clear();
+  m.missingKey.clear();
   m.normalFiles = false;
   m.simulated.clear();
   m.files.clear();
@@ -230,6 +232,7 @@ void MapDisc(char letter, const std::string& folder) {
 }
 
 void SetProfileText(const std::string& path, const std::string& text) { M().profileTexts.push_back({path, text}); }
+const std::string& LastMissingProfileKey() { return M().missingKey; }
 
 void SetNormalFiles(bool normal) { M().normalFiles = normal; }
 
@@ -350,11 +353,15 @@ uint32_t ReadProfileString(const char* section, const char* key, char* buffer, u
   if (!found) {
     fs::path real;
     std::error_code ec;
-    if (!Resolve(file, &real) || Simulated(real) || !fs::is_regular_file(real, ec)) return 0;
+    if (!Resolve(file, &real) || Simulated(real) || !fs::is_regular_file(real, ec)) {
+      M().missingKey = key;
+      return 0;
+    }
     std::ifstream in(real, std::ios::binary);
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   const std::string value = fa2::ReadIniValue(fa2::ParseIni(text), section, key, capacity);
+  if (value.empty()) M().missingKey = key;
   std::memcpy(buffer, value.data(), value.size());
   buffer[value.size()] = 0;
   return uint32_t(value.size());

@@ -47,6 +47,8 @@ void MapFolder(const std::string& prefix, const std::string& folder);
 void MapDisc(char letter, const std::string& folder);
 // Profile reads of `path` read `text` (code page 932) instead of a file.
 void SetProfileText(const std::string& path, const std::string& text);
+// The key of the last profile read that found no value (code page 932).
+const std::string& LastMissingProfileKey();
 // true: files carry no archive bit, so a writable file is normal alone.
 void SetNormalFiles(bool normal);
 

@@ -179,7 +179,12 @@ bool Planner::ReadSetup() {
   SetInstalledSettingsPath(r_.settingsPath);
   ClearShownBoxes();
   if (!ReadInstalledSettings(r_.description, r_.game)) {
-    Print("setup: " + Real(r_.settingsPath) + ": refused with " + BoxTexts());
+    // Without a box the reader stopped at a required key that is missing or
+    // empty, which the updater does not report (its quiet flag is set).
+    const std::string missing = ShownBoxes().empty() ? " (the required key " + Local(LastMissingProfileKey()) +
+                                                           " is missing or empty)"
+                                                     : "";
+    Print("setup: " + Real(r_.settingsPath) + ": refused with " + BoxTexts() + missing);
     return false;
   }
   Print("setup: UPDATE.INI [SETUP] and the installed SETUP.INI are valid; game " +
@@ -379,7 +384,7 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
       CloseFile(file);
     }
   }
-  const std::string times = installedKnown ? " [installed " + fa2::FormatUtc(installed) + ", member " +
+  const std::string times = installedKnown ? " [installed " + fa2::FormatUtc(installed) + " UTC, member " +
                                                  fa2::FormatUtc(m.timeStamp) + " UTC]"
                                            : "";
   if (exists && newerOnly && ExistingFileIsNewer(destination, m.timeStamp))
