@@ -18,6 +18,7 @@ int RunVerify(const Args& args);
 int RunStamp(const Args& args);
 int RunBuild(const Args& args);
 int RunPlan(const Args& args);
+int RunTry(const Args& args);
 
 // Shared by the commands.
 int Fail(const std::string& message);   // prints "fa2: message", returns 2 (usage errors)

@@ -109,6 +109,12 @@ class Planner {
       : r_(records), options_(options), out_(out), context_{&records.archive, &records.description, &records.game} {}
 
   int Run();
+  // The start-up checks alone: the setup lines, and whether the wizard opens.
+  bool ReadSetup();
+  const std::vector<std::string>& Lines() const { return lines_; }
+  // UPDATE.INI's names of the registry key, as read before SETUP.INI
+  // replaces them.
+  std::string company_, gameDir_;
 
  private:
   struct UpdateKey {
@@ -125,13 +131,15 @@ class Planner {
     int entry = -1;
   };
 
-  void Print(const std::string& line) { std::fprintf(out_, "%s\n", line.c_str()); }
+  void Print(const std::string& line) {
+    lines_.push_back(line);
+    if (out_) std::fprintf(out_, "%s\n", line.c_str());
+  }
   int Refuse(const std::string& why) {
     Print("result: refused: " + why + "; nothing is written");
     return kRefused;
   }
 
-  bool ReadSetup();
   bool CheckSpace();
   bool ReadKeys(int listRead, const UpdateList& updates, const char* failedCheck, const CopyList& copies);
   std::string UpdateLabel(const UpdateKey& k) const;
@@ -154,6 +162,7 @@ class Planner {
   char drive_[3] = {};
   int unknownDisc_ = 0;
   std::map<int, uint64_t> stagedBytes_;  // bytes staged so far, by drive letter
+  std::vector<std::string> lines_;       // every line printed
 };
 
 // ---- Start-up: UPDATE.INI's section SETUP and the installed SETUP.INI -----------------
@@ -167,6 +176,8 @@ bool Planner::ReadSetup() {
     Print("setup: UPDATE.INI [SETUP]: refused with " + BoxTexts());
     return false;
   }
+  company_ = Local(r_.description.companyName);
+  gameDir_ = Local(r_.description.gameDir);
   CopyText(r_.game.installPath, sizeof r_.game.installPath, kInstallPath);
   CopyText(r_.game.dataPath, sizeof r_.game.dataPath, options_.data.empty() ? "" : kDataPath);
   r_.game.installMode = options_.mode;
@@ -588,28 +599,63 @@ int Planner::Run() {
 
 }  // namespace
 
-int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* out) {
+namespace {
+
+UpdaterRecords gRecords;
+
+// The disk seam mapped to the folders and the archive's directory opened.
+// False (with a message on stderr) when the updater could not read it.
+bool Prepare(const uint8_t* base, size_t size, const Options& options) {
   ResetDisk();
   MapFolder(kInstallPath, options.install);
   if (!options.data.empty()) MapFolder(kDataPath, options.data);
   for (size_t i = 0; i < options.discs.size(); ++i) MapDisc(char(kFirstDiscDrive + i), options.discs[i]);
   SetNormalFiles(options.normalFiles);
-
-  static UpdaterRecords records;
-  records = UpdaterRecords{};
-  records.archive.base = base;
-  records.archive.size = uint32_t(size);
-  uint8_t* directory = OpenArchive(records.archive);
+  gRecords = UpdaterRecords{};
+  gRecords.archive.base = base;
+  gRecords.archive.size = uint32_t(size);
+  uint8_t* directory = OpenArchive(gRecords.archive);
   if (directory == nullptr) {
     std::fprintf(stderr, "fa2: plan: the updater cannot read this archive's directory\n");
+    return false;
+  }
+  AttachDirectory(gRecords.archive, directory);
+  return true;
+}
+
+// Frees the directory that Prepare opened.
+struct Closer {
+  ~Closer() { CloseArchive(gRecords.archive); }
+};
+
+// UPDATE.INI given to the profile reader, as the main sequence extracts it.
+// kWouldRun, kRefused (no such member, said on `out`) or kCannotPlan.
+int LoadDescription(const uint8_t* base, size_t size, std::FILE* out) {
+  MemberRef member;
+  if (!LocateMember(gRecords.archive, "UPDATE.INI", &member)) {
+    if (out) {
+      std::fprintf(out, "setup: UPDATE.INI: refused with \"%s\"\n", Local(kMemberMissingText).c_str());
+      std::fprintf(out, "result: refused: the archive has no UPDATE.INI; nothing is written\n");
+    }
+    return kRefused;
+  }
+  fa2::ParsedArchive parsed;
+  fa2::Bytes ini;
+  std::string error;
+  if (!fa2::ParseArchive(base, size, parsed, error) ||
+      !fa2::ReadMember(base, parsed, size_t(member.entry - gRecords.archive.entries), ini, error)) {
+    std::fprintf(stderr, "fa2: plan: UPDATE.INI cannot be read: %s\n", error.c_str());
     return kCannotPlan;
   }
-  AttachDirectory(records.archive, directory);
-  struct Closer {
-    ArchiveImage& image;
-    ~Closer() { CloseArchive(image); }
-  } closer{records.archive};
+  SetProfileText(kDescriptionPath, std::string(ini.begin(), ini.end()));
+  return kWouldRun;
+}
 
+}  // namespace
+
+int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* out) {
+  if (!Prepare(base, size, options)) return kCannotPlan;
+  Closer closer;
   std::fprintf(out, "install: %s as %s, InstMode %d\n", LocalPathOf(kInstallPath).c_str(), kInstallPath,
                int(options.mode));
   if (options.data.empty())
@@ -628,24 +674,24 @@ int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* 
                options.normalFiles ? "files carry no archive bit (--normal-files): writable files are normal alone"
                                    : "every file carries the archive bit, as under Wine (--normal-files: none)");
 #endif
+  if (const int code = LoadDescription(base, size, out); code != kWouldRun) return code;
+  return Planner(gRecords, options, out).Run();
+}
 
-  // The main sequence extracts UPDATE.INI by name; here it is read in memory.
-  MemberRef member;
-  if (!LocateMember(records.archive, "UPDATE.INI", &member)) {
-    std::fprintf(out, "setup: UPDATE.INI: refused with \"%s\"\n", kMemberMissingText);
-    std::fprintf(out, "result: refused: the archive has no UPDATE.INI; nothing is written\n");
-    return kRefused;
+Startup CheckStartup(const uint8_t* base, size_t size, const Options& options) {
+  Startup startup;
+  if (!Prepare(base, size, options)) return startup;
+  Closer closer;
+  if (LoadDescription(base, size, nullptr) != kWouldRun) {
+    startup.refusal = "the archive has no UPDATE.INI that the updater can read";
+    return startup;
   }
-  fa2::ParsedArchive parsed;
-  fa2::Bytes ini;
-  std::string error;
-  if (!fa2::ParseArchive(base, size, parsed, error) ||
-      !fa2::ReadMember(base, parsed, size_t(member.entry - records.archive.entries), ini, error)) {
-    std::fprintf(stderr, "fa2: plan: UPDATE.INI cannot be read: %s\n", error.c_str());
-    return kCannotPlan;
-  }
-  SetProfileText(kDescriptionPath, std::string(ini.begin(), ini.end()));
-  return Planner(records, options, out).Run();
+  Planner planner(gRecords, options, nullptr);
+  startup.opens = planner.ReadSetup();
+  startup.refusal = planner.Lines().empty() ? "" : planner.Lines().back();
+  startup.companyName = planner.company_;
+  startup.gameDir = planner.gameDir_;
+  return startup;
 }
 
 }  // namespace plan
