@@ -69,12 +69,6 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(std::filesystem::u8path(path), ec);
 }
 
-std::string Absolute(const std::string& path) {
-  std::error_code ec;
-  const std::u8string text = std::filesystem::absolute(std::filesystem::u8path(path), ec).lexically_normal().u8string();
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
-}
-
 int ParseArguments(const Args& args, TryArguments& a) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -120,12 +114,16 @@ int ParseArguments(const Args& args, TryArguments& a) {
   }
   if (a.input.empty()) return Fail("try: no Update.exe or UPDATE_FOLDER given (see 'fa2 try --help')");
   if (!a.haveGame) return Fail("try: no game folder given (--game GAME_FOLDER)");
-  if (!a.headless && !std::getenv("DISPLAY"))
-    return Fail("try: no display to show the updater on (DISPLAY is not set); use --headless");
   return 0;
 }
 
 #ifndef _WIN32
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const std::u8string text = std::filesystem::absolute(std::filesystem::u8path(path), ec).lexically_normal().u8string();
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
 // A fresh folder for this run's files; the script removes it.
 bool MakeWorkFolder(std::string& folder) {
   const char* base = std::getenv("TMPDIR");
@@ -170,13 +168,14 @@ int CheckBeforeWine(const TryArguments& a, const std::string& updater, plan::Sta
 
 int RunTry(const Args& args) {
   if (WantsHelp(args)) return Usage(kHelp);
+  TryArguments a;
+  if (int code = ParseArguments(args, a)) return code;
 #ifdef _WIN32
-  (void)args;
   return Fail("try: runs on Linux only (it runs the updater under Wine); on Windows, run Update.exe itself on a "
               "test machine with the game installed");
 #else
-  TryArguments a;
-  if (int code = ParseArguments(args, a)) return code;
+  if (!a.headless && !std::getenv("DISPLAY"))
+    return Fail("try: no display to show the updater on (DISPLAY is not set); use --headless");
   std::string script, driver, error, work, updater;
   if (!FindSupportFile("try-update.sh", SupportKind::Script, script, error)) return FailFile("try: " + error);
   if (a.headless && !FindSupportFile("e2e-driver.exe", SupportKind::Program, driver, error))
