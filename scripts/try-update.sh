@@ -114,7 +114,7 @@ listing() {
   local entry
   for entry in "${folders[@]}"; do
     (cd "${entry#*=}" && TZ=UTC find . -type f -printf '%P\t%s\t%TY-%Tm-%Td %TH:%TM:%.2TS\n') |
-      folder="${entry%%=*}" awk '{ print ENVIRON["folder"] "\t" $0 }'
+      folder="${entry%%=*}" awk '{ gsub("/", "\\\\"); print ENVIRON["folder"] "\t" $0 }'
   done | LC_ALL=C sort
 }
 listing >"$work/before.txt"
