@@ -88,6 +88,10 @@ inline int DigestTableValid(const uint8_t* table, uint64_t size, uint32_t entryC
 // ---- Scramble transform -------------------------------------------------------
 // Self-inverse; keyed by `length`, which must be the length used to scramble.
 void ScrambleBuffer(uint8_t* buffer, uint32_t length);
+// The same transform on `count` bytes at `piece` that stand at `offset` (a
+// multiple of 4) within a buffer of `length` bytes; only whole words inside
+// the piece change, so pieces should end on a word or at the buffer's end.
+void ScramblePiece(uint8_t* piece, uint32_t offset, uint32_t count, uint32_t length);
 
 // ---- Stream decoder -------------------------------------------------------------
 // The trusted form: decodes one whole well-formed stream into `dest`, which
@@ -100,6 +104,36 @@ void DecompressStream(uint8_t* dest, const uint8_t* src);
 // receives the count written either way.
 int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
                             size_t* produced = nullptr);
+
+// The bounded decoder over windows, so a stream of any size decodes through
+// fixed buffers. The caller owns both windows; the decoder reads input from
+// in[inPos] up to in[inEnd] and writes output from out[outPos] up to
+// out[outEnd], and leaves both positions and its bit buffer where it stopped.
+// The bytes in front of out[outPos] must be the stream's last output, at
+// least kDecodeHistory of them once that many were produced (copies reach
+// that far back). A window marked final ends where the stream does. A status
+// of OutputFull or InputLow asks for room or input, after which the same call
+// goes on exactly where it stopped; Done means the end code came with the
+// final window exactly full.
+struct DecodeWindows {
+  uint8_t* out;
+  size_t outPos;
+  size_t outEnd;
+  bool outFinal;
+  const uint8_t* in;
+  size_t inPos;
+  size_t inEnd;
+  bool inFinal;
+  uint64_t bits;  // the decoder's own; zero before the first call
+  uint32_t left;
+};
+enum class DecodeStatus { Damaged = 0, Done = 1, OutputFull = 2, InputLow = 3 };
+constexpr size_t kDecodeHistory = 8192;
+// A window that is not final must leave this much room (output) or hold this
+// much (input) beyond its position, or the call asks again at once.
+constexpr size_t kDecodeOutSlack = 384;
+constexpr size_t kDecodeInSlack = 80;
+DecodeStatus DecodeStreamPiece(DecodeWindows& w);
 
 // ---- Structure checks (no system calls; shared with the fa2 tool) -----------------
 // Reads the header and checks that the directory lies inside the resource and
@@ -146,34 +180,58 @@ uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index);
 // "Can't Allocate Memory !!" and returns null on failure.
 const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size);
 
+// ---- Reading a member in pieces ----------------------------------------------------
+// A member's plain bytes (unscrambled, decoded) handed out in pieces of at
+// most kMemberPieceSize bytes, through a workspace of kMemberReaderWorkspace
+// bytes the caller gives, whatever the member's size. The stored bytes come
+// from `fetch`, which copies `count` of them from `offset` into `to` (1 when
+// it could); FetchFromMemory reads them from memory at `context`.
+constexpr uint32_t kMemberPieceSize = 1u << 20;
+constexpr uint32_t kMemberStoredPieceSize = 256u << 10;
+constexpr uint32_t kMemberReaderWorkspace = kDecodeHistory + kMemberPieceSize + kMemberStoredPieceSize;
+using StoredFetch = int (*)(void* context, uint64_t offset, uint8_t* to, uint32_t count);
+int FetchFromMemory(void* context, uint64_t offset, uint8_t* to, uint32_t count);
+struct MemberReader {
+  const ArchiveEntry* entry;
+  StoredFetch fetch;
+  void* context;
+  uint8_t* input;      // the input window (the output window is window.out)
+  DecodeWindows window;
+  uint64_t fetched;    // stored bytes fetched so far
+  uint64_t handedOut;  // plain bytes handed out so far
+  size_t pending;      // where the output not yet handed out begins
+  int finished;
+};
+void OpenMemberReader(MemberReader* reader, const ArchiveEntry& entry, StoredFetch fetch, void* context,
+                      uint8_t* workspace);
+// Piece: *bytes and *count hold the next plain bytes, valid until the next
+// call. End: every plain byte was handed out and the stream ended exactly
+// there. Damaged: the stored bytes do not decode to exactly the stated size,
+// or could not be fetched.
+enum class PieceStatus { Piece, End, Damaged };
+PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_t* count);
+
 // ---- Extraction -------------------------------------------------------------------
 // `name` in the folder of `path` (everything up to its last backslash, by
 // whole characters): a file beside it, so a rename stays on one volume.
 // 0 when the result does not fit a path.
 int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]);
-// A member's plain bytes: unscrambled and decoded into working blocks, which
-// the destructor releases, or read straight from the image when the member
-// is stored plain.
-struct MemberBytes {
-  const uint8_t* data = nullptr;
-  uint32_t size = 0;
-  uint8_t* unscrambled = nullptr;
-  uint8_t* decoded = nullptr;
-  MemberBytes() = default;
-  MemberBytes(const MemberBytes&) = delete;
-  MemberBytes& operator=(const MemberBytes&) = delete;
-  ~MemberBytes();
-};
-// Fills `out` for `member` and checks it against the archive's digest. On
-// failure shows "Can't Allocate Memory !!", "Can't Find File in Resource !!"
-// (a stream that does not decode to exactly its stated size) or the damaged
-// member text (a digest that differs), and returns 0.
-int ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberBytes* out);
-// The archive's word on a member's plain bytes: no digest table (nothing to
-// check), the digest matches, or it does not (or the table is damaged).
-enum class DigestCheck { None, Matches, Differs };
-DigestCheck CheckMemberDigest(const ArchiveImage& image, const ArchiveEntry& entry, const uint8_t* data,
-                              uint32_t size);
+// Writes the plain bytes of `member` to `path` (created, replacing a file
+// there) piece by piece, checking the exact decode and the archive's digest,
+// and stamps `time` when given. 1 when written. 0 when the member cannot be
+// read: "Can't Allocate Memory !!", "Can't Find File in Resource !!" (a
+// stream that does not decode to exactly its stated size) or the damaged
+// member text (a digest that differs) was shown. -1 when the file cannot be
+// created or written, with the system's reason in *error. Whatever was
+// written stays for the caller to remove.
+int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const char* path, const FileTime* time,
+                    uint32_t* error);
+// Where the archive's digest of a member's plain bytes is: Absent (no table,
+// nothing to check), Present (*expected points at its 32 bytes), Damaged
+// (the table is unreadable or does not fit the directory: nothing can be
+// trusted against it).
+enum class DigestTable { Absent, Present, Damaged };
+DigestTable ExpectedMemberDigest(const ArchiveImage& image, const ArchiveEntry& entry, const uint8_t** expected);
 // "「%s」のデータが壊れています（チェックサムが一致しません）": a member whose
 // bytes are not what the archive's digest says.
 extern const char kMemberDamagedFormat[];
@@ -201,7 +259,3 @@ int MemberShortfall(const char* destination, uint32_t bytes, uint64_t* shortfall
 // Whether the system refuses to recreate an existing file of these
 // attributes with normal attributes (a directory, read-only, hidden, system).
 int RefusesRecreate(uint32_t attributes);
-// Writes `length` bytes as the whole new content of `path`, stamping all three
-// times with `time` when given. The old file is replaced only once the new
-// content is complete; on failure it is left as it was.
-int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const FileTime* time);

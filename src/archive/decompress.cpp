@@ -244,18 +244,28 @@ constexpr uint8_t kLengthCodeBits[6] = {1, 2, 4, 6, 9, 5};
 // and writes at most 36 literals (64 with slack) and a 282-byte copy (+31).
 constexpr size_t kInMargin = 4 + 64 + 4 + 3 + 5;
 constexpr size_t kOutMargin = 36 + 282 + 31 + 35;
+static_assert(kInMargin <= kDecodeInSlack && kOutMargin <= kDecodeOutSlack);
 
+// What a bounded decode returns: the codes of DecodeStatus.
+constexpr int kDamaged = int(DecodeStatus::Damaged);
+constexpr int kDone = int(DecodeStatus::Done);
+
+// The bounded form decodes between the positions in `w` and leaves them, and
+// its bit buffer, where it stopped. The trusted form uses only w.out and w.in
+// as the starts of the whole output and input.
 template <bool kBounded>
-[[gnu::always_inline]] inline int Decode(uint8_t* const dest, size_t destSize,
-                                         const uint8_t* const src, size_t srcSize,
-                                         size_t* produced) {
-  uint8_t* out = dest;
-  const uint8_t* in = src;
-  uint8_t* const outEnd = dest + destSize;       // bounded form only
-  const uint8_t* const inEnd = src + srcSize;    // bounded form only
-  Bits64 buf = 0; // bits not yet taken, left-aligned, zeros below
-  uint32_t left = 0;
-  int result = 0;
+[[gnu::always_inline]] inline int Decode(DecodeWindows& w) {
+  uint8_t* const dest = w.out;
+  const uint8_t* const src = w.in;
+  uint8_t* out = dest + w.outPos;
+  const uint8_t* in = src + w.inPos;
+  uint8_t* const outEnd = dest + w.outEnd;       // bounded form only
+  const uint8_t* const inEnd = src + w.inEnd;    // bounded form only
+  const size_t destSize = w.outEnd;
+  const size_t srcSize = w.inEnd;
+  Bits64 buf = w.bits; // bits not yet taken, left-aligned, zeros below
+  uint32_t left = w.left;
+  int result = kDamaged;
   // The unchecked steps run while out < outSafe and in < inSafe.
   uint8_t* const outSafe = destSize >= kOutMargin ? outEnd - kOutMargin : dest;
   const uint8_t* const inSafe = srcSize >= kInMargin ? inEnd - kInMargin : src;
@@ -279,8 +289,19 @@ template <bool kBounded>
 
   for (;;) {
     if constexpr (kBounded) {
-      if (out >= outSafe || in >= inSafe) [[unlikely]]
+      if (out >= outSafe || in >= inSafe) [[unlikely]] {
+        // Near the end of a window that is not the stream's end: the caller
+        // makes room or brings input, and the decode goes on where it was.
+        if (out >= outSafe && !w.outFinal) {
+          result = int(DecodeStatus::OutputFull);
+          goto done;
+        }
+        if (in >= inSafe && !w.inFinal) {
+          result = int(DecodeStatus::InputLow);
+          goto done;
+        }
         goto careful;
+      }
     }
     if (left == 0)
       FA2_MERGE();
@@ -323,7 +344,7 @@ template <bool kBounded>
           FA2_SKIP(3);
           if (v == 2303) {
             if constexpr (kBounded)
-              result = out == outEnd;
+              result = w.outFinal && out == outEnd ? kDone : kDamaged;
             goto done;
           }
         }
@@ -425,7 +446,7 @@ template <bool kBounded>
           FA2_BITS(low, 3u);
           v = 256 + (v << 3) + low;
           if (v == 2303) {
-            result = out == outEnd;
+            result = w.outFinal && out == outEnd ? kDone : kDamaged;
             goto done;
           }
         }
@@ -470,18 +491,30 @@ template <bool kBounded>
 #undef FA2_MERGE
 
 done:
-  if (produced)
-    *produced = size_t(out - dest);
+  w.outPos = size_t(out - dest);
+  w.inPos = size_t(in - src);
+  w.bits = buf;
+  w.left = left;
   return result;
 }
 
 } // namespace
 
 void DecompressStream(uint8_t* dest, const uint8_t* src) {
-  Decode<false>(dest, 0, src, 0, nullptr);
+  DecodeWindows w{dest, 0, 0, true, src, 0, 0, true, 0, 0};
+  Decode<false>(w);
 }
 
 int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
                             size_t* produced) {
-  return Decode<true>(dest, destSize, src, srcSize, produced);
+  DecodeWindows w{dest, 0, destSize, true, src, 0, srcSize, true, 0, 0};
+  const DecodeStatus result = DecodeStreamPiece(w);
+  if (produced)
+    *produced = w.outPos;
+  return result == DecodeStatus::Done;
+}
+
+// One copy of the bounded decoder serves both forms.
+[[gnu::noinline]] DecodeStatus DecodeStreamPiece(DecodeWindows& w) {
+  return DecodeStatus(Decode<true>(w));
 }

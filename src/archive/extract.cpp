@@ -8,8 +8,6 @@ const char kShortageFormat[] = "ディスク容量が足りません。%s ドラ
 
 namespace {
 
-uint8_t* TakeBlock(uint32_t bytes) { return static_cast<uint8_t*>(AllocateBlock(bytes ? bytes : 1, false)); }
-
 // "X:\dir\name" -> "X:\dir\~fa2XXXXXXXX.tmp": a name of this run beside the
 // destination, so the final rename stays on one volume.
 int TemporaryNameBeside(const char* path, char* out, size_t capacity) {
@@ -35,46 +33,75 @@ int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]) {
   return 1;
 }
 
-MemberBytes::~MemberBytes() {
-  if (decoded) FreeBlock(decoded);
-  if (unscrambled) FreeBlock(unscrambled);
+namespace {
+
+// Hands the member's pieces to the file and, when the archive has a digest
+// for it, to the digest. The result as WriteMemberFile's.
+int WritePieces(const ArchiveImage& image, const MemberRef& member, FileHandle file, uint8_t* workspace,
+                uint32_t* error) {
+  const ArchiveEntry& entry = *member.entry;
+  const uint8_t* expected = nullptr;
+  const DigestTable table = ExpectedMemberDigest(image, entry, &expected);
+  DigestHandle digest = table == DigestTable::Present ? BeginDigest() : nullptr;
+  // A member the archive's digest does not vouch for is never written whole.
+  int result = table == DigestTable::Damaged || (table == DigestTable::Present && !digest) ? -2 : 1;
+  MemberReader reader;
+  OpenMemberReader(&reader, entry, FetchFromMemory, const_cast<uint8_t*>(member.stored), workspace);
+  while (result == 1) {
+    const uint8_t* bytes;
+    uint32_t count = 0;
+    const PieceStatus status = NextMemberPiece(&reader, &bytes, &count);
+    if (status == PieceStatus::End) break;
+    if (status == PieceStatus::Damaged) {
+      result = 0;
+      break;
+    }
+    if (digest && !UpdateDigest(digest, bytes, count)) result = -2;
+    uint32_t written = 0;
+    if (result == 1 && !(WriteToFile(file, bytes, count, &written) && written == count)) {
+      // A write that reports success with fewer bytes is a full disk.
+      *error = written == count ? LastSystemError() : kErrorDiskFull;
+      result = -1;
+    }
+  }
+  uint8_t actual[kDigestSize];
+  if (digest && !FinishDigest(digest, actual) && result == 1) result = -2;
+  if (digest && result == 1 && std::memcmp(actual, expected, kDigestSize) != 0) result = -2;
+  return result;
 }
 
-int ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberBytes* out) {
-  const ArchiveEntry& entry = *member.entry;
-  out->data = member.stored;
-  out->size = entry.uncompressedSize;
-  if (entry.scrambleMarker == kScrambled) {
-    out->unscrambled = TakeBlock(entry.storedSize);
-    if (!out->unscrambled) {
-      ShowCaptionError("Can't Allocate Memory !!");
-      return 0;
-    }
-    std::memcpy(out->unscrambled, out->data, entry.storedSize);
-    ScrambleBuffer(out->unscrambled, entry.storedSize);
-    out->data = out->unscrambled;
-  }
-  if (entry.storageFlags & kMemberCompressed) {
-    out->decoded = TakeBlock(entry.uncompressedSize);
-    if (!out->decoded) {
-      ShowCaptionError("Can't Allocate Memory !!");
-      return 0;
-    }
-    if (!DecompressStreamBounded(out->decoded, entry.uncompressedSize, out->data, entry.storedSize)) {
-      // A damaged stream is a member that cannot be read; nothing is written.
-      ShowCaptionError(kMemberMissingText);
-      return 0;
-    }
-    out->data = out->decoded;
-  }
-  // A member the archive's digest does not vouch for is never written.
-  if (CheckMemberDigest(image, entry, out->data, out->size) == DigestCheck::Differs) {
-    char text[kTextCapacity];
-    FormatText(text, sizeof text, kMemberDamagedFormat, entry.name);
-    ShowCaptionError(text);
+}  // namespace
+
+int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const char* path, const FileTime* time,
+                    uint32_t* error) {
+  uint8_t* workspace = static_cast<uint8_t*>(AllocateBlock(kMemberReaderWorkspace, false));
+  if (!workspace) {
+    ShowCaptionError("Can't Allocate Memory !!");
     return 0;
   }
-  return 1;
+  FileHandle file = CreateFileForWrite(path);
+  if (file == kInvalidFile) {
+    *error = LastSystemError();
+    FreeBlock(workspace);
+    return -1;
+  }
+  int result = WritePieces(image, member, file, workspace, error);
+  if (result == 1 && time && !StampFileTimes(file, time)) {
+    *error = LastSystemError();
+    result = -1;
+  }
+  CloseFile(file);
+  FreeBlock(workspace);
+  if (result == 0) {
+    // A damaged stream is a member that cannot be read.
+    ShowCaptionError(kMemberMissingText);
+  } else if (result == -2) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, kMemberDamagedFormat, member.entry->name);
+    ShowCaptionError(text);
+    result = 0;
+  }
+  return result;
 }
 
 int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time, uint32_t* error) {
@@ -119,24 +146,6 @@ int MemberShortfall(const char* destination, uint32_t bytes, uint64_t* shortfall
   return 1;
 }
 
-int WriteWholeFile(const char* path, const void* bytes, uint32_t length, const FileTime* time) {
-  // The system refuses to recreate a read-only, hidden or system file with
-  // normal attributes; the result stays the same with the safe write.
-  if (RefusesRecreate(ReadAttributes(path))) return 0;
-  char temporary[kPathBuffer];
-  if (!TemporaryNameBeside(path, temporary, sizeof temporary)) {
-    // No room for a name beside it: write in place as the last resort.
-    return WriteAndStamp(path, bytes, length, time);
-  }
-  if (!WriteAndStamp(temporary, bytes, length, time) || !ReplaceFile(temporary, path)) {
-    RemoveFile(temporary);
-    return 0;
-  }
-  // A rename may hand the old file's creation time to the new one; stamp again.
-  if (time) StampTimesAtPath(path, time);
-  return 1;
-}
-
 int ExtractMember(const ArchiveImage& image, const char* name, const char* destination, int newerOnly) {
   MemberRef member;
   if (!LocateMember(image, name, &member)) {
@@ -156,14 +165,34 @@ int ExtractMember(const ArchiveImage& image, const char* name, const char* desti
     return 0;
   }
 
-  MemberBytes bytes;
-  if (!ReadMemberBytes(image, member, &bytes)) return 0;
-
   const uint32_t attributes = ReadAttributes(destination);
   if (attributes != kAttrMissing) {
     if (attributes & kAttrDirectory) return 0;
-    if (attributes & kAttrReadOnly) WriteAttributes(destination, kAttrNormal);
-    if (newerOnly && ExistingFileIsNewer(destination, entry.timeStamp)) return 1;
+    if (newerOnly && ExistingFileIsNewer(destination, entry.timeStamp)) {
+      if (attributes & kAttrReadOnly) WriteAttributes(destination, kAttrNormal);
+      return 1;
+    }
+    // The system refuses to recreate a hidden or system file with normal
+    // attributes; the result stays the same with the safe write.
+    if (attributes & (kAttrHidden | kAttrSystem)) return 0;
   }
-  return WriteWholeFile(destination, bytes.data, bytes.size, &entry.timeStamp);
+  // The new content goes to a file beside the destination, which replaces
+  // it only once complete: on failure the old file stays as it was.
+  char temporary[kPathBuffer];
+  const int beside = TemporaryNameBeside(destination, temporary, sizeof temporary);
+  const char* target = beside ? temporary : destination;  // no room for a name: in place, the last resort
+  uint32_t error = 0;
+  if (WriteMemberFile(image, member, target, &entry.timeStamp, &error) != 1) {
+    if (beside) RemoveFile(temporary);
+    return 0;
+  }
+  if (!beside) return 1;
+  if (attributes != kAttrMissing && (attributes & kAttrReadOnly)) WriteAttributes(destination, kAttrNormal);
+  if (!ReplaceFile(temporary, destination)) {
+    RemoveFile(temporary);
+    return 0;
+  }
+  // A rename may hand the old file's creation time to the new one; stamp again.
+  StampTimesAtPath(destination, &entry.timeStamp);
+  return 1;
 }

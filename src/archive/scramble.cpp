@@ -15,13 +15,18 @@ uint32_t RotateRight(uint32_t v, unsigned r) { r &= 31; return r ? (v >> r) | (v
 
 }  // namespace
 
-void ScrambleBuffer(uint8_t* buffer, uint32_t length) {
-  if (length < 4) return;
-  const uint32_t words = length / 4;
+void ScrambleBuffer(uint8_t* buffer, uint32_t length) { ScramblePiece(buffer, 0, length, length); }
+
+void ScramblePiece(uint8_t* piece, uint32_t offset, uint32_t count, uint32_t length) {
+  if (length < 4 || offset >= length) return;
   const unsigned step = kRotations[__builtin_popcount(length) % 8];
-  uint32_t key = RotateRight(length ^ kScrambleSeed, length % 32);
-  for (uint32_t i = 0; i < words; ++i) {
-    uint8_t* p = buffer + 4 * i;
+  const uint32_t first = offset / 4;
+  uint32_t last = (offset + (count < length - offset ? count : length - offset)) / 4;
+  if (last > length / 4) last = length / 4;
+  // The key of word i is the first key rotated i times by the step.
+  uint32_t key = RotateLeft(RotateRight(length ^ kScrambleSeed, length % 32), unsigned((uint64_t(first) * step) % 32));
+  for (uint32_t i = first; i < last; ++i) {
+    uint8_t* p = piece + 4 * (i - first);
     uint32_t word = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
     word ^= key;
     p[0] = uint8_t(word);

@@ -131,8 +131,13 @@ void TemporaryFolder(char* buffer, uint32_t capacity);
 uint32_t CurrentProcessId();
 
 // ---- Digests ------------------------------------------------------------------
-// SHA-256 of `size` bytes, by the system's own implementation. 1 on success.
-int DigestSha256(const void* data, size_t size, uint8_t out[32]);
+// SHA-256 in steps, by the system's own implementation: BeginDigest gives a
+// handle (none: 0), UpdateDigest adds bytes, FinishDigest stores the digest
+// and releases the handle whatever it returns. 1 on success.
+using DigestHandle = void*;
+DigestHandle BeginDigest();
+int UpdateDigest(DigestHandle digest, const void* data, size_t size);
+int FinishDigest(DigestHandle digest, uint8_t out[32]);
 
 // ---- Memory (fixed blocks) ----------------------------------------------------
 void* AllocateBlock(size_t bytes, bool zeroFill);

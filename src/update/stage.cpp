@@ -32,29 +32,32 @@ void DeleteStaged(const StagedUpdate& update) {
   for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].staged);
 }
 
-// "d" over a readable data file: its own bytes, staged without a time stamp
-// (the swap recreates it, as the engine always has). 1 when staged, 0 when
-// the file is to be left as it is (a short read, or no room to stage it),
-// -1 when it cannot be read at all (the member is written instead).
+// "d" over a readable data file: its own bytes, copied piece by piece and
+// staged without a time stamp (the swap recreates it, as the engine always
+// has). 1 when staged, 0 when the file is to be left as it is (a short read,
+// or no room to stage it), -1 when it cannot be read at all (the member is
+// written instead).
 int StageOwnBytes(const char* destination, const char* staged) {
-  FileHandle file = OpenFileForRead(destination);
-  if (file == kInvalidFile) return -1;
-  const uint32_t size = FileSizeLow(file);
-  void* block = size == 0xFFFFFFFFu ? nullptr : AllocateBlock(size ? size : 1, false);
-  if (!block) {
-    CloseFile(file);
-    return -1;
+  FileHandle from = OpenFileForRead(destination);
+  if (from == kInvalidFile) return -1;
+  uint32_t size = FileSizeLow(from);
+  void* block = size == 0xFFFFFFFFu ? nullptr : AllocateBlock(kMemberPieceSize, false);
+  FileHandle to = block ? CreateFileForWrite(staged) : kInvalidFile;
+  int result = block ? 0 : -1;
+  if (to != kInvalidFile) {
+    result = 1;
+    while (result == 1 && size) {
+      const uint32_t want = size < kMemberPieceSize ? size : kMemberPieceSize;
+      uint32_t done = 0, written = 0;
+      if (!ReadFromFile(from, block, want, &done)) result = -1;
+      else if (done != want) result = 0;  // half of the player's data never replaces all of it
+      else if (!WriteToFile(to, block, done, &written) || written != done) result = 0;
+      size -= want;
+    }
+    CloseFile(to);
+    if (result != 1) RemoveFile(staged);
   }
-  uint32_t done = 0;
-  const int read = ReadFromFile(file, block, size, &done);
-  CloseFile(file);
-  int result = -1;
-  if (read && done != size) {
-    result = 0;  // half of the player's data never replaces all of it
-  } else if (read) {
-    result = WriteAndStamp(staged, block, size, nullptr) ? 1 : 0;
-    if (!result) RemoveFile(staged);
-  }
+  CloseFile(from);
   FreeBlock(block);
   return result;
 }
@@ -84,11 +87,10 @@ int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFi
     // The system will not recreate a hidden or system file in its place.
     if (file.attributes & (kAttrHidden | kAttrSystem)) return Fail(failure, file.destination, kReasonHidden), 0;
   }
-  MemberBytes bytes;
-  if (!ReadMemberBytes(*context.archive, member, &bytes)) return 0;
   uint32_t error = 0;
-  if (!WriteAndStamp(file.staged, bytes.data, bytes.size, &member.entry->timeStamp, &error)) {
-    Fail(failure, file.destination, error);
+  const int written = WriteMemberFile(*context.archive, member, file.staged, &member.entry->timeStamp, &error);
+  if (written != 1) {
+    if (written < 0) Fail(failure, file.destination, error);
     RemoveFile(file.staged);
     return 0;
   }

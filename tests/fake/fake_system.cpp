@@ -172,9 +172,20 @@ uint32_t ResourceSize(ModuleHandle, ResourceHandle r) {
 }
 void* LoadResourceData(ModuleHandle, ResourceHandle r) { return r; }
 const uint8_t* LockResourceData(void* loaded) { return loaded ? M().resource.data() : nullptr; }
-int DigestSha256(const void* data, size_t size, uint8_t out[32]) {
+DigestHandle BeginDigest() {
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  if (context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) return context;
+  EVP_MD_CTX_free(context);
+  return nullptr;
+}
+int UpdateDigest(DigestHandle digest, const void* data, size_t size) {
+  return EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(digest), data, size) == 1;
+}
+int FinishDigest(DigestHandle digest, uint8_t out[32]) {
   unsigned int length = 0;
-  return EVP_Digest(data, size, out, &length, EVP_sha256(), nullptr) == 1 && length == 32;
+  const int ok = EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(digest), out, &length) == 1 && length == 32;
+  EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(digest));
+  return ok;
 }
 
 // The test machine's module image is the resource's own bytes.

@@ -6,12 +6,15 @@
 // same bytes from it. A stream refused only because it ended short of the
 // given size is tried once more with the size it did produce, so that most
 // inputs that reach an end code get compared with the trusted decoder.
+// Decoding through small windows (sizes taken from the input's length) must
+// give the same verdict, count and bytes as the whole-buffer form.
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "archive/archive.h"
+#include "unit/piecewise_decode.h"
 
 namespace {
 constexpr size_t kMaxDestination = size_t(1) << 20;
@@ -29,9 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exact-size blocks, so the address sanitizer sees the first byte outside.
   std::unique_ptr<uint8_t[]> bounded;
   int ok = 0;
+  size_t produced = 0;
   for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
     bounded.reset(new uint8_t[destSize + (destSize == 0)]);
-    size_t produced = ~size_t(0);
+    produced = ~size_t(0);
     ok = DecompressStreamBounded(bounded.get(), destSize, stream, streamSize, &produced);
     if (produced > destSize || (ok && produced != destSize))
       std::abort();
@@ -39,6 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break; // a retry with the same size would fail the same way
     destSize = produced;
   }
+  std::vector<uint8_t> pieces;
+  const size_t outRoom = kDecodeOutSlack + 1 + streamSize * 7 % 1500;
+  const size_t inRoom = kDecodeInSlack + 1 + streamSize % 300;
+  if (DecodeInPieces(stream, streamSize, destSize, outRoom, inRoom, &pieces) != ok || pieces.size() != produced ||
+      (produced && std::memcmp(pieces.data(), bounded.get(), pieces.size()) != 0))
+    std::abort();
   if (!ok)
     return 0;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "unit/piecewise_decode.h"
 #include "codec/encoder.h"
 
 namespace {
@@ -115,6 +116,11 @@ constexpr uint8_t kGuardByte = 0xA5;
 // Decodes `stream` with the trusted decoder into a guarded buffer and with the
 // bounded decoder from an exact-size copy; both must agree and the guard
 // bytes must survive. Returns the decoded bytes.
+// Output room and input window sizes for decoding in pieces: the smallest
+// the decoder takes, odd ones, and the member reader's.
+constexpr std::pair<size_t, size_t> kPieceWindows[] = {
+    {kDecodeOutSlack + 1, kDecodeInSlack + 1}, {1000, 97}, {kMemberPieceSize, kMemberStoredPieceSize}};
+
 Bytes DecodeBoth(const Bytes& stream, size_t size) {
   auto source = ExactCopy(stream, stream.size());
   Bytes trusted(size + 2 * kGuard, kGuardByte);
@@ -136,6 +142,11 @@ Bytes DecodeBoth(const Bytes& stream, size_t size) {
     EXPECT_EQ(bounded[i], kGuardByte) << "bounded decoder wrote past the output, byte " << i - size;
   bounded.resize(size);
   EXPECT_TRUE(bounded == decoded) << "the bounded decoder disagrees with the trusted one";
+  for (const auto& [outRoom, inRoom] : kPieceWindows) {
+    Bytes pieces;
+    EXPECT_EQ(DecodeInPieces(stream.data(), stream.size(), size, outRoom, inRoom, &pieces), 1) << outRoom;
+    EXPECT_TRUE(pieces == decoded) << "decoding in pieces of " << outRoom << " disagrees";
+  }
   return decoded;
 }
 
@@ -143,10 +154,19 @@ Bytes DecodeBoth(const StreamBuilder& b) { return DecodeBoth(b.stream, b.expecte
 
 // Bounded decode from an exact-size copy of the first `srcSize` bytes into an
 // exact-size destination.
+// Decoding the same in pieces must give the same verdict and count.
 int Bounded(const Bytes& stream, size_t srcSize, size_t destSize, size_t* produced) {
   auto source = ExactCopy(stream, srcSize);
   std::unique_ptr<uint8_t[]> dest(new uint8_t[destSize == 0 ? 1 : destSize]);
-  return DecompressStreamBounded(dest.get(), destSize, source.get(), srcSize, produced);
+  size_t count = 0;
+  const int ok = DecompressStreamBounded(dest.get(), destSize, source.get(), srcSize, &count);
+  for (const auto& [outRoom, inRoom] : kPieceWindows) {
+    Bytes pieces;
+    EXPECT_EQ(DecodeInPieces(source.get(), srcSize, destSize, outRoom, inRoom, &pieces), ok) << outRoom;
+    EXPECT_EQ(pieces.size(), count) << outRoom;
+  }
+  if (produced) *produced = count;
+  return ok;
 }
 
 Bytes RandomBytes(size_t n, uint32_t seed) {

@@ -11,26 +11,72 @@
 
 namespace fa2 {
 
-bool Sha256(const uint8_t* data, size_t size, Digest& out) {
 #ifdef _WIN32
+struct Sha256Context {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) return false;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  bool ok = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0;
-  while (ok && size) {
+};
+
+Sha256Context* BeginSha256() {
+  auto* c = new Sha256Context;
+  if (BCryptOpenAlgorithmProvider(&c->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
+    if (BCryptCreateHash(c->algorithm, &c->hash, nullptr, 0, nullptr, 0, 0) == 0) return c;
+    BCryptCloseAlgorithmProvider(c->algorithm, 0);
+  }
+  delete c;
+  return nullptr;
+}
+
+bool UpdateSha256(Sha256Context* c, const uint8_t* data, size_t size) {
+  while (size) {
     const ULONG chunk = size > 0x40000000u ? 0x40000000u : ULONG(size);
-    ok = BCryptHashData(hash, const_cast<PUCHAR>(data), chunk, 0) == 0;
+    if (BCryptHashData(c->hash, const_cast<PUCHAR>(data), chunk, 0) != 0) return false;
     data += chunk;
     size -= chunk;
   }
-  if (ok) ok = BCryptFinishHash(hash, out.data(), ULONG(out.size()), 0) == 0;
-  if (hash) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return true;
+}
+
+bool FinishSha256(Sha256Context* c, Digest& out) {
+  const bool ok = BCryptFinishHash(c->hash, out.data(), ULONG(out.size()), 0) == 0;
+  BCryptDestroyHash(c->hash);
+  BCryptCloseAlgorithmProvider(c->algorithm, 0);
+  delete c;
   return ok;
+}
 #else
+struct Sha256Context {
+  EVP_MD_CTX* context;
+};
+
+Sha256Context* BeginSha256() {
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  if (context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) return new Sha256Context{context};
+  EVP_MD_CTX_free(context);
+  return nullptr;
+}
+
+bool UpdateSha256(Sha256Context* c, const uint8_t* data, size_t size) {
+  return EVP_DigestUpdate(c->context, data, size) == 1;
+}
+
+bool FinishSha256(Sha256Context* c, Digest& out) {
   unsigned int length = 0;
-  return EVP_Digest(data, size, out.data(), &length, EVP_sha256(), nullptr) == 1 && length == out.size();
+  const bool ok = EVP_DigestFinal_ex(c->context, out.data(), &length) == 1 && length == out.size();
+  EVP_MD_CTX_free(c->context);
+  delete c;
+  return ok;
+}
 #endif
+
+bool Sha256(const uint8_t* data, size_t size, Digest& out) {
+  Sha256Context* c = BeginSha256();
+  if (!c) return false;
+  if (!UpdateSha256(c, data, size)) {
+    FinishSha256(c, out);
+    return false;
+  }
+  return FinishSha256(c, out);
 }
 
 std::string HexDigest(const Digest& digest) {

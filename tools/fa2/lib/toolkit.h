@@ -21,6 +21,12 @@ using Digest = std::array<uint8_t, 32>;
 // SHA-256 (OpenSSL's libcrypto on Linux, BCrypt on Windows). False when the
 // library fails.
 bool Sha256(const uint8_t* data, size_t size, Digest& out);
+// The same in steps: BeginSha256 (null when the library fails), UpdateSha256
+// any number of times, FinishSha256 (which releases the context either way).
+struct Sha256Context;
+Sha256Context* BeginSha256();
+bool UpdateSha256(Sha256Context* context, const uint8_t* data, size_t size);
+bool FinishSha256(Sha256Context* context, Digest& out);
 std::string HexDigest(const Digest& digest);
 
 // ---- Writing ------------------------------------------------------------------

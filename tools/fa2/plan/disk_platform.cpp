@@ -380,10 +380,14 @@ const uint8_t* LockResourceData(void*) { return nullptr; }
 int ModuleHoldsRange(ModuleHandle, const void*, uint32_t) { return 0; }
 uint32_t LastSystemError() { return 0; }
 
-int DigestSha256(const void* data, size_t size, uint8_t out[32]) {
-  fa2::Digest digest;
-  if (!fa2::Sha256(static_cast<const uint8_t*>(data), size, digest)) return 0;
-  std::memcpy(out, digest.data(), digest.size());
+DigestHandle BeginDigest() { return fa2::BeginSha256(); }
+int UpdateDigest(DigestHandle digest, const void* data, size_t size) {
+  return fa2::UpdateSha256(static_cast<fa2::Sha256Context*>(digest), static_cast<const uint8_t*>(data), size);
+}
+int FinishDigest(DigestHandle digest, uint8_t out[32]) {
+  fa2::Digest result;
+  if (!fa2::FinishSha256(static_cast<fa2::Sha256Context*>(digest), result)) return 0;
+  std::memcpy(out, result.data(), result.size());
   return 1;
 }
 
