@@ -4,7 +4,7 @@
 # ship an update and nothing else:
 #   fa2, fa2.exe           the tool for Linux (x86_64) and for Windows
 #   updater-stub.exe       the 32-bit updater without an archive (fa2 build)
-#   README.md
+#   README.md, docs/       (the pages and screenshots it links to)
 #   sample-update/         an update folder to start from
 #   sample-game/, sample-data/   an installed copy of the sample game (files
 #                          dated 2020) and its data folder, to try it on
@@ -55,7 +55,7 @@ strip -o "$p/fa2" build/host/bin/fa2
 cp build/win32/bin/fa2.exe build/win32/bin/updater-stub.exe "$p/"
 i686-w64-mingw32-strip -o "$p/e2e-driver.exe" build/win32/bin/e2e-driver.exe
 cp scripts/try-update.sh scripts/wine-env.sh scripts/wine-wow64.sh "$p/scripts/"
-cp README.md "$p/"
+cp -r README.md docs "$p/"
 cp -r examples/sample-update examples/sample-game examples/sample-data "$p/"
 # The installed game predates the update, as on a player's machine.
 touch -d "2020-01-01 00:00:00 UTC" "$p"/sample-game/* "$p"/sample-data/*
