@@ -112,9 +112,10 @@ class Planner {
   // The start-up checks alone: the setup lines, and whether the wizard opens.
   bool ReadSetup();
   const std::vector<std::string>& Lines() const { return lines_; }
-  // UPDATE.INI's names of the registry key, as read before SETUP.INI
-  // replaces them.
-  std::string company_, gameDir_;
+  // UPDATE.INI's names of the registry key (local encoding), as read before
+  // SETUP.INI replaces them.
+  const std::string& Company() const { return company_; }
+  const std::string& GameDir() const { return gameDir_; }
 
  private:
   struct UpdateKey {
@@ -163,6 +164,7 @@ class Planner {
   int unknownDisc_ = 0;
   std::map<int, uint64_t> stagedBytes_;  // bytes staged so far, by drive letter
   std::vector<std::string> lines_;       // every line printed
+  std::string company_, gameDir_;
 };
 
 // ---- Start-up: UPDATE.INI's section SETUP and the installed SETUP.INI -----------------
@@ -689,8 +691,8 @@ Startup CheckStartup(const uint8_t* base, size_t size, const Options& options) {
   Planner planner(gRecords, options, nullptr);
   startup.opens = planner.ReadSetup();
   startup.refusal = planner.Lines().empty() ? "" : planner.Lines().back();
-  startup.companyName = planner.company_;
-  startup.gameDir = planner.gameDir_;
+  startup.companyName = planner.Company();
+  startup.gameDir = planner.GameDir();
   return startup;
 }
 
