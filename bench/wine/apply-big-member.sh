@@ -14,15 +14,16 @@ rm -f "$WORK/bench.fa2"
 UPDATER=$WORK/bench.exe
 
 # Peak private (anonymous) and whole resident memory of the updater process,
-# in KiB, sampled every 20 ms until it ends.
+# in KiB, sampled every 20 ms until the driver has seen it end.
 (
-  pid=
-  while [[ -z $pid ]]; do pid=$(pgrep -f 'linux-gnu [A-Z]:.*bench[.]exe$' | head -1); sleep 0.02; done
   anon=0 rss=0
-  while [[ -r /proc/$pid/status ]]; do
-    read -r a r < <(awk '/^RssAnon/{a=$2} /^VmRSS/{r=$2} END{print a+0, r+0}' "/proc/$pid/status" 2>/dev/null)
-    ((a > anon)) && anon=$a
-    ((r > rss)) && rss=$r
+  echo "0 0" >"$WORK/peak"
+  while [[ ! -e $WORK/signals/applied.done ]] || pgrep -f 'linux-gnu [A-Z]:.*bench[.]exe$' >/dev/null; do
+    for pid in $(pgrep -f 'linux-gnu [A-Z]:.*bench[.]exe$'); do
+      read -r a r < <(awk '/^RssAnon/{a=$2} /^VmRSS/{r=$2} END{print a+0, r+0}' "/proc/$pid/status" 2>/dev/null)
+      ((${a:-0} > anon)) && anon=$a
+      ((${r:-0} > rss)) && rss=$r
+    done
     echo "$anon $rss" >"$WORK/peak"
     sleep 0.02
   done

@@ -31,8 +31,15 @@ int RunUpdater(ModuleHandle module);
 int ReadDescriptionSetup(UpdaterRecords& records);   // UPDATE.INI section SETUP and the texts
 int LocateInstalledGame(UpdaterRecords& records);    // the registry key
 // Sets records.settingsPath to the install path's SETUP.INI; 0 when that
-// file is not there (or the path does not fit).
+// file is not there, or (settingsPath then empty) the path does not fit.
 int FindInstalledSettings(UpdaterRecords& records);
+// A path from the system the updater cannot use: too long (kErrorMoreData)
+// or not expressible in Shift-JIS (kErrorNoMapping); `what` names it, one of
+// the three names below. Shown in the window-caption error box.
+void ShowPathRefusal(const char* what, uint32_t error);
+extern const char kInstallFolderName[];
+extern const char kDataFolderName[];
+extern const char kTemporaryFolderName[];
 void ShowUpdateMessage(const UpdaterRecords& records);
 int CheckNotAlreadyRunning(const UpdaterRecords& records); // single instance and the game
 // "\n" (a single-byte backslash and n) becomes one carriage return.

@@ -13,13 +13,20 @@ void ShowNotInstalled(const UpdaterRecords& r) {
 }
 
 // A string value read as raw bytes; a value that fills the field exactly
-// still ends with a terminator.
-int QueryText(RegistryKey key, const char* name, char* field) {
+// still ends with a terminator. 1 read, 0 absent, -1 present but unusable as
+// a path (too long, or a character Shift-JIS cannot hold): the player is
+// told which, naming `what`, and nothing further happens.
+int QueryText(RegistryKey key, const char* name, char* field, const char* what) {
   char raw[kPathCapacity + 1] = {};
   uint32_t size = kPathCapacity;
-  if (!QueryKeyValue(key, name, raw, &size)) return 0;
-  CopyText(field, kPathCapacity, raw);
-  return 1;
+  if (QueryKeyValue(key, name, raw, &size)) {
+    CopyText(field, kPathCapacity, raw);
+    return 1;
+  }
+  const uint32_t error = LastSystemError();
+  if (error != kErrorMoreData && error != kErrorNoMapping) return 0;
+  ShowPathRefusal(what, error);
+  return -1;
 }
 
 // While the game's window exists, asks to close it. 0 when the user cancels.
@@ -42,6 +49,19 @@ int WaitForGameToClose(const UpdaterRecords& r, const char* title) {
 
 }  // namespace
 
+const char kInstallFolderName[] = "インストール先";
+const char kDataFolderName[] = "データの保存先";
+const char kTemporaryFolderName[] = "一時フォルダー";
+
+void ShowPathRefusal(const char* what, uint32_t error) {
+  char text[kTextCapacity];
+  if (error == kErrorNoMapping)
+    FormatText(text, sizeof text, "%sのパスに、このアップデータでは扱えない文字が含まれています", what);
+  else
+    FormatText(text, sizeof text, "%sのパスが長すぎます（%u バイトまで）", what, kPathCapacity - 1);
+  ShowCaptionError(text);
+}
+
 int LocateInstalledGame(UpdaterRecords& r) {
   char path[kTextCapacity];
   FormatText(path, sizeof path, "Software\\%s\\%s", r.description.companyName, r.description.gameDir);
@@ -50,16 +70,17 @@ int LocateInstalledGame(UpdaterRecords& r) {
     ShowNotInstalled(r);
     return 0;
   }
-  bool installed = QueryText(key, "InstPath", r.game.installPath);
-  if (installed) {
-    if (!QueryText(key, "DataPath", r.game.dataPath)) r.game.dataPath[0] = 0;
+  int installed = QueryText(key, "InstPath", r.game.installPath, kInstallFolderName);
+  if (installed == 1) {
+    const int data = QueryText(key, "DataPath", r.game.dataPath, kDataFolderName);
+    if (data == 0) r.game.dataPath[0] = 0;
     uint32_t mode = 0, size = sizeof mode;
-    installed = QueryKeyValue(key, "InstMode", &mode, &size);
+    installed = data < 0 ? -1 : QueryKeyValue(key, "InstMode", &mode, &size);
     r.game.installMode = int32_t(mode);
   }
   CloseUserKey(key);
-  if (!installed) ShowNotInstalled(r);
-  return installed;
+  if (installed == 0) ShowNotInstalled(r);
+  return installed == 1;
 }
 
 void ExpandLineBreaks(const char* text, char* out, size_t capacity) {

@@ -34,9 +34,14 @@ int Stop(UpdaterRecords& r) {
 int MakeDescriptionPath(UpdaterRecords& r) {
   char name[32];
   TemporaryFolder(r.descriptionPath, kPathCapacity);
+  if (r.descriptionPath[0] == 0 && LastSystemError() == kErrorNoMapping) {
+    ShowPathRefusal(kTemporaryFolderName, kErrorNoMapping);
+    return 0;
+  }
   FormatText(name, sizeof name, "UPDATE%u.INI", CurrentProcessId());
   if (!JoinPath(r.descriptionPath, sizeof r.descriptionPath, name)) {
     r.descriptionPath[0] = 0;
+    ShowPathRefusal(kTemporaryFolderName, kErrorMoreData);
     return 0;
   }
   return 1;
@@ -54,7 +59,11 @@ void FormatCaption(UpdaterRecords& r) {
 
 int FindInstalledSettings(UpdaterRecords& r) {
   CopyText(r.settingsPath, kPathCapacity, r.game.installPath);
-  return JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI") && ReadAttributes(r.settingsPath) != kAttrMissing;
+  if (!JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI")) {
+    r.settingsPath[0] = 0;
+    return 0;
+  }
+  return ReadAttributes(r.settingsPath) != kAttrMissing;
 }
 
 int RunUpdater(ModuleHandle module) {
@@ -85,7 +94,11 @@ int RunUpdater(ModuleHandle module) {
   if (!LocateInstalledGame(r)) return Stop(r);
   ShowUpdateMessage(r);
 
-  if (!FindInstalledSettings(r)) return FailWith(r, kNoSetupIniText);
+  if (!FindInstalledSettings(r)) {
+    // A path too long for SETUP.INI is not a missing file: say which it is.
+    if (r.settingsPath[0] == 0) return ShowPathRefusal(kInstallFolderName, kErrorMoreData), Stop(r);
+    return FailWith(r, kNoSetupIniText);
+  }
   SetInstalledSettingsPath(r.settingsPath);
   if (!ReadInstalledSettings(r.description, r.game)) return Stop(r);
 

@@ -90,6 +90,8 @@ uint32_t LastSystemError();
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorMoreData = 234;    // a value larger than the room given
+constexpr uint32_t kErrorNoMapping = 1113;  // a system text Shift-JIS cannot hold
 
 // ---- Profile (INI) reading ------------------------------------------------
 // Case-insensitive section and key; the value without surrounding blanks and
@@ -99,8 +101,10 @@ uint32_t ReadProfileString(const char* section, const char* key, char* buffer,
 
 // ---- Registry (current user's hive, read access) ---------------------------
 int OpenUserKey(const char* path, RegistryKey* key);
-// *size: capacity in, bytes stored out. 1 on success; a value larger than the
-// capacity fails.
+// *size: capacity in, bytes stored out. 1 on success. A string value is
+// stored as Shift-JIS; one larger than the capacity fails with
+// kErrorMoreData, one holding a character Shift-JIS cannot represent fails
+// with kErrorNoMapping (LastSystemError), so a path never arrives changed.
 int QueryKeyValue(RegistryKey key, const char* name, void* data, uint32_t* size);
 void CloseUserKey(RegistryKey key);
 
@@ -126,7 +130,8 @@ uint32_t DriveType(const char* driveText); // "X:"
 // Bytes available to the caller on the drive named by the first two bytes of
 // a path ("X:"). 1 when the system answered, 0 when the figure is unknown.
 int FreeBytesAvailable(const char* driveText, uint64_t* bytes);
-// The user's temporary folder with its trailing backslash; empty on failure.
+// The user's temporary folder with its trailing backslash; empty on failure,
+// with kErrorNoMapping when the folder's name cannot be given in Shift-JIS.
 void TemporaryFolder(char* buffer, uint32_t capacity);
 uint32_t CurrentProcessId();
 

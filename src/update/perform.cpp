@@ -87,7 +87,12 @@ void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
     case ListFault::None: break;
     case ListFault::NoFolder:
     case ListFault::TooLong:
-    case ListFault::Outside: Refuse(dialog, kWriteFailedText); return;
+    case ListFault::Outside: {
+      char text[kTextCapacity];
+      FormatLineRefusal(refusal, updates, text, sizeof text);
+      Refuse(dialog, text);
+      return;
+    }
     case ListFault::CopyNoDisc:
     case ListFault::CopyOutside: RefuseCopyLine(dialog, copies.entries[refusal.index]); return;
   }

@@ -224,6 +224,7 @@ void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity
     case 3: CopyText(reason, sizeof reason, "フォルダーが見つかりません"); break;
     case kReasonFolder: CopyText(reason, sizeof reason, "同じ名前のフォルダーがあります"); break;
     case kReasonHidden: CopyText(reason, sizeof reason, "隠しファイルかシステムファイルです"); break;
+    case kReasonTooLong: FormatText(reason, sizeof reason, "パスが長すぎます。%u バイトまでです", kPathCapacity - 1); break;
     default: FormatText(reason, sizeof reason, "システムエラー %u", failure.reason); break;
   }
   FormatText(text, capacity, "%s\r\n%s\r\n（%s）", kWriteFailedText, failure.path, reason);

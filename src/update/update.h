@@ -125,6 +125,7 @@ struct WriteFailure {
 };
 constexpr uint32_t kReasonFolder = 0xF0000001u;  // a folder stands at the destination
 constexpr uint32_t kReasonHidden = 0xF0000002u;  // a hidden or system file is there
+constexpr uint32_t kReasonTooLong = 0xF0000003u; // the destination's path does not fit
 // "ファイルの書き込みに失敗しました", then the file and the reason in Japanese.
 void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity);
 struct StagedFile {
@@ -247,3 +248,6 @@ struct ListRefusal {
 // first file is written: the write-failure box for an update line, the
 // copy-failure box (with the line's path) for a copy line.
 ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& updates, const CopyList& copies);
+// The text an update line's refusal shows: the write-failure text, with the
+// line's path and the reason when its destination is too long.
+void FormatLineRefusal(const ListRefusal& refusal, const UpdateList& updates, char* text, size_t capacity);

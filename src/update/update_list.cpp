@@ -150,6 +150,17 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
   return {ListFault::None, 0};
 }
 
+void FormatLineRefusal(const ListRefusal& refusal, const UpdateList& updates, char* text, size_t capacity) {
+  if (refusal.fault != ListFault::TooLong) {
+    CopyText(text, capacity, kWriteFailedText);
+    return;
+  }
+  WriteFailure failure{};
+  CopyText(failure.path, sizeof failure.path, updates.entries[refusal.index].relativePath);
+  failure.reason = kReasonTooLong;
+  FormatWriteFailure(failure, text, capacity);
+}
+
 int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
   char journal[kPathBuffer];
   if (!JournalPath(context.game->installPath, journal)) return RefuseWrite(dialog);

@@ -63,8 +63,8 @@ for name in LoadLibraryA GetProcAddress; do
 done
 # The operations the program binds by name itself. CloseHandle and
 # RegCloseKey are left out: the C and thread runtimes may import those.
-for name in CreateFileA WriteFile ReadFile GetFileSize SetFilePointer SetFileAttributesA \
-  GetFileAttributesA SHFileOperationA RegOpenKeyExA RegQueryValueExA FindResourceA \
+for name in CreateFileW WriteFile ReadFile GetFileSize SetFilePointer SetFileAttributesW \
+  GetFileAttributesW SHFileOperationW RegOpenKeyExW RegQueryValueExW FindResourceW \
   SizeofResource LoadResource LockResource; do
   if grep -q " $name\$" "$work/imports"; then fail "$name is imported, not bound at run time"; fi
 done

@@ -244,6 +244,16 @@ void TestRegistry() {
   char small[4];
   size = sizeof small;
   CHECK_EQ(QueryKeyValue(k, "InstPath", small, &size), 0); // larger than the room
+  CHECK_EQ(LastSystemError(), kErrorMoreData);
+  // A path Shift-JIS cannot hold is refused, never handed on changed.
+  HKEY raw;
+  RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\FA2 Platform Test\\Game", 0, KEY_WRITE, &raw);
+  const wchar_t foreign[] = L"C:\\Users\\Zo\u00EB\\Game";
+  RegSetValueExW(raw, L"DataPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(foreign), sizeof foreign);
+  RegCloseKey(raw);
+  size = sizeof text;
+  CHECK_EQ(QueryKeyValue(k, "DataPath", text, &size), 0);
+  CHECK_EQ(LastSystemError(), kErrorNoMapping);
   CloseUserKey(k);
   RegDeleteKeyA(HKEY_CURRENT_USER, path);
 }
@@ -339,6 +349,18 @@ void TestTemporaryFolder() {
   JoinPath(folder, sizeof folder, "UPDATE.INI");
   CHECK_EQ(std::strlen(folder), n + 10);
   CHECK_EQ(folder[n + 11], 0);
+
+  // A temporary folder whose name Shift-JIS cannot hold is given by its
+  // short name: the same folder, in characters the updater can carry.
+  wchar_t saved[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+  CreateDirectoryW(L"C:\\Zo\u00EB temp", nullptr);
+  SetEnvironmentVariableW(L"TMP", L"C:\\Zo\u00EB temp");
+  char foreign[kPathBuffer] = {};
+  TemporaryFolder(foreign, kPathCapacity);
+  CHECK(foreign[0] != 0 && (ReadAttributes(foreign) & kAttrDirectory));
+  CHECK(std::string(foreign) != "C:\\Zo?temp\\");
+  SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr);
 
   char tiny[3] = {'x', 'x', 'x'};
   TemporaryFolder(tiny, sizeof tiny);

@@ -157,7 +157,11 @@ int QueryKeyValue(RegistryKey key, const char* name, void* data, uint32_t* size)
   if (k == M().openKeys.end()) return 0;
   auto& values = M().registry[k->second];
   auto v = values.find(Key(name));
-  if (v == values.end() || v->second.size() > *size) return 0;
+  if (v == values.end()) return M().lastError = 2, 0;
+  // A value the real layer could not give in Shift-JIS is stored as one
+  // 0xFF byte here (never a valid string of the test machine).
+  if (v->second == std::string("\xFF", 2)) return M().lastError = kErrorNoMapping, 0;
+  if (v->second.size() > *size) return M().lastError = kErrorMoreData, 0;
   std::memcpy(data, v->second.data(), v->second.size());
   *size = uint32_t(v->second.size());
   return 1;

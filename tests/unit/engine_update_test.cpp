@@ -125,20 +125,22 @@ TEST_F(EngineUpdate, MissingMemberIsAWriteFailureAfterTheExtractionsOwnBox) {
   EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));  // all or nothing
 }
 
+constexpr char kTooLong[] = "パスが長すぎます。259 バイトまでです";
+
 TEST_F(EngineUpdate, DestinationThatDoesNotFitIsRefusedWithoutWriting) {
   std::string deep = "C:\\" + std::string(240, 'g');
   fake::AddDirectory(deep);
   std::strcpy(game.installPath, deep.c_str());
   Ini({"UpdateFile00=u," + std::string(20, 's') + "\\GAME.DAT"});
   intptr_t result = Run();
-  ExpectRefusedWith(result, kWriteFailed);
+  ExpectRefusedWith(result, WriteFailedAt(std::string(20, 's') + "\\GAME.DAT", kTooLong));
   EXPECT_TRUE(fake::AllFiles().size() == 1);  // UPDATE.INI only
 }
 
 TEST_F(EngineUpdate, DataFolderThatDoesNotFitIsRefused) {
   std::strcpy(description.dataFolder, std::string(255, 'd').c_str());
   Ini({"UpdateFile00=GAME.DAT"});
-  ExpectRefusedWith(Run(), kWriteFailed);
+  ExpectRefusedWith(Run(), WriteFailedAt("GAME.DAT", kTooLong));
   EXPECT_EQ(1u, fake::AllFiles().size());
 }
 

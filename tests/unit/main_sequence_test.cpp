@@ -135,10 +135,24 @@ TEST_F(MainSequence, RegistryDecidesWhetherTheGameIsInstalled) {
   EXPECT_EQ(0, Run());
   EXPECT_EQ(notInstalled, Texts());
 
-  SetUp();
-  fake::SetRegistryString("Software\\Maker\\Game", "InstPath", std::string(300, 'x')); // too long to read
-  EXPECT_EQ(0, Run());
-  EXPECT_EQ(notInstalled, Texts());
+  // A path the updater cannot use is not a missing game: the player is told
+  // what is wrong with it. (0xFF: a value Shift-JIS cannot hold.)
+  const struct {
+    const char* name;
+    std::string value;
+    const char* text;
+  } unusable[] = {
+      {"InstPath", std::string(300, 'x'), "インストール先のパスが長すぎます（259 バイトまで）"},
+      {"InstPath", "\xFF", "インストール先のパスに、このアップデータでは扱えない文字が含まれています"},
+      {"DataPath", "\xFF", "データの保存先のパスに、このアップデータでは扱えない文字が含まれています"},
+      {"InstPath", std::string(250, 'x'), "インストール先のパスが長すぎます（259 バイトまで）"},  // no room for SETUP.INI
+  };
+  for (const auto& u : unusable) {
+    SetUp();
+    fake::SetRegistryString("Software\\Maker\\Game", u.name, u.value);
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(std::vector<std::string>{u.text}, Texts()) << u.name << " " << u.value.size();
+  }
 
   SetUp(); // no DataPath: installed, with an empty data path
   EXPECT_EQ(1, Run(ClickThrough));

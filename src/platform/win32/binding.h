@@ -2,28 +2,28 @@
 // that are reached through them instead of through the import table.
 #pragma once
 
-#include "platform/win32/system.h"
+#include "platform/win32/wide.h"
 
 struct BoundOperations {
   HMODULE fileLibrary;     // files, attributes, later the resources
   HMODULE shellLibrary;    // the shell copy
   HMODULE registryLibrary; // registry reading
 
-  decltype(&::CreateFileA) createFile;
+  decltype(&::CreateFileW) createFile;
   decltype(&::WriteFile) writeFile;
   decltype(&::ReadFile) readFile;
   decltype(&::GetFileSize) getFileSize;
   decltype(&::SetFilePointer) setFilePointer;
   decltype(&::CloseHandle) closeHandle;
-  decltype(&::SetFileAttributesA) setFileAttributes;
-  decltype(&::GetFileAttributesA) getFileAttributes;
-  decltype(&::SHFileOperationA) shellFileOperation;
-  decltype(&::RegOpenKeyExA) openKey;
-  decltype(&::RegQueryValueExA) queryValue;
+  decltype(&::SetFileAttributesW) setFileAttributes;
+  decltype(&::GetFileAttributesW) getFileAttributes;
+  decltype(&::SHFileOperationW) shellFileOperation;
+  decltype(&::RegOpenKeyExW) openKey;
+  decltype(&::RegQueryValueExW) queryValue;
   decltype(&::RegCloseKey) closeKey;
 
   // Looked up when the archive resource is first located; never tested.
-  decltype(&::FindResourceA) findResource;
+  decltype(&::FindResourceW) findResource;
   decltype(&::SizeofResource) sizeofResource;
   decltype(&::LoadResource) loadResource;
   decltype(&::LockResource) lockResource;

@@ -13,8 +13,9 @@ FILETIME ToSystem(const FileTime& t) {
 
 FileHandle OpenWith(const char* path, DWORD access, DWORD share, DWORD disposition) {
   auto createFile = Bound().createFile;
-  if (!createFile) return kInvalidFile;
-  return AsFileHandle(createFile(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+  const WidePath wide(path);
+  if (!createFile || !wide.ok()) return kInvalidFile;
+  return AsFileHandle(createFile(wide.get(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                                  nullptr));
 }
 
@@ -55,11 +56,14 @@ void CloseFile(FileHandle file) {
 
 uint32_t ReadAttributes(const char* path) {
   auto getFileAttributes = Bound().getFileAttributes;
-  return getFileAttributes ? getFileAttributes(path) : INVALID_FILE_ATTRIBUTES;
+  const WidePath wide(path);
+  return getFileAttributes && wide.ok() ? getFileAttributes(wide.get()) : INVALID_FILE_ATTRIBUTES;
 }
 
 void WriteAttributes(const char* path, uint32_t attributes) {
-  if (auto setFileAttributes = Bound().setFileAttributes) setFileAttributes(path, attributes);
+  const WidePath wide(path);
+  if (auto setFileAttributes = Bound().setFileAttributes; setFileAttributes && wide.ok())
+    setFileAttributes(wide.get(), attributes);
 }
 
 int ReadLastWriteTime(FileHandle file, FileTime* out) {
@@ -75,9 +79,15 @@ int StampFileTimes(FileHandle file, const FileTime* time) {
   return SetFileTime(AsHandle(file), &t, &t, &t) ? 1 : 0;
 }
 
-void RemoveFile(const char* path) { DeleteFileA(path); }
+void RemoveFile(const char* path) {
+  const WidePath wide(path);
+  if (wide.ok()) DeleteFileW(wide.get());
+}
 
-void MakeDirectory(const char* path) { CreateDirectoryA(path, nullptr); }
+void MakeDirectory(const char* path) {
+  const WidePath wide(path);
+  if (wide.ok()) CreateDirectoryW(wide.get(), nullptr);
+}
 
 int StampTimesAtPath(const char* path, const FileTime* time) {
   // Only the attributes are written; others may keep the file open meanwhile.
@@ -90,7 +100,11 @@ int StampTimesAtPath(const char* path, const FileTime* time) {
 }
 
 int ReplaceFile(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+  const WidePath wideFrom(from), wideTo(to);
+  return wideFrom.ok() && wideTo.ok() &&
+                 MoveFileExW(wideFrom.get(), wideTo.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 1
+             : 0;
 }
 
 uint32_t LastSystemError() { return GetLastError(); }

@@ -13,7 +13,7 @@ ResourceHandle FindUpdateResource(ModuleHandle module) {
   BindResourceOperations();
   auto findResource = Bound().findResource;
   if (!findResource) return nullptr;
-  return findResource(AsModule(module), MAKEINTRESOURCEA(kUpdateResourceId), "UPDATE");
+  return findResource(AsModule(module), MAKEINTRESOURCEW(kUpdateResourceId), L"UPDATE");
 }
 
 uint32_t ResourceSize(ModuleHandle module, ResourceHandle resource) {

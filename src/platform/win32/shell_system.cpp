@@ -3,17 +3,31 @@
 #include "platform/win32/binding.h"
 
 #ifndef _WIN64
-// The 32-bit copy record is packed to 30 bytes; the callers rely on that.
-static_assert(sizeof(SHFILEOPSTRUCTA) == 30, "packed 32-bit shell copy record");
+// The 32-bit copy record is packed to 30 bytes, as the callers expect.
+static_assert(sizeof(SHFILEOPSTRUCTW) == 30, "packed 32-bit shell copy record");
 #endif
+
+namespace {
+
+// A one-path list (the path, then two NULs) as UTF-16.
+struct WideList : WideOf<kPathCapacity + 2> {
+  explicit WideList(const char* path) : WideOf(path, true) {
+    if (ok()) buffer()[lstrlenW(buffer()) + 1] = 0;
+  }
+};
+
+}  // namespace
 
 int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags,
               int* aborted) {
-  SHFILEOPSTRUCTA record{};
+  const WideList wideFrom(from), wideTo(to);
+  if (aborted) *aborted = 0;
+  if (!wideFrom.ok() || !wideTo.ok()) return ERROR_NO_UNICODE_TRANSLATION;
+  SHFILEOPSTRUCTW record{};
   record.hwnd = AsWindow(owner);
   record.wFunc = FO_COPY;
-  record.pFrom = from;
-  record.pTo = to;
+  record.pFrom = wideFrom.get();
+  record.pTo = wideTo.get();
   record.fFlags = flags;
   record.fAnyOperationsAborted = FALSE;
   auto shellFileOperation = Bound().shellFileOperation;
@@ -22,14 +36,17 @@ int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t fla
   return result;
 }
 
-uint32_t DriveType(const char* driveText) { return GetDriveTypeA(driveText); }
+uint32_t DriveType(const char* driveText) {
+  const WidePath wide(driveText);
+  return wide.ok() ? GetDriveTypeW(wide.get()) : DRIVE_UNKNOWN;
+}
 
 int FreeBytesAvailable(const char* driveText, uint64_t* bytes) {
   // Only the drive letter and its colon count, whatever follows them.
-  char drive[3] = {0, 0, 0};
-  for (int i = 0; i < 2 && driveText[i]; ++i) drive[i] = driveText[i];
+  wchar_t drive[3] = {0, 0, 0};
+  for (int i = 0; i < 2 && driveText[i] && uint8_t(driveText[i]) < 0x80; ++i) drive[i] = wchar_t(driveText[i]);
   ULARGE_INTEGER available{}, total{}, totalFree{};
-  if (!GetDiskFreeSpaceExA(drive, &available, &total, &totalFree)) {
+  if (!GetDiskFreeSpaceExW(drive, &available, &total, &totalFree)) {
     *bytes = 0;
     return 0;
   }
@@ -37,11 +54,20 @@ int FreeBytesAvailable(const char* driveText, uint64_t* bytes) {
   return 1;
 }
 
+// The user's temporary folder. A folder whose name Shift-JIS cannot hold
+// (a user name such as "Zoë") is taken by its short name, which is the same
+// folder; when there is none either, the result is empty, as for any failure.
 void TemporaryFolder(char* buffer, uint32_t capacity) {
   if (capacity == 0) return;
-  DWORD room = capacity < kPathCapacity ? capacity : kPathCapacity;
-  DWORD length = GetTempPathA(room, buffer);
-  if (length == 0 || length >= room) buffer[0] = 0;
+  buffer[0] = 0;
+  wchar_t wide[MAX_PATH + 1];
+  DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+  if (length == 0 || length > MAX_PATH) return;
+  const int room = int(capacity < kPathCapacity ? capacity : kPathCapacity);
+  if (NarrowFromWide(wide, buffer, room)) return;
+  wchar_t shortName[MAX_PATH + 1];
+  length = GetShortPathNameW(wide, shortName, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH || !NarrowFromWide(shortName, buffer, room)) buffer[0] = 0;
 }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

@@ -1,5 +1,5 @@
 // Top-level windows, the modal dialog, message boxes and cursors.
-#include "platform/win32/system.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_SETCURSOR:
       if (handlers->setCursor && handlers->setCursor(dialog)) {
         // The cursor is set: stop the default handling from replacing it.
-        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
         return TRUE;
       }
       return FALSE;
@@ -36,8 +36,12 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 WindowHandle FindTopWindow(const char* className, const char* title) {
-  const char* cls = className ? className : MAKEINTATOM(kDialogClassAtom);
-  return FindWindowA(cls, title);
+  // Names compare exactly as the game registered them: a name that is not
+  // Shift-JIS finds no window.
+  const WideOf<kTextCapacity> wideClass(className, true), wideTitle(title, true);
+  if ((className && !wideClass.ok()) || (title && !wideTitle.ok())) return nullptr;
+  return FindWindowW(className ? wideClass.get() : reinterpret_cast<LPCWSTR>(MAKEINTATOM(kDialogClassAtom)),
+                     wideTitle.get());
 }
 
 void ShowTopWindow(WindowHandle window, int show) { ShowWindow(AsWindow(window), show); }
@@ -47,7 +51,7 @@ void BringToFront(WindowHandle window) { SetForegroundWindow(AsWindow(window)); 
 intptr_t RunModalDialog(ModuleHandle module, int templateId, const DialogHandlers* handlers) {
   const DialogHandlers* outer = gHandlers;
   gHandlers = handlers;
-  INT_PTR result = DialogBoxParamA(AsModule(module), MAKEINTRESOURCEA(templateId), nullptr,
+  INT_PTR result = DialogBoxParamW(AsModule(module), MAKEINTRESOURCEW(templateId), nullptr,
                                    DialogProcedure, 0);
   gHandlers = outer;
   return result;
@@ -68,11 +72,11 @@ int ControlEnabled(WindowHandle control) {
 }
 
 void SetControlText(WindowHandle dialog, int control, const char* text) {
-  SetDlgItemTextA(AsWindow(dialog), control, text);
+  SetDlgItemTextW(AsWindow(dialog), control, WideText(text).get());
 }
 
 void SetWindowCaption(WindowHandle window, const char* text) {
-  SetWindowTextA(AsWindow(window), text);
+  SetWindowTextW(AsWindow(window), WideText(text).get());
 }
 
 void CheckRadio(WindowHandle dialog, int first, int last, int checked) {
@@ -86,9 +90,9 @@ void ShowControl(WindowHandle control, int show) {
 }
 
 void SetSystemCursor(int cursor) {
-  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(cursor)));
+  SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(cursor)));
 }
 
 int MessageBoxText(WindowHandle owner, const char* text, const char* caption, uint32_t style) {
-  return MessageBoxA(AsWindow(owner), text, caption, style);
+  return MessageBoxW(AsWindow(owner), WideText(text).get(), WideText(caption).get(), style);
 }

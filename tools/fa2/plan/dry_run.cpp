@@ -186,7 +186,13 @@ bool Planner::ReadSetup() {
 
   // As the main sequence: SETUP.INI must be there, then it must be valid.
   if (!FindInstalledSettings(r_)) {
-    Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIniText));
+    if (r_.settingsPath[0] == 0) {
+      ClearShownBoxes();
+      ShowPathRefusal(kInstallFolderName, kErrorMoreData);
+      Print("setup: the install folder's SETUP.INI: refused with " + BoxTexts());
+    } else {
+      Print("setup: " + Real(r_.settingsPath) + ": refused with " + Quoted(kNoSetupIniText));
+    }
     return false;
   }
   SetInstalledSettingsPath(r_.settingsPath);
@@ -529,7 +535,9 @@ int Planner::Run() {
     } else if (refusedLine && !copyRefused && k.entry == refusal.index) {
       refusedKey = k.key;
       refusedWhy = RefusalText(refusal.fault);
-      refusedPlayer = Quoted(kWriteFailedText);
+      char text[kTextCapacity];
+      FormatLineRefusal(refusal, updates, text, sizeof text);
+      refusedPlayer = Quoted(text);
       Print(label + ": refused (" + refusedWhy + "): the update is refused with " + refusedPlayer);
     } else if (refusedByCheck || nothing || refusedLine) {
       Print(label + ": not applied (the update is refused)");
