@@ -54,6 +54,8 @@ for stub in "${stubs[@]}"; do
   start=$(date +%s.%N)
   cp "$member" "$work/copy.bin"
   middle=$(date +%s.%N)
+  rm -f "$work/copy.bin"
+  cpu=$( { /usr/bin/time -f '%U %S' cp "$member" "$work/copy.bin"; } 2>&1 | awk '{print $1 + $2}')
   dd if="$member" of="$work/copy2.bin" bs=1M status=none
   end=$(date +%s.%N)
   rm -f "$work/copy2.bin"
@@ -62,7 +64,7 @@ for stub in "${stubs[@]}"; do
   cp "$member" "$work/copy3.bin"
   sync
   done=$(date +%s.%N)
-  echo "plain copy: cp $(echo "$middle - $start" | bc) s, dd bs=1M $(echo "$end - $middle" | bc) s," \
+  echo "plain copy: cp $(echo "$middle - $start" | bc) s ($cpu s of CPU), dd bs=1M $(echo "$end - $middle" | bc) s," \
     "cp and sync $(echo "$done - $synced" | bc) s"
   rm -f "$work/copy.bin" "$work/copy3.bin"
   BENCH_MEMBER=$member "$root/tests/e2e/run-scenario.sh" --driver "$driver" --fa2 "$fa2" --stub "$stub" \

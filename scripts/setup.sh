@@ -12,7 +12,7 @@ packages=(
   liblz4-dev zlib1g-dev libdeflate-dev libucl-dev libssl-dev python3
   clang lld libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  debootstrap debian-archive-keyring xvfb xdotool imagemagick fonts-ipafont-gothic locales
+  debootstrap debian-archive-keyring xvfb xdotool imagemagick fonts-ipafont-gothic locales bc time
   osslsigncode openssl
 )
 

@@ -48,7 +48,7 @@ missing=()
 need() { command -v "$1" >/dev/null || missing+=("$2"); }
 ((headless)) && need Xvfb xvfb
 need localedef locales
-[[ -f /usr/share/i18n/locales/ja_JP ]] || missing+=(locales)
+[[ -f /usr/share/i18n/locales/ja_JP && -f /usr/share/i18n/locales/en_US ]] || missing+=(locales)
 fc-list 2>/dev/null | grep -q IPAPGothic || missing+=(fonts-ipafont-gothic)
 if ((${#missing[@]})); then
   rm -rf "$work"
@@ -61,12 +61,12 @@ fi
 
 # Outside a source tree the template prefix and locale are kept in the cache.
 [[ -f $here/../CMakeLists.txt ]] || export FA2_WINE_DIR=${FA2_WINE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/fa2updater/wine}
-source "$here/wine-env.sh"
-fa2_wine_locale || { rm -rf "$work"; die "cannot build the ja_JP.UTF-8 locale for Wine"; }
 case $locale in
-  ja) run_locale=ja_JP.UTF-8 ;;
-  en) run_locale=C.UTF-8 ;;
+  ja) export FA2_LOCALE=ja_JP.UTF-8 ;;
+  en) export FA2_LOCALE=en_US.UTF-8 ;;
 esac
+source "$here/wine-env.sh"
+fa2_wine_locale || { rm -rf "$work"; die "cannot build the $FA2_LOCALE locale for Wine"; }
 
 xvfb_started=0
 cleanup() {
@@ -126,7 +126,7 @@ if ((headless)); then
   step "The updater under Xvfb, driven: every box answered with its first button, Next to the end"
   printf '%s\n' 'timeout 600000' start walk >"$work/walk.txt"
   : >"$work/driver.log"
-  env LC_ALL=$run_locale "$FA2_WINE" "$driver" --program "$(fa2_winpath "$updater")" \
+  fa2_wine "$driver" --program "$(fa2_winpath "$updater")" \
     --shots "$(fa2_winpath "$shots")" "$(fa2_winpath "$work/walk.txt")" >"$work/driver.log" 2>&1 &
   driven=$!
   # The steps as they happen (the file, not a pipe: Wine's own processes
@@ -146,7 +146,7 @@ if ((headless)); then
   fi
 else
   step "The updater on your display ($DISPLAY): click through the wizard"
-  env LC_ALL=$run_locale "$FA2_WINE" "$updater"
+  fa2_wine "$updater"
   code=$?
 fi
 fa2_wine_stop

@@ -2,9 +2,9 @@
 #
 # Sets up the environment every Wine call needs (the WoW64 Wine 10 of
 # scripts/wine-wow64.sh, which runs the 32-bit updater as well as 64-bit
-# programs; Japanese locale so the ANSI code page is 932; quiet debugging)
-# and defines:
+# programs; the locale FA2_LOCALE; quiet debugging) and defines:
 #   fa2_wine CMD... / fa2_wineserver ARGS...   run Wine with that locale
+#   fa2_code_page              the ANSI code page Wine takes from FA2_LOCALE
 #   fa2_wine_template          make the template prefix once (cached)
 #   fa2_wine_prefix DIR        a fresh prefix copied from the template; sets
 #                              WINEPREFIX and DRIVE_C
@@ -19,7 +19,11 @@
 #   fa2_map_drive LETTER DIR [cdrom]  map a drive letter to a folder
 #   fa2_winpath PATH           the Windows (Z:) path of a Linux path
 #
-# FA2_WINE_DIR (default <repository>/build/wine) holds the locale and the
+# FA2_LOCALE (default ja_JP.UTF-8) is the locale of every Wine call: Wine
+# takes the system's ANSI code page from it (ja_JP 932, en_US 1252, zh_CN
+# 936, ko_KR 949). Only UTF-8 locales: Linux file names are UTF-8.
+#
+# FA2_WINE_DIR (default <repository>/build/wine) holds the locales and the
 # template prefix. The Wine itself lives where scripts/wine-wow64.sh keeps
 # it (set up there on first use; scripts/test.sh does that up front).
 
@@ -38,6 +42,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEARCH # Wine 10 runs 32-bit programs by itself once it has the i386 DLLs
 export LOCPATH=$FA2_WINE_DIR/locale
 unset LANGUAGE
+FA2_LOCALE=${FA2_LOCALE:-ja_JP.UTF-8}
 
 fa2_log() { echo "[wine-env] $*" >&2; }
 
@@ -47,25 +52,38 @@ fa2_wine_available() {
     command -v localedef >/dev/null
 }
 
-# The glibc locale ja_JP.UTF-8, built into the build folder when missing:
-# without it Wine's Unix charset is ASCII and Japanese text loses its bytes.
+# The glibc locale NAME (default FA2_LOCALE), built into the build folder
+# when missing: without it Wine's Unix charset is ASCII and non-ASCII text
+# (argv, `wine reg add`, Linux file names) loses its bytes.
 fa2_wine_locale() {
-  [[ -f $LOCPATH/ja_JP.UTF-8/LC_CTYPE ]] && return 0
+  local name=${1:-$FA2_LOCALE}
+  [[ $name == *.UTF-8 ]] || { fa2_log "FA2_LOCALE must be a UTF-8 locale, not $name"; return 1; }
+  [[ -f $LOCPATH/$name/LC_CTYPE ]] && return 0
   mkdir -p "$FA2_WINE_DIR"
   (
     flock 9
-    if [[ ! -f $LOCPATH/ja_JP.UTF-8/LC_CTYPE ]]; then
+    if [[ ! -f $LOCPATH/$name/LC_CTYPE ]]; then
       mkdir -p "$LOCPATH"
-      localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8" 2>/dev/null ||
-        [[ -f $LOCPATH/ja_JP.UTF-8/LC_CTYPE ]] # localedef warns on some systems
+      localedef -i "${name%.UTF-8}" -f UTF-8 "$LOCPATH/$name" 2>/dev/null ||
+        [[ -f $LOCPATH/$name/LC_CTYPE ]] # localedef warns on some systems
     fi
   ) 9>"$FA2_WINE_DIR/locale.lock"
 }
 
+fa2_code_page() {
+  case ${FA2_LOCALE%%.*} in
+    ja_JP) echo 932 ;;
+    en_US) echo 1252 ;;
+    zh_CN) echo 936 ;;
+    ko_KR) echo 949 ;;
+    *) echo 0 ;; # not known here
+  esac
+}
+
 # The locale is given to Wine alone: the shell itself cannot load a locale
 # from LOCPATH.
-fa2_wine() { env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$@"; }
-fa2_wineserver() { env LC_ALL=ja_JP.UTF-8 "$WINESERVER" "$@"; }
+fa2_wine() { env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$@"; }
+fa2_wineserver() { env LC_ALL="$FA2_LOCALE" "$WINESERVER" "$@"; }
 
 fa2_reg_add() {
   local key=$1 name=$2 type=$3 data=$4
@@ -91,15 +109,19 @@ fa2_winpath() {
 # Builds the template prefix once: the system installed, Wine's own fonts,
 # no window manager waits under Xvfb, Japanese fonts substituted for the
 # dialog fonts and for Tahoma (Wine 10 draws captions and message boxes in
-# Tahoma, which has no Japanese).
+# Tahoma, which has no Japanese). One template serves every locale: it is
+# made under ja_JP.UTF-8 whatever FA2_LOCALE says, and Wine takes the code
+# page and the regional settings from the locale of each later run.
 fa2_wine_template() {
   fa2_wine_locale || return 1
+  fa2_wine_locale ja_JP.UTF-8 || return 1
   FA2_TEMPLATE=$FA2_WINE_DIR/template-wow64
   [[ -f $FA2_TEMPLATE/.complete ]] && return 0
   mkdir -p "$FA2_WINE_DIR"
   (
     flock 9
     [[ -f $FA2_TEMPLATE/.complete ]] && exit 0
+    FA2_LOCALE=ja_JP.UTF-8
     local started=$SECONDS staging=$FA2_TEMPLATE.new
     rm -rf "$staging" "$FA2_TEMPLATE"
     mkdir -p "$staging"

@@ -16,15 +16,18 @@ UPDATER=$WORK/bench.exe
 # Peak private (anonymous) and whole resident memory of the updater process,
 # in KiB, sampled every 20 ms until the driver has seen it end.
 (
-  anon=0 rss=0
-  echo "0 0" >"$WORK/peak"
+  anon=0 rss=0 cpu=0
+  echo "0 0 0" >"$WORK/peak"
   while [[ ! -e $WORK/signals/applied.done ]] || pgrep -f 'linux-gnu [A-Z]:.*bench[.]exe$' >/dev/null; do
     for pid in $(pgrep -f 'linux-gnu [A-Z]:.*bench[.]exe$'); do
       read -r a r < <(awk '/^RssAnon/{a=$2} /^VmRSS/{r=$2} END{print a+0, r+0}' "/proc/$pid/status" 2>/dev/null)
       ((${a:-0} > anon)) && anon=$a
       ((${r:-0} > rss)) && rss=$r
+      # CPU time (user and system, in clock ticks) of the process so far.
+      c=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null)
+      ((${c:-0} > cpu)) && cpu=$c
     done
-    echo "$anon $rss" >"$WORK/peak"
+    echo "$anon $rss $cpu" >"$WORK/peak"
     sleep 0.02
   done
 ) &
@@ -38,12 +41,16 @@ fa2_wine cmd /c copy 'C:\copy-source.bin' 'C:\copy-target.bin' >/dev/null 2>&1
 end=$(date +%s.%N)
 echo "bench: copy in Wine $(echo "$end - $start" | bc) s"
 rm -f "$DRIVE_C/copy-source.bin" "$DRIVE_C/copy-target.bin"
-fa2_on_signal apply 'date +%s.%N >"$WORK/apply-start"'
-fa2_on_signal applied 'date +%s.%N >"$WORK/apply-end"'
+fa2_on_signal apply 'date +%s.%N >"$WORK/apply-start"; cp "$WORK/peak" "$WORK/peak-start"'
+fa2_on_signal applied 'date +%s.%N >"$WORK/apply-end"; cp "$WORK/peak" "$WORK/peak-end"'
 
 verify() {
   fa2_expect_same "$GAME/BIG.DAT" "$BENCH_MEMBER"
   fa2_expect_no_leftovers "$GAME"
-  read -r anon rss <"$WORK/peak"
-  echo "bench: apply $(echo "$(cat "$WORK/apply-end") - $(cat "$WORK/apply-start")" | bc) s, peak private $((anon / 1024)) MiB, peak resident $((rss / 1024)) MiB"
+  read -r anon rss _ <"$WORK/peak"
+  read -r _ _ cpu0 <"$WORK/peak-start"
+  read -r _ _ cpu1 <"$WORK/peak-end"
+  echo "bench: apply $(echo "$(cat "$WORK/apply-end") - $(cat "$WORK/apply-start")" | bc) s" \
+    "($(echo "scale=2; ($cpu1 - $cpu0) / $(getconf CLK_TCK)" | bc) s of CPU)," \
+    "peak private $((anon / 1024)) MiB, peak resident $((rss / 1024)) MiB"
 }

@@ -93,12 +93,6 @@ constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorMoreData = 234;    // a value larger than the room given
 constexpr uint32_t kErrorNoMapping = 1113;  // a system text Shift-JIS cannot hold
 
-// ---- Profile (INI) reading ------------------------------------------------
-// Case-insensitive section and key; the value without surrounding blanks and
-// one pair of enclosing quotes, cut to capacity - 1. Returns the bytes stored.
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer,
-                           uint32_t capacity, const char* file);
-
 // ---- Registry (current user's hive, read access) ---------------------------
 int OpenUserKey(const char* path, RegistryKey* key);
 // *size: capacity in, bytes stored out. 1 on success. A string value is

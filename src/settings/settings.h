@@ -2,10 +2,11 @@
 // SETUP.INI and the records that hold the update description and the
 // installed game.
 //
-// Every read is one profile read through the platform seam; nothing is cached
-// and no file is kept open. A missing key and a key with an empty value are
-// the same thing. Missing keys are reported in the INSTCMMN box while the
-// quiet flag is 0 and silently otherwise.
+// Every read is one profile read of the file's bytes through the platform
+// seam's file operations; nothing is cached and no file is kept open. A
+// missing key and a key with an empty value are the same thing. Missing keys
+// are reported in the INSTCMMN box while the quiet flag is 0 and silently
+// otherwise.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +66,18 @@ int SetInstalledSettingsPath(const char* path); // <install path>\SETUP.INI
 const char* InstalledSettingsPath();
 int SetDescriptionPath(const char* path);       // the temporary UPDATE.INI
 const char* DescriptionPath();
+
+// ---- Profile files --------------------------------------------------------------
+// What the system's profile read gives on a code-page-932 system for `key` of
+// `section` of the Shift-JIS profile file `file`, with the default "": the
+// value without blanks at both ends and one pair of enclosing quotes, cut to
+// the whole characters that fit in capacity - 1 bytes, terminated, the rest
+// of the buffer up to the capacity zeroed. Names match without regard to the
+// case of ASCII letters, in the first section of the name only. Returns the
+// count stored, capacity - 1 when the value was cut, 0 when the file, the
+// section, the key or its value is missing. (The rules: profile_reader.cpp.)
+uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
+                           const char* file);
 
 // ---- Value reads ------------------------------------------------------------------
 // Reads `key` of section SETUP of the installed settings file. Zero-fills the

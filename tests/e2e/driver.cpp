@@ -2,12 +2,15 @@
 // person at the screen would, and reports each step.
 //
 // Usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>]
-//                       <script>
+//                       [--code-page <n>] <script>
 //
 // The script is UTF-8 text, one command per line; blank lines and lines
 // starting with '#' are ignored. Arguments are separated by blanks; a <text>
 // argument is the rest of the line, with the escapes \n \r \t \s (blank) and
-// \\ (compared after conversion to the ANSI code page).
+// \\. Texts, titles and paths reach the system as UTF-16 and are compared as
+// Unicode, and the report is UTF-8: the driver works alike under every ANSI
+// code page. It reports that code page first; with --code-page it also
+// fails when the system's is another.
 //
 //   start [exe]                  start the program (--program unless given)
 //   wait-wizard <caption>        wait until the wizard window is visible
@@ -40,7 +43,7 @@
 //   expect-description present|gone [n]  the temporary description of
 //                                program n (default 1): UPDATE<pid>.INI in
 //                                the temporary folder
-//   expect-attr <hex> <path>     a file's attributes (GetFileAttributesA)
+//   expect-attr <hex> <path>     a file's attributes (GetFileAttributesW)
 //   open-window <class> <title>  a top-level window of that class and title,
 //                                owned by a thread of the driver (a stand-in
 //                                for the running game)
@@ -103,31 +106,28 @@ struct Failure {
 
 // ---- Text --------------------------------------------------------------------
 
-std::wstring Widen(const std::string& text, UINT codePage) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
+// Every text the driver holds is UTF-8; the system gets and gives UTF-16.
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
   std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), out.data(), n);
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
   return out;
 }
 
-std::string Narrow(const std::wstring& text, UINT codePage) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
                               nullptr);
   std::string out(size_t(n), '\0');
-  WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), out.data(), n, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
-std::string Utf8ToAnsi(const std::string& text) { return Narrow(Widen(text, CP_UTF8), CP_ACP); }
-std::string AnsiToUtf8(const std::string& text) { return Narrow(Widen(text, CP_ACP), CP_UTF8); }
-
-// For messages: UTF-8, control characters shown as escapes.
-std::string Show(const std::string& ansi) {
+// For messages: control characters shown as escapes.
+std::string Show(const std::string& text) {
   std::string out = "\"";
-  for (char c : AnsiToUtf8(ansi)) {
+  for (char c : text) {
     if (c == '\r') out += "\\r";
     else if (c == '\n') out += "\\n";
     else if (c == '\t') out += "\\t";
@@ -163,32 +163,32 @@ void Print(const std::string& line) {
 }
 
 std::string WindowText(HWND window) {
-  int length = GetWindowTextLengthA(window);
-  std::string text(size_t(length) + 1, '\0');
-  int got = GetWindowTextA(window, text.data(), length + 1);
+  int length = GetWindowTextLengthW(window);
+  std::wstring text(size_t(length) + 1, L'\0');
+  int got = GetWindowTextW(window, text.data(), length + 1);
   text.resize(size_t(got > 0 ? got : 0));
-  return text;
+  return Utf8(text);
 }
 
-std::string ClassName(HWND window) {
-  char name[64] = {};
-  GetClassNameA(window, name, sizeof name);
+std::wstring ClassName(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
   return name;
 }
 
 // What a control shows. An edit control keeps its text to itself: for one of
 // another process the window text is only its creation text, so ask it.
 std::string ControlText(HWND control) {
-  if (lstrcmpiA(ClassName(control).c_str(), "Edit") != 0) return WindowText(control);
+  if (lstrcmpiW(ClassName(control).c_str(), L"Edit") != 0) return WindowText(control);
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length)) return {};
-  std::string text(size_t(length) + 1, '\0');
+  if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length)) return {};
+  std::wstring text(size_t(length) + 1, L'\0');
   DWORD_PTR got = 0;
-  if (!SendMessageTimeoutA(control, WM_GETTEXT, WPARAM(length + 1), reinterpret_cast<LPARAM>(text.data()),
+  if (!SendMessageTimeoutW(control, WM_GETTEXT, WPARAM(length + 1), reinterpret_cast<LPARAM>(text.data()),
                            SMTO_NORMAL, 5000, &got))
     return {};
   text.resize(size_t(got));
-  return text;
+  return Utf8(text);
 }
 
 // ---- The programs under test ---------------------------------------------------
@@ -232,9 +232,9 @@ void EndAllPrograms() {
 // ---- The session: the wizard and the box found last -------------------------
 
 struct Session {
-  std::string program;     // ANSI path of the program to start
-  std::string shots;       // ANSI folder of the screenshots
-  std::string signals;     // ANSI folder shared with the scenario's shell
+  std::string program;     // path of the program to start
+  std::string shots;       // folder of the screenshots
+  std::string signals;     // folder shared with the scenario's shell
   DWORD timeout = 10000;   // milliseconds
   HWND wizard = nullptr;
   HWND box = nullptr;
@@ -254,7 +254,7 @@ bool Eventually(DWORD limit, Test test, bool needsProgram = false) {
 }
 
 HWND FindWizard(const std::string& caption) {
-  HWND w = FindWindowA(MAKEINTATOM(kDialogClassAtom), caption.c_str());
+  HWND w = FindWindowW(reinterpret_cast<LPCWSTR>(ULONG_PTR(kDialogClassAtom)), Wide(caption).c_str());
   return (w && IsWindowVisible(w)) ? w : nullptr;
 }
 
@@ -266,7 +266,7 @@ struct BoxSearch {
 BOOL CALLBACK ConsiderBox(HWND window, LPARAM data) {
   auto* search = reinterpret_cast<BoxSearch*>(data);
   if (window == search->wizard || !IsWindowVisible(window)) return TRUE;
-  if (ClassName(window) != "#32770" || !IsOurs(window)) return TRUE;
+  if (ClassName(window) != L"#32770" || !IsOurs(window)) return TRUE;
   HWND owner = GetWindow(window, GW_OWNER);
   bool ownerFits = owner == nullptr || (search->wizard && owner == search->wizard);
   if (!ownerFits || !GetDlgItem(window, kBoxTextControl)) return TRUE;
@@ -277,7 +277,7 @@ BOOL CALLBACK ConsiderBox(HWND window, LPARAM data) {
 // The program's visible dialog that is not a message box (which has its
 // text in control 0xFFFF), whatever its caption.
 BOOL CALLBACK ConsiderWizard(HWND window, LPARAM data) {
-  if (!IsWindowVisible(window) || ClassName(window) != "#32770" || !IsOurs(window)) return TRUE;
+  if (!IsWindowVisible(window) || ClassName(window) != L"#32770" || !IsOurs(window)) return TRUE;
   if (GetDlgItem(window, kBoxTextControl)) return TRUE;
   *reinterpret_cast<HWND*>(data) = window;
   return FALSE;
@@ -300,7 +300,7 @@ HWND FindBox(HWND wizard) {
 void Settle(HWND window) {
   Sleep(50);
   DWORD_PTR ignored = 0;
-  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
 }
 
 // Saves a rectangle of the screen (all of it when `area` is null) as a BMP.
@@ -333,7 +333,7 @@ bool SaveScreen(const std::string& path, const RECT* area = nullptr) {
     file.bfType = 0x4D42; // "BM"
     file.bfOffBits = sizeof file + sizeof header;
     file.bfSize = file.bfOffBits + imageSize;
-    if (FILE* out = std::fopen(path.c_str(), "wb")) {
+    if (FILE* out = _wfopen(Wide(path).c_str(), L"wb")) {
       ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
            std::fwrite(&header, sizeof header, 1, out) == 1 &&
            std::fwrite(bits, imageSize, 1, out) == 1;
@@ -349,8 +349,8 @@ bool SaveScreen(const std::string& path, const RECT* area = nullptr) {
 // ---- Stand-in windows (the "running game") -------------------------------------
 
 struct StandIn {
-  std::string className;
-  std::string title;
+  std::wstring className;
+  std::wstring title;
   HANDLE ready = nullptr;
   HANDLE thread = nullptr;
   HWND window = nullptr;
@@ -361,46 +361,46 @@ std::vector<StandIn*> gStandIns;
 
 LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   if (message == WM_ACTIVATE && LOWORD(w) != WA_INACTIVE) {
-    if (auto* s = reinterpret_cast<StandIn*>(GetWindowLongPtrA(window, GWLP_USERDATA)))
+    if (auto* s = reinterpret_cast<StandIn*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
       InterlockedIncrement(&s->activations);
   }
   if (message == WM_DESTROY) {
     PostQuitMessage(0);
     return 0;
   }
-  return DefWindowProcA(window, message, w, l);
+  return DefWindowProcW(window, message, w, l);
 }
 
 // Each window has a thread of its own that reads its messages, so that the
 // program under test can show it and bring it forward while the script waits.
 DWORD WINAPI StandInThread(void* data) {
   auto* s = static_cast<StandIn*>(data);
-  WNDCLASSA wc{};
+  WNDCLASSW wc{};
   wc.lpfnWndProc = StandInProc;
-  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hInstance = GetModuleHandleW(nullptr);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = s->className.c_str();
-  RegisterClassA(&wc);  // a second window of the same class finds it there
-  s->window = CreateWindowExA(0, s->className.c_str(), s->title.c_str(), WS_OVERLAPPEDWINDOW,
+  RegisterClassW(&wc);  // a second window of the same class finds it there
+  s->window = CreateWindowExW(0, s->className.c_str(), s->title.c_str(), WS_OVERLAPPEDWINDOW,
                               40, 40, 320, 160, nullptr, nullptr, wc.hInstance, nullptr);
   if (s->window) {
-    SetWindowLongPtrA(s->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
+    SetWindowLongPtrW(s->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
     ShowWindow(s->window, SW_SHOWNORMAL);
     SetForegroundWindow(s->window);
   }
   SetEvent(s->ready);
   if (!s->window) return 1;
   MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
   return 0;
 }
 
 void CloseStandIns() {
   for (StandIn* s : gStandIns) {
-    if (s->window && IsWindow(s->window)) PostMessageA(s->window, WM_CLOSE, 0, 0);
+    if (s->window && IsWindow(s->window)) PostMessageW(s->window, WM_CLOSE, 0, 0);
     if (s->thread) {
       WaitForSingleObject(s->thread, 5000);
       CloseHandle(s->thread);
@@ -454,7 +454,7 @@ class Runner {
     if (c == "expect-visible") return ExpectState(line, [](HWND w) { return IsWindowVisible(w) != 0; });
     if (c == "expect-checked")
       return ExpectState(line, [](HWND w) {
-        return SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        return SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
       });
     if (c == "expect-missing") return ExpectMissing(line);
     if (c == "expect-focus") return ExpectFocus(line);
@@ -496,13 +496,13 @@ class Runner {
   std::vector<HANDLE> held_;  // files opened by hold-file
 
   Failure Start(const Line& line) {
-    std::string program = line.rest.empty() ? s_.program : Utf8ToAnsi(line.rest);
+    std::string program = line.rest.empty() ? s_.program : line.rest;
     if (program.empty()) return ScriptError(line, "no program given (--program)");
     Program p;
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    std::string commandLine = "\"" + program + "\"";
-    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    std::wstring commandLine = L"\"" + Wide(program) + L"\"";
+    if (!CreateProcessW(Wide(program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &p.info))
       return Fail(line, "cannot start " + Show(program) + " (error " +
                             std::to_string(GetLastError()) + ")");
@@ -528,7 +528,7 @@ class Runner {
 
   Failure WaitWizard(const Line& line) {
     if (line.rest.empty()) return ScriptError(line, "caption expected");
-    std::string caption = Utf8ToAnsi(Unescape(line.rest));
+    std::string caption = (Unescape(line.rest));
     HWND found = nullptr;
     bool ok = Eventually(s_.timeout, [&] { return (found = FindWizard(caption)) != nullptr; }, true);
     if (!ok) return Fail(line, "no wizard titled " + Show(caption) + Ended());
@@ -546,7 +546,7 @@ class Runner {
 
   Failure ExpectCaption(const Line& line) {
     if (Failure f = NeedWizard(line); f.exitCode) return f;
-    std::string want = Utf8ToAnsi(Unescape(line.rest)), got;
+    std::string want = (Unescape(line.rest)), got;
     if (Eventually(s_.timeout, [&] { return (got = WindowText(s_.wizard)) == want; })) return {};
     return Fail(line, "caption is " + Show(got) + ", expected " + Show(want));
   }
@@ -554,7 +554,7 @@ class Runner {
   Failure ExpectText(const Line& line) {
     HWND control = nullptr;
     if (Failure f = Control(line, &control); f.exitCode) return f;
-    std::string want = Utf8ToAnsi(Unescape(line.restAfterFirst)), got;
+    std::string want = (Unescape(line.restAfterFirst)), got;
     if (Eventually(s_.timeout, [&] { return (got = ControlText(control)) == want; })) return {};
     return Fail(line, "control " + line.words[0] + " shows " + Show(got) + ", expected " +
                           Show(want));
@@ -603,7 +603,7 @@ class Runner {
     // message would still go through, so refuse here.
     if (!IsWindowEnabled(button)) return Fail(line, "button " + line.words[0] + " is disabled");
     if (!IsWindowVisible(button)) return Fail(line, "button " + line.words[0] + " is hidden");
-    PostMessageA(button, BM_CLICK, 0, 0);
+    PostMessageW(button, BM_CLICK, 0, 0);
     Settle(s_.wizard);
     return {};
   }
@@ -611,9 +611,9 @@ class Runner {
   Failure SetText(const Line& line) {
     HWND control = nullptr;
     if (Failure f = Control(line, &control); f.exitCode) return f;
-    std::string text = Utf8ToAnsi(Unescape(line.restAfterFirst));
+    std::string text = (Unescape(line.restAfterFirst));
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+    SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()),
                         SMTO_NORMAL, 5000, &ignored);
     return {};
   }
@@ -630,15 +630,15 @@ class Runner {
     HWND target = s_.wizard;
     DWORD thread = GetWindowThreadProcessId(s_.wizard, nullptr);
     if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
-    PostMessageA(target, WM_KEYDOWN, key, 1);
-    PostMessageA(target, WM_KEYUP, key, LPARAM(0xC0000001u));
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, LPARAM(0xC0000001u));
     Settle(s_.wizard);
     return {};
   }
 
   Failure Close(const Line& line) {
     if (Failure f = NeedWizard(line); f.exitCode) return f;
-    PostMessageA(s_.wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(s_.wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
     Settle(s_.wizard);
     return {};
   }
@@ -659,7 +659,7 @@ class Runner {
 
   Failure ExpectBoxText(const Line& line) {
     if (Failure f = NeedBox(line); f.exitCode) return f;
-    std::string want = Utf8ToAnsi(Unescape(line.rest));
+    std::string want = (Unescape(line.rest));
     std::string got = WindowText(GetDlgItem(s_.box, kBoxTextControl));
     if (got != want) return Fail(line, "box says " + Show(got) + ", expected " + Show(want));
     return {};
@@ -667,7 +667,7 @@ class Runner {
 
   Failure ExpectBoxCaption(const Line& line) {
     if (Failure f = NeedBox(line); f.exitCode) return f;
-    std::string want = Utf8ToAnsi(Unescape(line.rest));
+    std::string want = (Unescape(line.rest));
     std::string got = WindowText(s_.box);
     if (got != want) return Fail(line, "box caption is " + Show(got) + ", expected " + Show(want));
     return {};
@@ -696,7 +696,7 @@ class Runner {
       return Fail(line, "the box has no button " + line.rest);
     if (!IsWindowEnabled(button)) return Fail(line, "button " + line.rest + " is disabled");
     HWND box = s_.box;
-    PostMessageA(button, BM_CLICK, 0, 0);
+    PostMessageW(button, BM_CLICK, 0, 0);
     if (!Eventually(s_.timeout, [&] { return !IsWindow(box); }))
       return Fail(line, "the box did not close");
     s_.box = nullptr;
@@ -720,7 +720,7 @@ class Runner {
       Print("# screenshot " + line.rest + " skipped (no --shots folder)");
       return {};
     }
-    std::string path = s_.shots + "\\" + Utf8ToAnsi(line.rest) + ".bmp";
+    std::string path = s_.shots + "\\" + line.rest + ".bmp";
     if (!SaveScreen(path)) return Fail(line, "cannot write " + Show(path));
     return {};
   }
@@ -740,10 +740,10 @@ class Runner {
   }
 
   static BOOL CALLBACK FindIcon(HWND child, LPARAM data) {
-    if (ClassName(child) != "Static" && ClassName(child) != "STATIC") return TRUE;
-    LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (lstrcmpiW(ClassName(child).c_str(), L"Static") != 0) return TRUE;
+    LONG style = GetWindowLongW(child, GWL_STYLE);
     if ((style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child)) return TRUE;
-    if (!SendMessageA(child, STM_GETICON, 0, 0)) return TRUE;
+    if (!SendMessageW(child, STM_GETICON, 0, 0)) return TRUE;
     *reinterpret_cast<bool*>(data) = true;
     return FALSE;
   }
@@ -765,7 +765,7 @@ class Runner {
       Print("# screenshot " + line.rest + " skipped (no --shots folder)");
       return {};
     }
-    std::string path = s_.shots + "\\" + Utf8ToAnsi(line.rest) + ".bmp";
+    std::string path = s_.shots + "\\" + line.rest + ".bmp";
     if (!SaveWindow(window, path)) return Fail(line, "cannot write " + Show(path));
     return {};
   }
@@ -809,13 +809,13 @@ class Runner {
       return ScriptError(line, "program number expected");
     if (index < 1 || size_t(index) > gPrograms.size())
       return ScriptError(line, "no program " + std::to_string(index) + " was started");
-    char folder[MAX_PATH] = {};
-    GetTempPathA(sizeof folder, folder);
-    std::string path = std::string(folder) + "UPDATE" +
+    wchar_t folder[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, folder);
+    std::string path = Utf8(folder) + "UPDATE" +
                        std::to_string(gPrograms[size_t(index) - 1].info.dwProcessId) + ".INI";
     bool want = line.words[0] == "present";
     if (Eventually(s_.timeout, [&] {
-          return (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) == want;
+          return (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) == want;
         }))
       return {};
     return Fail(line, Show(path) + (want ? " does not exist" : " still exists"));
@@ -825,8 +825,8 @@ class Runner {
     long want = 0;
     if (line.words.size() < 2 || !ParseNumber(line.words[0], &want))
       return ScriptError(line, "<hex> <path> expected");
-    std::string path = Utf8ToAnsi(line.restAfterFirst);
-    DWORD got = GetFileAttributesA(path.c_str());
+    const std::string& path = line.restAfterFirst;
+    DWORD got = GetFileAttributesW(Wide(path).c_str());
     if (got == DWORD(want)) return {};
     char text[64];
     std::snprintf(text, sizeof text, "0x%lX, expected 0x%lX", (unsigned long)got, (unsigned long)want);
@@ -836,9 +836,9 @@ class Runner {
   Failure OpenWindow(const Line& line) {
     if (line.words.size() < 2) return ScriptError(line, "<class> <title> expected");
     auto* s = new StandIn;
-    s->className = Utf8ToAnsi(line.words[0]);
-    s->title = Utf8ToAnsi(Unescape(line.restAfterFirst));
-    s->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    s->className = Wide(line.words[0]);
+    s->title = Wide(Unescape(line.restAfterFirst));
+    s->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     s->thread = CreateThread(nullptr, 0, StandInThread, s, 0, nullptr);
     gStandIns.push_back(s);
     if (!s->thread || WaitForSingleObject(s->ready, s_.timeout) != WAIT_OBJECT_0 || !s->window)
@@ -847,8 +847,8 @@ class Runner {
   }
 
   Failure HoldFile(const Line& line) {
-    std::string path = Utf8ToAnsi(line.rest);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string& path = line.rest;
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
       return Fail(line, "cannot open " + Show(path) + " (error " + std::to_string(GetLastError()) + ")");
     held_.push_back(file);
@@ -888,11 +888,11 @@ class Runner {
     if (s_.signals.empty()) return ScriptError(line, "no --signals folder");
     std::string path = s_.signals + "\\" + line.rest;
     std::string done = path + ".done";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Fail(line, "cannot create " + Show(path));
     CloseHandle(file);
-    if (!Eventually(s_.timeout, [&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+    if (!Eventually(s_.timeout, [&] { return GetFileAttributesW(Wide(done).c_str()) != INVALID_FILE_ATTRIBUTES; }))
       return Fail(line, "the scenario did not answer (no " + Show(done) + ")");
     return {};
   }
@@ -946,15 +946,15 @@ class Runner {
       if (GetTickCount() - start >= s_.timeout) return Fail(line, "the program is still running");
       HWND wizard = FindOurWizard();
       if (HWND box = FindBox(wizard)) {
-        Print("# box: " + AnsiToUtf8(WindowText(GetDlgItem(box, kBoxTextControl))));
+        Print("# box: " + WindowText(GetDlgItem(box, kBoxTextControl)));
         HWND button = GetDlgItem(box, IDOK);
         if (!button || !IsWindowVisible(button)) button = GetDlgItem(box, IDCANCEL);
-        if (button) PostMessageA(button, BM_CLICK, 0, 0);
+        if (button) PostMessageW(button, BM_CLICK, 0, 0);
         Eventually(2000, [&] { return !IsWindow(box); });
       } else if (wizard && wizard != closed) {
         Print("# wizard");
         closed = wizard;
-        PostMessageA(wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostMessageW(wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
       }
     }
     p.waited = true;
@@ -963,7 +963,7 @@ class Runner {
   }
 
   static BOOL CALLBACK CollectButton(HWND child, LPARAM data) {
-    if (lstrcmpiA(ClassName(child).c_str(), "Button") == 0 && IsWindowVisible(child))
+    if (lstrcmpiW(ClassName(child).c_str(), L"Button") == 0 && IsWindowVisible(child))
       reinterpret_cast<std::vector<HWND>*>(data)->push_back(child);
     return TRUE;
   }
@@ -1001,14 +1001,14 @@ class Runner {
         if (buttons.empty()) continue;
         HWND button = repeats >= 3 ? buttons.back() : buttons.front();
         Record(++step, box, "box", "box " + Show(WindowText(box)) + ": " + Show(text) + " -> " + Show(WindowText(button)));
-        PostMessageA(button, BM_CLICK, 0, 0);
+        PostMessageW(button, BM_CLICK, 0, 0);
         Eventually(s_.timeout, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
         since = GetTickCount();
         continue;
       }
       if (!wizard) continue;
       HWND next = GetDlgItem(wizard, IDOK), abort = GetDlgItem(wizard, IDCANCEL), agree = GetDlgItem(wizard, 1002);
-      const bool toAgree = Usable(agree) && SendMessageA(agree, BM_GETCHECK, 0, 0) != BST_CHECKED;
+      const bool toAgree = Usable(agree) && SendMessageW(agree, BM_GETCHECK, 0, 0) != BST_CHECKED;
       if (!toAgree && !Usable(next) && !Usable(abort)) continue;  // busy: the engine runs
       const std::string page = WindowText(wizard) + "\n" + WindowText(GetDlgItem(wizard, 1001)) + "\n" +
                                WindowText(next) + (Usable(next) ? "1" : "0") + (toAgree ? "1" : "0");
@@ -1016,13 +1016,13 @@ class Runner {
       lastPage = page;
       std::string what = "wizard " + Show(WindowText(wizard)) + ": " + Show(WindowText(GetDlgItem(wizard, 1001)));
       if (toAgree) {
-        PostMessageA(agree, BM_CLICK, 0, 0);
+        PostMessageW(agree, BM_CLICK, 0, 0);
         Eventually(s_.timeout, [&] { return Usable(next); });
         what += " -> " + Show(WindowText(agree));
       }
       HWND press = Usable(next) ? next : abort;
       Record(++step, wizard, "wizard", what + " -> " + Show(WindowText(press)) + (press == abort ? " (Next stays disabled)" : ""));
-      PostMessageA(press, BM_CLICK, 0, 0);
+      PostMessageW(press, BM_CLICK, 0, 0);
       since = GetTickCount();
     }
     p.waited = true;
@@ -1039,8 +1039,8 @@ class Runner {
 
 // ---- Script ----------------------------------------------------------------------
 
-bool ReadScript(const char* path, std::vector<Line>* lines) {
-  FILE* in = std::fopen(path, "rb");
+bool ReadScript(const std::string& path, std::vector<Line>* lines) {
+  FILE* in = _wfopen(Wide(path).c_str(), L"rb");
   if (!in) return false;
   std::string text;
   char chunk[4096];
@@ -1090,29 +1090,40 @@ bool ReadScript(const char* path, std::vector<Line>* lines) {
 }
 
 int Usage() {
-  Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>] <script>");
+  Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>] "
+        "[--code-page <n>] <script>");
   return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Wide arguments (-municode): paths arrive whole under every code page.
+int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   Session session;
-  const char* scriptPath = nullptr;
+  std::string scriptPath;
+  long codePage = 0;
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--program" && i + 1 < argc) session.program = argv[++i];
-    else if (a == "--shots" && i + 1 < argc) session.shots = argv[++i];
-    else if (a == "--signals" && i + 1 < argc) session.signals = argv[++i];
-    else if (!scriptPath && a.rfind("--", 0) != 0) scriptPath = argv[i];
+    std::string a = Utf8(argv[i]);
+    if (a == "--program" && i + 1 < argc) session.program = Utf8(argv[++i]);
+    else if (a == "--shots" && i + 1 < argc) session.shots = Utf8(argv[++i]);
+    else if (a == "--signals" && i + 1 < argc) session.signals = Utf8(argv[++i]);
+    else if (a == "--code-page" && i + 1 < argc && ParseNumber(Utf8(argv[i + 1]), &codePage)) ++i;
+    else if (scriptPath.empty() && a.rfind("--", 0) != 0) scriptPath = a;
     else return Usage();
   }
-  if (!scriptPath) return Usage();
+  if (scriptPath.empty()) return Usage();
+
+  Print("# ANSI code page " + std::to_string(GetACP()));
+  if (codePage && GetACP() != UINT(codePage)) {
+    Print("FAIL the system's ANSI code page is " + std::to_string(GetACP()) + ", expected " +
+          std::to_string(codePage));
+    return 1;
+  }
 
   std::vector<Line> lines;
   if (!ReadScript(scriptPath, &lines)) {
-    Print(std::string("cannot read the script ") + scriptPath);
+    Print("cannot read the script " + scriptPath);
     return 2;
   }
 

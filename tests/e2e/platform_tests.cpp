@@ -8,9 +8,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "platform/platform.h"
+
+// profile_equivalence.cpp: the updater's profile reader against the system's.
+void CheckProfileEquivalence(const std::string& scratch, int* checks, int* failures);
 
 namespace {
 
@@ -35,6 +39,22 @@ void WriteText(const std::string& path, const std::string& text) {
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
+}
+
+// The texts of this file are Shift-JIS (code page 932) whatever the system's
+// ANSI code page: the system is asked in UTF-16 and answered in code page 932.
+std::wstring Wide932(const std::string& text) {
+  std::wstring out(text.size(), L'\0');
+  out.resize(size_t(MultiByteToWideChar(932, 0, text.data(), int(text.size()), out.data(),
+                                        int(out.size()))));
+  return out;
+}
+
+std::string Narrow932(const wchar_t* text) {
+  std::string out(std::wcslen(text) * 2, '\0');
+  out.resize(size_t(WideCharToMultiByte(932, 0, text, int(std::wcslen(text)), out.data(),
+                                        int(out.size()), nullptr, nullptr)));
+  return out;
 }
 
 std::string ReadText(const std::string& path) {
@@ -177,43 +197,6 @@ void TestRemoveMakeReplace() {
   RemoveFile("");         // empty: ignored
 }
 
-// ---- Profile -----------------------------------------------------------------------
-
-void TestProfile() {
-  std::string path = Scratch("SETUP.INI");
-  WriteText(path,
-            "[Setup]\r\n"
-            "GameTitle = \"  Quoted Title  \"\r\n"
-            "Plain=  spaced value  \r\n"
-            "Single='single'\r\n"
-            "Empty=\r\n"
-            "Japanese=表示テスト\r\n"
-            "[Other]\r\n"
-            "GameTitle=other\r\n");
-  char buffer[64];
-  std::memset(buffer, 0, sizeof buffer);
-  CHECK_EQ(ReadProfileString("SETUP", "gametitle", buffer, sizeof buffer, path.c_str()), 16u);
-  CHECK_EQ(std::string(buffer), std::string("  Quoted Title  "));
-  std::memset(buffer, 0, sizeof buffer);
-  ReadProfileString("setup", "Plain", buffer, sizeof buffer, path.c_str());
-  CHECK_EQ(std::string(buffer), std::string("spaced value"));
-  std::memset(buffer, 0, sizeof buffer);
-  ReadProfileString("Setup", "Single", buffer, sizeof buffer, path.c_str());
-  CHECK_EQ(std::string(buffer), std::string("single"));
-  std::memset(buffer, 0, sizeof buffer);
-  CHECK_EQ(ReadProfileString("Setup", "Empty", buffer, sizeof buffer, path.c_str()), 0u);
-  CHECK_EQ(ReadProfileString("Setup", "Missing", buffer, sizeof buffer, path.c_str()), 0u);
-  CHECK_EQ(ReadProfileString("Absent", "GameTitle", buffer, sizeof buffer, path.c_str()), 0u);
-  std::memset(buffer, 0, sizeof buffer);
-  ReadProfileString("Setup", "Japanese", buffer, sizeof buffer, path.c_str());
-  CHECK_EQ(std::string(buffer), std::string("表示テスト"));
-  // Cut to the capacity less one.
-  std::memset(buffer, 0, sizeof buffer);
-  CHECK_EQ(ReadProfileString("Setup", "Plain", buffer, 7, path.c_str()), 6u);
-  CHECK_EQ(std::string(buffer), std::string("spaced"));
-  CHECK_EQ(ReadProfileString("Setup", "Plain", buffer, 8, Scratch("none.ini").c_str()), 0u);
-}
-
 // ---- Registry ------------------------------------------------------------------------
 
 void TestRegistry() {
@@ -221,8 +204,9 @@ void TestRegistry() {
   HKEY key;
   RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
   const char instPath[] = "C:\\Game\\表";
-  RegSetValueExA(key, "InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(instPath),
-                 sizeof instPath);
+  std::wstring wideInstPath = Wide932(instPath);
+  RegSetValueExW(key, L"InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(wideInstPath.c_str()),
+                 DWORD((wideInstPath.size() + 1) * sizeof(wchar_t)));
   DWORD mode = 7;
   RegSetValueExA(key, "InstMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), 4);
   RegCloseKey(key);
@@ -388,8 +372,8 @@ void TestMemory() {
 
 // ---- Strings -----------------------------------------------------------------------------
 
+// Code page 932 whatever the system's ANSI code page.
 void TestStrings() {
-  CHECK_EQ(GetACP(), 932u); // the rest needs the Japanese code page
   const char* text = "表A"; // 0x95 0x5C 0x41
   CHECK_EQ(uint8_t(text[0]), 0x95);
   CHECK_EQ(NextCharacter(text), text + 2);
@@ -455,13 +439,13 @@ void OnInitialise(WindowHandle dialog) {
   ++r.initialised;
   SetWindowCaption(dialog, "プラットフォーム試験");
   r.foundByCaption = FindTopWindow(nullptr, "プラットフォーム試験") == dialog;
-  char text[64] = {};
-  GetDlgItemTextA(r.dialog, 1, text, sizeof text);
-  r.nextText = text;
+  wchar_t text[64] = {};
+  GetDlgItemTextW(r.dialog, 1, text, 64);
+  r.nextText = Narrow932(text);
   r.hasAgreement = DialogControl(dialog, 1000) != nullptr;
   HFONT font = reinterpret_cast<HFONT>(SendMessageA(r.dialog, WM_GETFONT, 0, 0));
-  LOGFONTA lf{};
-  if (font && GetObjectA(font, sizeof lf, &lf)) r.font = lf.lfFaceName;
+  LOGFONTW lf{};
+  if (font && GetObjectW(font, sizeof lf, &lf)) r.font = Narrow932(lf.lfFaceName);
   SetControlText(dialog, 1001, "情報");
   r.nextEnabledAtFirst = ControlEnabled(DialogControl(dialog, 1)) == 1;
   EnableControl(DialogControl(dialog, 1), 0);
@@ -554,13 +538,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0); // what was printed survives a hang
+  std::printf("ANSI code page %u\n", GetACP()); // the runner checks it
   gScratch = argv[1];
   TestBinding();
   TestFiles();
   TestAttributes();
   TestTimes();
   TestRemoveMakeReplace();
-  TestProfile();
+  CheckProfileEquivalence(gScratch, &gChecks, &gFailures);
   TestRegistry();
   TestResources();
   TestShellCopy();

@@ -37,7 +37,7 @@ state >"$WORK/before.txt"
 
 # One run: its driver log in WORK/<name>.log; prints its boxes, one per line.
 run() { # name exe
-  timeout 120 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$DRIVER" --program "$(fa2_winpath "$2")" \
+  timeout 120 env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$DRIVER" --program "$(fa2_winpath "$2")" \
     "$(fa2_winpath "$WORK/script.txt")" >"$WORK/$1.log" 2>&1
   echo $? >"$WORK/$1.rc"
   tr -d '\r' <"$WORK/$1.log" | sed -n 's/^# box: //p'

@@ -18,7 +18,7 @@ fails=0
 run() { # name, arguments...: fa2.exe's output (CR LF removed) in WORK/<name>.out
   local name=$1
   shift
-  timeout 120 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$fa2_exe" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
+  timeout 120 env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$fa2_exe" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
   local rc=$?
   sed -i 's/\r$//' "$WORK/$name.out"
   return $rc

@@ -114,9 +114,9 @@ fi
 
 echo "scenario $(basename "$scenario")${VARIANT:+ ($VARIANT)}: prefix ready after $((SECONDS - started)) s"
 cd "$WORK" || exit 1
-timeout 300 env LC_ALL=ja_JP.UTF-8 "$FA2_WINE" "$DRIVER" --program "$(fa2_winpath "$UPDATER")" \
+timeout 300 env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$DRIVER" --program "$(fa2_winpath "$UPDATER")" \
   --shots "$(fa2_winpath "$WORK/shots")" --signals "$(fa2_winpath "$WORK/signals")" \
-  "$(fa2_winpath "$script")" >"$WORK/driver.log" 2>&1
+  --code-page "$(fa2_code_page)" "$(fa2_winpath "$script")" >"$WORK/driver.log" 2>&1
 rc=$?
 tr -d '\r' <"$WORK/driver.log"
 ((rc == 124)) && echo "FAIL the driver timed out"

@@ -1,10 +1,11 @@
-// The test machine's file system, drives and profile reads.
+// The test machine's file system and drives.
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <cstring>
 
 #include "fake/fake_state.h"
+#include "settings/settings.h"
 
 namespace fake {
 
@@ -148,6 +149,10 @@ void SetDriveType(char drive, uint32_t type) {
 void SetWriteBudget(int64_t bytes) { M().writeBudget = bytes; }
 void FailCreateAt(const std::string& path) { M().failCreateKey = path.empty() ? "" : Key(path); }
 void ShortReadAt(const std::string& path) { M().shortReadKey = path.empty() ? "" : Key(path); }
+void FailReadAfter(const std::string& path, size_t bytes) {
+  M().failReadKey = path.empty() ? "" : Key(path);
+  M().failReadAfter = bytes;
+}
 void FailReplace(bool fail) { M().failReplace = fail; }
 
 void FailReplaceAfter(int count) { M().replacesBeforeFailure = count; }
@@ -209,6 +214,7 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   const std::string& content = M().files[f->key].content;
   size_t n = std::min<size_t>(count, content.size() - std::min(content.size(), f->position));
   if (f->key == M().shortReadKey) n /= 2;
+  if (f->key == M().failReadKey && f->position + n > M().failReadAfter) return 0;
   std::memcpy(buffer, content.data() + f->position, n);
   f->position += n;
   *done = uint32_t(n);
@@ -292,14 +298,13 @@ int ReplaceFile(const char* from, const char* to) {
   return 1;
 }
 
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
-                           const char* file) {
-  Node* node = Find(file);
-  if (!node || node->directory) {
-    if (capacity) buffer[0] = 0;
-    return 0;
-  }
-  return ProfileRead(node->content, section, key, buffer, capacity);
+uint32_t fake::ProfileRead(const std::string& fileText, const char* section, const char* key, char* buffer,
+                     uint32_t capacity) {
+  const char kScratch[] = "C:\\PROFILE-READ.TMP";
+  AddFile(kScratch, fileText);
+  const uint32_t count = ReadProfileString(section, key, buffer, capacity, kScratch);
+  M().files.erase(Key(kScratch));
+  return count;
 }
 
 uint32_t DriveType(const char* driveText) {

@@ -46,6 +46,8 @@ void SetWriteBudget(int64_t bytes);
 // Creating a file at this path fails (e.g. locked). Empty clears.
 void FailCreateAt(const std::string& path);
 void ShortReadAt(const std::string& path);  // its reads return half the bytes asked. Empty clears.
+// A read of this file that would go past its first `bytes` bytes fails. Empty clears.
+void FailReadAfter(const std::string& path, size_t bytes);
 void FailReplace(bool fail);     // ReplaceFile fails
 void FailReplaceAfter(int count); // the ReplaceFile call after `count` more fails (once); -1: off
 void OnChange(std::function<void()> hook); // runs before every ReplaceFile and RemoveFile; empty: none
@@ -137,8 +139,8 @@ void OnCopy(std::function<int(const CopyCall&, int* aborted)> handler);
 int DefaultCopy(const CopyCall& call, int* aborted);
 
 // ---- Profile reading ----------------------------------------------------------------
-// The profile read over a file's text, as the system does it (used by
-// ReadProfileString; exposed for tests of the reader itself).
+// The updater's profile read (ReadProfileString) of `fileText` as a file's
+// content: the text is put in a scratch file for the read and gone after it.
 uint32_t ProfileRead(const std::string& fileText, const char* section, const char* key,
                      char* buffer, uint32_t capacity);
 

@@ -54,6 +54,8 @@ struct Machine {
   int64_t writeBudget = -1;
   std::string failCreateKey;
   std::string shortReadKey;  // reads of this file come back with half the bytes asked
+  std::string failReadKey;   // reads of this file fail once they would pass failReadAfter
+  size_t failReadAfter = 0;
   bool failReplace = false, failStamp = false;
   int replacesBeforeFailure = -1;
   uint32_t lastError = 0;  // LastSystemError  // -1: ReplaceFile fails only by failReplace

@@ -113,6 +113,38 @@ TEST_F(ProfileTest, LongValueIsCutSilentlyToTheCapacity) {
   EXPECT_TRUE(fake::Boxes().empty());
 }
 
+// The file is read in pieces: wherever one ends in the key's line (short
+// reads too), the line reads whole. A read that fails before the line's end
+// leaves the key missing, never a part of its value; no handle stays open.
+TEST_F(ProfileTest, TheFileIsReadInPiecesAndAFailedReadGivesNothing) {
+  const std::string line = "GameDir = \"表\\x\"\r\n";
+  for (size_t pad = 0; pad < 1100; ++pad) {
+    const std::string head = "[SETUP]\r\n;" + std::string(pad, 'p') + "\r\n";
+    const std::string text = head + line + "After=1\r\n";
+    fake::AddFile(kSetupPath, text);
+    char buffer[kPathCapacity];
+    for (const char* shortReads : {"", kSetupPath}) {
+      fake::ShortReadAt(shortReads);
+      ASSERT_EQ(ReadProfileString("SETUP", "GameDir", buffer, sizeof buffer, kSetupPath), 4u) << pad;
+      EXPECT_STREQ(buffer, "表\\x");
+    }
+    fake::ShortReadAt("");
+    const size_t lineRead = head.size() + line.size() - 1;  // up to its CR
+    for (size_t good : {pad, lineRead - 1, lineRead, text.size() - 1, text.size()}) {
+      fake::FailReadAfter(kSetupPath, good);
+      const uint32_t count = ReadProfileString("SETUP", "GameDir", buffer, sizeof buffer, kSetupPath);
+      if (good < lineRead || count == 0) {
+        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '\0')) << pad;
+      }
+      if (good >= text.size() || count != 0) {
+        EXPECT_STREQ(buffer, "表\\x") << pad << " " << good;
+      }
+    }
+    fake::FailReadAfter("", 0);
+    ASSERT_EQ(fake::OpenHandleCount(), 0);
+  }
+}
+
 TEST_F(ProfileTest, SetupIntegerUsesTheLeadingNumber) {
   fake::AddFile(kSetupPath,
                 "[SETUP]\r\nA=42abc\r\nB=abc\r\nC=-3\r\nD=99999999999\r\nE=\r\n");

@@ -5,6 +5,11 @@
 
 #include "fa2/commands.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace {
 
 const char kHelp[] =
@@ -55,14 +60,38 @@ bool WantsHelp(const Args& args) {
   return false;
 }
 
+#ifdef _WIN32
+// The arguments as UTF-8 from the system's UTF-16 command line, and UTF-8
+// output: file names in any language pass whatever the code page.
+Args Utf8Arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return Args(argv, argv + argc);
+  Args args;
+  for (int i = 0; i < count; ++i) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size_t(n > 0 ? n : 1), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), n, nullptr, nullptr);
+    text.resize(text.size() - 1);
+    args.push_back(text);
+  }
+  LocalFree(wide);
+  SetConsoleOutputCP(CP_UTF8);
+  return args;
+}
+#else
+Args Utf8Arguments(int argc, char** argv) { return Args(argv, argv + argc); }
+#endif
+
 int main(int argc, char** argv) {
-  if (argc < 2) {
+  const Args all = Utf8Arguments(argc, argv);
+  if (all.size() < 2) {
     std::fputs(kHelp, stderr);
     return 2;
   }
-  std::string name = argv[1];
+  std::string name = all[1];
   if (name == "--help" || name == "-h" || name == "help") return Usage(kHelp);
-  Args args(argv + 2, argv + argc);
+  Args args(all.begin() + 2, all.end());
   // The commands check what they read and report it; this is the last
   // resort for what they could not foresee (memory, the file system).
   try {

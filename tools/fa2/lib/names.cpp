@@ -1,9 +1,10 @@
-// Member names are code page 932. On Linux file names and arguments are
-// UTF-8 and are converted; on Windows the tool's ANSI arguments already are
-// in the system code page and pass unchanged.
+// Member names are code page 932. The tool holds file names and arguments
+// as UTF-8 (on Windows it takes them from the system's UTF-16) and converts.
 #include "fa2/lib/toolkit.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
 #endif
 
@@ -11,7 +12,25 @@ namespace fa2 {
 
 namespace {
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Through UTF-16; a character the target has no code for fails the whole.
+bool Convert(UINT to, UINT from, const std::string& in, std::string& out) {
+  if (in.empty()) return out.clear(), true;
+  const int n = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in.data(), int(in.size()), nullptr, 0);
+  if (n <= 0) return false;
+  std::wstring wide(size_t(n), L'\0');
+  MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in.data(), int(in.size()), wide.data(), n);
+  BOOL lossy = FALSE;
+  const bool utf8 = to == CP_UTF8;
+  const int m = WideCharToMultiByte(to, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0, nullptr,
+                                    utf8 ? nullptr : &lossy);
+  if (m <= 0 || lossy) return false;
+  out.assign(size_t(m), '\0');
+  WideCharToMultiByte(to, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), n, out.data(), m, nullptr,
+                      utf8 ? nullptr : &lossy);
+  return !lossy;
+}
+#else
 bool Convert(const char* to, const char* from, const std::string& in, std::string& out) {
   iconv_t cd = iconv_open(to, from);
   if (cd == iconv_t(-1)) return false;
@@ -33,8 +52,7 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 
 bool LocalToCp932(const std::string& local, std::string& cp932) {
 #ifdef _WIN32
-  cp932 = local;
-  return true;
+  return Convert(932, CP_UTF8, local, cp932);
 #else
   return Convert("CP932", "UTF-8", local, cp932);
 #endif
@@ -42,7 +60,8 @@ bool LocalToCp932(const std::string& local, std::string& cp932) {
 
 std::string Cp932ToLocal(const std::string& cp932) {
 #ifdef _WIN32
-  return cp932;
+  std::string out;
+  return Convert(CP_UTF8, 932, cp932, out) ? out : cp932;
 #else
   std::string out;
   return Convert("UTF-8", "CP932", cp932, out) ? out : cp932;

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 #include "fa2/lib/toolkit.h"
-#include "fa2/lib/update_checks.h"
 #include "fa2/plan/host_names.h"
 
 namespace fs = std::filesystem;
@@ -39,14 +39,15 @@ struct OpenFile {
   fs::path path;
   bool simulated = false;
   SimulatedEntry entry;
-  std::unique_ptr<std::ifstream> stream;
+  bool given = false; // a text given for the path, of givenSize bytes
+  uint64_t givenSize = 0;
+  std::unique_ptr<std::istream> stream;
 };
 
 struct Machine {
   std::vector<Mapping> mappings;
   std::map<char, Drive> drives;
   std::vector<std::pair<std::string, std::string>> profileTexts;
-  std::string missingKey;  // the key of the last profile read that found no value
   bool normalFiles = false;
   std::map<std::string, SimulatedEntry> simulated; // by SimulationKey
   std::map<FileHandle, OpenFile> files;
@@ -175,6 +176,13 @@ FileTime FileTimeOf(fs::file_time_type stamp) {
   return fa2::FileTimeFromUnix(seconds, uint32_t(rest));
 }
 
+// The text given for `path` instead of a file, or null.
+const std::string* ProfileTextOf(const char* path) {
+  for (const auto& [textPath, text] : M().profileTexts)
+    if (CompareNoCase(textPath.c_str(), path) == 0) return &text;
+  return nullptr;
+}
+
 OpenFile* HandleOf(FileHandle file) {
   auto it = M().files.find(file);
   return it == M().files.end() ? nullptr : &it->second;
@@ -206,7 +214,6 @@ void ResetDisk() {
   m.mappings.clear();
   m.drives.clear();
   m.profileTexts.clear();
-  m.missingKey.clear();
   m.normalFiles = false;
   m.simulated.clear();
   m.files.clear();
@@ -232,7 +239,6 @@ void MapDisc(char letter, const std::string& folder) {
 }
 
 void SetProfileText(const std::string& path, const std::string& text) { M().profileTexts.push_back({path, text}); }
-const std::string& LastMissingProfileKey() { return M().missingKey; }
 
 void SetNormalFiles(bool normal) { M().normalFiles = normal; }
 
@@ -261,11 +267,15 @@ void ClearShownBoxes() { M().boxes.clear(); }
 int BindSystemOperations() { return 1; }
 
 FileHandle OpenFileForRead(const char* path) {
-  fs::path real;
-  if (!Resolve(path, &real)) return kInvalidFile;
   OpenFile file;
-  file.path = real;
-  if (const SimulatedEntry* entry = Simulated(real)) {
+  fs::path real;
+  if (const std::string* text = ProfileTextOf(path)) {
+    file.given = true;
+    file.givenSize = text->size();
+    file.stream = std::make_unique<std::istringstream>(*text);
+  } else if (!Resolve(path, &real)) {
+    return kInvalidFile;
+  } else if (const SimulatedEntry* entry = Simulated(real)) {
     if (entry->folder) return kInvalidFile;
     file.simulated = true;
     file.entry = *entry;
@@ -275,6 +285,7 @@ FileHandle OpenFileForRead(const char* path) {
     file.stream = std::make_unique<std::ifstream>(real, std::ios::binary);
     if (!*file.stream) return kInvalidFile;
   }
+  file.path = real;
   const FileHandle handle = M().nextHandle++;
   M().files[handle] = std::move(file);
   return handle;
@@ -297,6 +308,7 @@ uint32_t FileSizeLow(FileHandle file) {
   OpenFile* f = HandleOf(file);
   if (!f) return 0xFFFFFFFFu;
   if (f->simulated) return uint32_t(f->entry.size);
+  if (f->given) return uint32_t(f->givenSize);
   std::error_code ec;
   const uintmax_t size = fs::file_size(f->path, ec);
   return ec ? 0xFFFFFFFFu : uint32_t(size);
@@ -324,6 +336,7 @@ int ReadLastWriteTime(FileHandle file, FileTime* out) {
     *out = f->entry.time;
     return 1;
   }
+  if (f->given) return 0; // a given text has no time
   std::error_code ec;
   const fs::file_time_type stamp = fs::last_write_time(f->path, ec);
   if (ec) return 0;
@@ -336,36 +349,6 @@ void RemoveFile(const char*) { Forbidden("RemoveFile"); }
 void MakeDirectory(const char*) { Forbidden("MakeDirectory"); }
 int ReplaceFile(const char*, const char*) { Forbidden("ReplaceFile"); }
 int StampTimesAtPath(const char*, const FileTime*) { Forbidden("StampTimesAtPath"); }
-
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity, const char* file) {
-  if (buffer == nullptr || capacity == 0) return 0;
-  buffer[0] = 0;
-  if (section == nullptr || key == nullptr || file == nullptr) return 0;
-  std::string text;
-  bool found = false;
-  for (const auto& [path, content] : M().profileTexts) {
-    if (CompareNoCase(path.c_str(), file) == 0) {
-      text = content;
-      found = true;
-      break;
-    }
-  }
-  if (!found) {
-    fs::path real;
-    std::error_code ec;
-    if (!Resolve(file, &real) || Simulated(real) || !fs::is_regular_file(real, ec)) {
-      M().missingKey = key;
-      return 0;
-    }
-    std::ifstream in(real, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  const std::string value = fa2::ReadIniValue(fa2::ParseIni(text), section, key, capacity);
-  if (value.empty()) M().missingKey = key;
-  std::memcpy(buffer, value.data(), value.size());
-  buffer[value.size()] = 0;
-  return uint32_t(value.size());
-}
 
 // No registry: the plan is given the install folder and mode itself.
 int OpenUserKey(const char*, RegistryKey*) { return 0; }

@@ -18,9 +18,9 @@
 //   file, and a file that Windows tools or installers wrote usually has it);
 //   a file with neither is "normal" alone. A Windows build reads the real
 //   attributes instead.
-// - Profile reads: from a text given here for a path (the temporary
-//   UPDATE.INI) or from the real file, with the profile rules of the fa2
-//   toolkit's UPDATE.INI reader.
+// - Given texts: a text given here for a path (the temporary UPDATE.INI)
+//   is what reading that path gives, whatever the disk holds. Profile reads
+//   are the updater's own, over these files.
 // - Simulated results: what the plan decides the update writes is recorded
 //   here (files with their time stamp, created folders) and answers later
 //   questions as the disk would after those writes, so that an entry sees
@@ -45,10 +45,8 @@ void ResetDisk();
 void MapFolder(const std::string& prefix, const std::string& folder);
 // The real `folder` is the root of a CD-ROM drive `letter`.
 void MapDisc(char letter, const std::string& folder);
-// Profile reads of `path` read `text` (code page 932) instead of a file.
+// Reading `path` gives `text` (code page 932) instead of a file.
 void SetProfileText(const std::string& path, const std::string& text);
-// The key of the last profile read that found no value (code page 932).
-const std::string& LastMissingProfileKey();
 // true: files carry no archive bit, so a writable file is normal alone.
 void SetNormalFiles(bool normal);
 

@@ -141,6 +141,7 @@ class Planner {
     return kRefused;
   }
 
+  std::string MissingSetupKey();
   bool CheckSpace();
   bool ReadKeys(int listRead, const UpdateList& updates, const char* failedCheck, const CopyList& copies);
   std::string UpdateLabel(const UpdateKey& k) const;
@@ -198,17 +199,35 @@ bool Planner::ReadSetup() {
   SetInstalledSettingsPath(r_.settingsPath);
   ClearShownBoxes();
   if (!ReadInstalledSettings(r_.description, r_.game)) {
-    // Without a box the reader stopped at a required key that is missing or
-    // empty, which the updater does not report (its quiet flag is set).
-    const std::string missing = ShownBoxes().empty() ? " (the required key " + Local(LastMissingProfileKey()) +
-                                                           " is missing or empty)"
-                                                     : "";
+    const std::string missing = ShownBoxes().empty() ? MissingSetupKey() : "";
     Print("setup: " + Real(r_.settingsPath) + ": refused with " + BoxTexts() + missing);
     return false;
   }
   Print("setup: UPDATE.INI [SETUP] and the installed SETUP.INI are valid; game " +
         Quoted(r_.description.gameTitle) + ", " + Local(r_.description.modeText));
   return true;
+}
+
+// Without a box the SETUP.INI reader stopped at a required key that is
+// missing or empty, which the updater does not report: its quiet flag is set
+// by then. The reader run again with the flag clear names the key in its
+// report ("SETUP.INI : <key> キーが存在しません").
+std::string Planner::MissingSetupKey() {
+  static UpdateDescription description;
+  static InstalledGame game;
+  description = r_.description;
+  game = r_.game;
+  SetQuietFlag(0);
+  ReadInstalledSettings(description, game);
+  SetQuietFlag(1);
+  const std::string report = ShownBoxes().empty() ? "" : Local(ShownBoxes().front().text);
+  ClearShownBoxes();
+  const std::string head = "SETUP.INI : ", tail = " キーが存在しません";
+  if (report.size() <= head.size() + tail.size() || report.rfind(head, 0) != 0 ||
+      report.compare(report.size() - tail.size(), tail.size(), tail) != 0)
+    return "";
+  return " (the required key " + report.substr(head.size(), report.size() - head.size() - tail.size()) +
+         " is missing or empty)";
 }
 
 // ---- The free-space pre-check ---------------------------------------------------------------

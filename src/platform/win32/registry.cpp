@@ -1,11 +1,5 @@
-// Profile (INI) reading and the registry of the current user. The registry
-// calls go through the binding table.
+// The registry of the current user, through the binding table.
 #include "platform/win32/binding.h"
-
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer,
-                           uint32_t capacity, const char* file) {
-  return GetPrivateProfileStringA(section, key, "", buffer, capacity, file);
-}
 
 int OpenUserKey(const char* path, RegistryKey* key) {
   auto openKey = Bound().openKey;

@@ -1,0 +1,297 @@
+// Profile (INI) files, read from their bytes through the seam's file
+// operations. The system's own profile read converts a file with the
+// system's code page, which is 932 only on Japanese Windows; this reader
+// gives, on any system, what that read gives on a code-page-932 system for
+// one section and key with the default "".
+//
+// The format, as the system reads it:
+//
+// - Text is Shift-JIS. A lead byte (0x81-0x9F, 0xE0-0xFC) and the byte after
+//   it are one character whatever that byte is, unless it is a NUL or there
+//   is none: a second byte is never a ']', '=', blank, line end or letter of
+//   its own. A pair whose second byte cannot follow a lead byte (below 0x40,
+//   0x7F, above 0xFC) and a lead byte alone are characters the code page
+//   cannot map; they read as "・" (0x81 0x45). Every other byte stands alone.
+// - Lines end at every CR and every LF. Blanks are tab, VT, FF, ^Z (0x1A)
+//   and space. A line loses its blanks at both ends; an empty line is nothing.
+// - A line that starts with '[' and holds a ']' opens a section named by the
+//   text between the '[' and the line's last ']', without blanks at either
+//   end; the rest of the line is ignored. Lines before the first section
+//   belong to a section named "".
+// - Every other line is a key line: the key name is the text before its
+//   first '=' without blanks at the end, the value the text after it without
+//   blanks at either end. A line without '=' names a key that has no value.
+//   There is no comment syntax: "; note=x" is a key named "; note", a name
+//   that nobody asks for.
+// - A NUL byte ends a name or a value; the rest of its line is not part of
+//   it (though an '=' there still ends the key name).
+// - Names match without regard to the case of ASCII letters; double-byte
+//   characters match exactly. The names asked for lose their blanks at both
+//   ends first. Only the first section of the name is searched, and the
+//   first line of the key there decides: a key without a value, or with an
+//   empty one, reads as missing.
+// - A value of two or more characters that starts and ends with the same
+//   quote ('"' or '\'') loses those two quotes.
+// - The value is stored cut to the whole characters that fit in capacity - 1
+//   bytes and terminated; the buffer's other bytes up to the capacity are
+//   zero. The result is the number of bytes stored, or capacity - 1 when the
+//   value did not fit (also when the cut left one byte free because the next
+//   character has two). A missing file, section, key or value gives 0.
+//
+// Where the system's own result differs: it converts the file through
+// UTF-16, so a double-byte code that code page 932 leaves unassigned comes
+// back as "・" and an NEC or IBM duplicate of a character as the code the
+// conversion prefers; this reader keeps the file's bytes. And in two places
+// this reader follows Windows where Wine's read (the reference elsewhere)
+// departs from it: a quoted value that fits is never cut (Wine's read drops
+// its last character when only the closing quote did not fit), and a UTF-8
+// byte-order mark is text of the first line (Wine's read takes it as a mark).
+//
+// Limits: the file is read in pieces of kPieceSize bytes and never held
+// whole, so any size of file and length of line is read; reading stops at
+// the answer. Of a value only the bytes that can be stored are kept (at
+// most `capacity` of them). A file that cannot be opened, or whose reading
+// fails before the answer is known, reads as missing.
+#include <cstring>
+
+#include "settings/settings.h"
+
+namespace {
+
+constexpr uint32_t kPieceSize = 512;
+constexpr uint16_t kUnmapped = 0x8145;  // "・"
+constexpr uint32_t kCountLimit = 0xFFFF0000u;  // a value's bytes are counted up to it
+
+// A character: a single byte, or a lead byte and its second byte as
+// (lead << 8) | second.
+using Char = uint16_t;
+constexpr int32_t kEnd = -1;
+
+bool IsLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsSecond(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+bool IsBlankChar(Char c) { return c == '\t' || c == 0x0B || c == 0x0C || c == 0x1A || c == ' '; }
+bool IsLineEnd(Char c) { return c == '\r' || c == '\n'; }
+Char Folded(Char c) { return c >= 'a' && c <= 'z' ? Char(c - 'a' + 'A') : c; }
+uint32_t SizeOf(Char c) { return c > 0xFF ? 2 : 1; }
+
+// The character that starts with `first`, given the byte after it (kEnd
+// when there is none). *used: how many bytes it takes, 1 or 2.
+Char Decode(uint8_t first, int32_t next, uint32_t* used) {
+  *used = 1;
+  if (!IsLead(first)) return first;
+  if (next <= 0) return kUnmapped;  // a NUL or nothing follows: alone
+  *used = 2;
+  return IsSecond(uint8_t(next)) ? Char(first << 8 | next) : kUnmapped;
+}
+
+// A name asked for (NUL-terminated), without its blanks at both ends.
+struct Name {
+  const uint8_t* text;
+  uint32_t size;
+};
+
+Name Trimmed(const char* name) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(name);
+  uint32_t used;
+  while (*p != 0 && IsBlankChar(Decode(p[0], p[1], &used))) p += used;
+  uint32_t size = 0;
+  for (uint32_t i = 0; p[i] != 0;) {
+    const Char c = Decode(p[i], p[i + 1], &used);
+    i += used;
+    if (!IsBlankChar(c)) size = i;
+  }
+  return {p, size};
+}
+
+// Compares a name of the file, given a character at a time, with a name
+// asked for. Blanks count only once a character other than a blank follows
+// them; a NUL ends the file's name.
+struct NameMatch {
+  static constexpr uint32_t kDiffers = 0xFFFFFFFFu;
+  Name want;
+  uint32_t at = 0;    // bytes of `want` matched so far, or kDiffers
+  uint32_t kept = 0;  // the same, up to the last character that counts
+  bool ended = false;
+
+  explicit NameMatch(Name name) : want(name) {}
+
+  void Feed(Char c) {
+    if (ended) return;
+    if (c != 0 && at != kDiffers) {
+      uint32_t used = 0;
+      const bool same = at < want.size && Folded(Decode(want.text[at], want.text[at + 1], &used)) == Folded(c);
+      at = same ? at + used : kDiffers;
+    }
+    if (!IsBlankChar(c)) kept = at;
+    ended = c == 0;
+  }
+  bool Matches() const { return kept == want.size; }
+};
+
+// A value as it is read: its first bytes go straight into the caller's
+// buffer (whole characters, at most the capacity: one byte more than the
+// text can have, for an opening quote), the rest is only counted.
+struct Value {
+  uint8_t* out;
+  uint32_t capacity;
+  uint32_t stored = 0;
+  bool full = false;  // a character did not fit; none after it is stored
+  bool ended = false;
+  Char first = 0;
+  uint32_t bytes = 0, keptBytes = 0;  // counted up to kCountLimit
+  Char last = 0, keptLast = 0;        // kept: up to the last character that counts
+
+  void Reset() {
+    stored = bytes = keptBytes = 0;
+    full = ended = false;
+  }
+  void Add(Char c) {
+    if (ended) return;
+    if (c != 0) {
+      const uint32_t size = SizeOf(c);
+      if (!full && stored + size <= capacity) {
+        if (size == 2) out[stored++] = uint8_t(c >> 8);
+        out[stored++] = uint8_t(c);
+      } else {
+        full = true;
+      }
+      if (bytes == 0) first = c;
+      if (bytes < kCountLimit) bytes += size;
+      last = c;
+      if (IsBlankChar(c)) return;
+    }
+    keptBytes = bytes;
+    keptLast = last;
+    ended = c == 0;
+  }
+
+  // Unquotes, cuts and terminates the value in place; the count stored.
+  // (Bytes stored after the last character that counts are blanks beyond
+  // any cut.)
+  uint32_t Finish() const {
+    const bool quoted = (first == '"' || first == '\'') && keptBytes >= 2 && keptLast == first;
+    const uint32_t skip = quoted ? 1 : 0;
+    const uint32_t size = keptBytes - 2 * skip;
+    const uint32_t limit = capacity - 1;
+    uint32_t length = 0, count = limit;
+    if (size <= limit) {
+      length = count = size;
+    } else {
+      while (length < limit) {
+        const uint32_t next = IsLead(out[skip + length]) ? 2 : 1;
+        if (length + next > limit || skip + length + next > stored) break;
+        length += next;
+      }
+    }
+    if (skip) std::memmove(out, out + 1, length);
+    std::memset(out + length, 0, capacity - length);
+    return count;
+  }
+};
+
+// The file's bytes, a piece at a time.
+struct Source {
+  FileHandle file;
+  uint8_t piece[kPieceSize];
+  uint32_t at = 0, size = 0;
+  bool end = false, failed = false;
+
+  int32_t Peek() {
+    if (at == size) {
+      if (end) return kEnd;
+      uint32_t done = 0;
+      if (!ReadFromFile(file, piece, kPieceSize, &done)) failed = true;
+      at = 0;
+      size = failed ? 0 : done;
+      if (size == 0) {
+        end = true;
+        return kEnd;
+      }
+    }
+    return piece[at];
+  }
+  // The next character, or kEnd.
+  int32_t Next() {
+    const int32_t first = Peek();
+    if (first == kEnd) return kEnd;
+    ++at;
+    uint32_t used;
+    const Char c = Decode(uint8_t(first), IsLead(uint8_t(first)) ? Peek() : kEnd, &used);
+    if (used == 2) ++at;
+    return c;
+  }
+};
+
+// Reads the file line by line up to the answer: the count stored, 0 when
+// the key has no value (the buffer is then left to be cleared).
+uint32_t Search(Source& source, Name section, Name key, Value& value) {
+  bool inSection = section.size == 0;  // the lines before the first section
+  for (;;) {
+    int32_t c = source.Next();
+    while (c != kEnd && (IsBlankChar(Char(c)) || IsLineEnd(Char(c)))) c = source.Next();
+    if (c == kEnd) return 0;
+
+    const bool bracket = c == '[';
+    NameMatch sectionName(section), keyName(key);
+    bool closed = false, sectionMatches = false, sectionStarted = false;
+    bool equals = false, keyMatches = false;
+    enum { kKeyName, kValueStart, kValue, kIgnored } part = inSection ? kKeyName : kIgnored;
+    for (bool first = true; c != kEnd && !IsLineEnd(Char(c)); c = source.Next(), first = false) {
+      if (bracket && !first) {
+        if (c == ']') {
+          closed = true;
+          sectionMatches = sectionName.Matches();
+        }
+        sectionStarted = sectionStarted || !IsBlankChar(Char(c));
+        if (sectionStarted) sectionName.Feed(Char(c));
+      }
+      switch (part) {
+        case kKeyName:
+          if (c != '=') {
+            keyName.Feed(Char(c));
+            break;
+          }
+          equals = true;
+          keyMatches = keyName.Matches();
+          part = keyMatches ? kValueStart : kIgnored;
+          value.Reset();
+          break;
+        case kValueStart:
+          if (IsBlankChar(Char(c))) break;
+          part = kValue;
+          [[fallthrough]];
+        case kValue:
+          value.Add(Char(c));
+          break;
+        case kIgnored:
+          break;
+      }
+    }
+    if (source.failed) return 0;
+    if (bracket && closed) {
+      if (inSection) return 0;  // the first section of the name ends without the key
+      inSection = sectionMatches;
+      continue;
+    }
+    if (!inSection) continue;
+    if (!equals) keyMatches = keyName.Matches();
+    if (keyMatches) return equals ? value.Finish() : 0;
+  }
+}
+
+}  // namespace
+
+uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
+                           const char* file) {
+  if (capacity == 0) return 0;
+  std::memset(buffer, 0, capacity);
+  if (section == nullptr || key == nullptr || file == nullptr) return 0;
+  Source source;
+  source.file = OpenFileForRead(file);
+  if (source.file == kInvalidFile) return 0;
+  Value value{reinterpret_cast<uint8_t*>(buffer), capacity};
+  const uint32_t count = Search(source, Trimmed(section), Trimmed(key), value);
+  CloseFile(source.file);
+  if (count == 0) std::memset(buffer, 0, capacity);
+  return count;
+}
