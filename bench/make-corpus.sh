@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmark corpus (about 50 MB) from Debian packages, offline apart
+# Builds the benchmark corpus (about 87 MB) from Debian packages, offline apart
 # from `apt-get download` of the packages named below. Nothing else is fetched.
 #
 #   bench/make-corpus.sh [OUT]        (default OUT: build/corpus)
@@ -13,6 +13,13 @@
 #   image  PNG icons (24 of 256x256, 256 of 48x48) decoded to raw RGBA
 #   pcm    16-bit PCM: a slice of a General MIDI sound font's sample data
 #   font   TrueType fonts
+# and three of classic 2D games' data, the long matches and runs that make
+# an optimal parse work hardest:
+#   sprites  sprite packs: Ri-li's sprite file (raw RGBA frames, a slice)
+#            and Triplane Turmoil's data file (paletted sprites and sounds)
+#   tiles    LGeneral's terrain and unit tile sheets (8-bit BMP)
+#   levels   Berusky's level maps (grids, mostly empty) and Jump 'n Bump's
+#            level packs (background, masks, sprites)
 # Needs apt-get, dpkg-deb, python3 and ImageMagick's `convert`. Runs again
 # from scratch when OUT/MANIFEST is missing; otherwise does nothing.
 set -euo pipefail
@@ -27,6 +34,7 @@ fi
 packages=(
   libpython3.11-stdlib perl-modules-5.36 shared-mime-info libgtk-3-0 libssl3
   freedoom gnome-icon-theme timgm6mb-soundfont fonts-dejavu-core fonts-liberation2
+  ri-li-data triplane lgeneral-data berusky-data jumpnbump-levels
 )
 
 work=$(mktemp -d)
@@ -40,7 +48,7 @@ done
 r=$work/root
 
 rm -rf "$out"
-mkdir -p "$out"/{text,xml,exe,game,image,pcm,font}
+mkdir -p "$out"/{text,xml,exe,game,image,pcm,font,sprites,tiles,levels}
 
 # Concatenates the files listed on stdin (sorted) into $1, up to $2 bytes.
 # `head` closing the pipe early is expected, hence no pipefail here.
@@ -83,6 +91,13 @@ done
 for f in LiberationSerif-Regular.ttf LiberationSans-Regular.ttf; do
   cp "$(find "$r" -name "$f" | head -1)" "$out/font/"
 done
+
+# Classic 2D games, their files as the games ship them.
+head -c $((8 << 20)) "$(find "$r" -name 'sprites.dat' -path '*ri-li*' | head -1)" >"$out/sprites/ri-li-sprites.dat"
+cp "$(find "$r" -name 'fokker.dks' | head -1)" "$out/sprites/fokker.dks"
+find "$r/usr/share/games/lgeneral/gfx" -name '*.bmp' -type f | concat_capped "$out/tiles/lgeneral.bmp" $((8 << 20))
+find "$r/usr/share/berusky" -iname '*.lv3' -type f | concat_capped "$out/levels/berusky.lv3" $((8 << 20))
+find "$r/usr/share/games/jumpnbump" -name '*.dat' -type f | concat_capped "$out/levels/jumpnbump.dat" $((8 << 20))
 
 {
   echo "# Benchmark corpus built by bench/make-corpus.sh on $(date -u +%Y-%m-%d)"

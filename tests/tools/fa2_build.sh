@@ -109,6 +109,14 @@ for n in 7 8 9; do expect_in "$work/esc.err" "UPDATE.INI:$n: error: UpdateFile0$
 expect_in "$work/esc.err" 'UPDATE.INI:10: error: CopyFile00 copies from or to outside its folder'
 expect_in "$work/esc.err" 'UPDATE.INI:11: error: CopyFile01 has the disc "x", which is not a digit'
 check "--strict turns warnings into errors" "! '$FA2' build '$warn' --check --strict 2>/dev/null >/dev/null"
+# Sizes the format cannot carry, found by --check before anything is read.
+huge=$work/huge
+mkdir -p "$huge"
+truncate -s 4400M "$huge/HUGE.DAT"
+printf '%s\r\n' '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass=w' 'GameDir=d' '[UPDATE]' 'UpdateFile00=u,HUGE.DAT' >"$huge/UPDATE.INI"
+check "a member of 4 GiB or more: exit 1" "! '$FA2' build '$huge' --check 2>'$work/huge.err' >/dev/null"
+expect_in "$work/huge.err" 'UPDATE.INI: error: the folder'"'"'s file "HUGE.DAT" has 4613734400 bytes: an archive member must stay under 4 GiB'
+expect_in "$work/huge.err" 'warning: the files to pack add up to 4400 MiB: the archive must come out under 1536 MiB once compressed'
 
 # ---- Stub lookup ------------------------------------------------------------------
 mkdir -p "$work/bin"
@@ -201,6 +209,21 @@ EOF
   head -c $((size - 5)) "$pe/a.fa2" >"$pe/cut.fa2"
   check "stamp refuses a damaged archive" "! '$FA2' stamp '$pe/stub64.exe' '$pe/cut.fa2' -o '$pe/bad.exe' 2>'$pe/stamp.err'; grep -q 'nothing written' '$pe/stamp.err' && [ ! -e '$pe/bad.exe' ]"
   check "stamp refuses a non-executable" "! '$FA2' stamp '$pe/a.fa2' '$pe/a.fa2' -o '$pe/bad.exe' 2>/dev/null && [ ! -e '$pe/bad.exe' ]"
+
+  # A member of several encoder blocks (text, runs, noise): built on one
+  # thread and on three, the same bytes, read back whole at every level.
+  many=$work/many
+  built=$work/many-built
+  mkdir -p "$many" "$built/x"
+  { for i in $(seq 150); do cat "$sample/README.TXT"; head -c $((i * 40)) /dev/zero; done; head -c 400000 /dev/urandom; } >"$many/BIG.DAT"
+  printf '%s\r\n' '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass=w' 'GameDir=d' '[UPDATE]' 'UpdateFile00=u,BIG.DAT' >"$many/UPDATE.INI"
+  for level in 1 2 3; do
+    for threads in 1 3; do
+      FA2_THREADS=$threads "$FA2" build "$many" --stub "$pe/stub32.exe" -o "$built/$level-$threads.exe" --level $level --time '2024-01-02 03:04:05' >/dev/null
+    done
+    check "level $level: one thread and three give the same updater" "cmp -s '$built/$level-1.exe' '$built/$level-3.exe'"
+    check "level $level: verify and extract give the file back" "'$FA2' verify '$built/$level-3.exe' >/dev/null && '$FA2' extract '$built/$level-3.exe' -C '$built/x' && cmp -s '$built/x/BIG.DAT' '$many/BIG.DAT'"
+  done
   cp "$pe/stub32.exe" "$work/bin/updater-stub.exe"
   check "stub found beside fa2" "'$work/bin/fa2' build '$sample' -o '$pe/beside.exe' | grep -q 'updater-stub.exe' && '$FA2' verify '$pe/beside.exe' >/dev/null"
 

@@ -103,21 +103,16 @@ bool CheckFolder(const BuildOptions& o, const fa2::UpdateFolder& folder, fa2::Up
   return !stop;
 }
 
-bool ReadMembers(const BuildOptions& o, const fa2::UpdateFolder& folder, const fa2::UpdateCheck& check,
+// The members as 'fa2 pack' takes them: read from their files as they are packed.
+bool PlanMembers(const BuildOptions& o, const fa2::UpdateFolder& folder, const fa2::UpdateCheck& check,
                  std::vector<fa2::PackMember>& members, std::string& error) {
-  ProgressLine progress(stdout);
   for (const fa2::PlannedMember& planned : check.members) {
     const fa2::FolderFile& file = folder.files[size_t(planned.file)];
-    progress.Show("reading " + fa2::Cp932ToLocal(file.relative));
     fa2::PackMember m;
     m.name = planned.name;
+    m.path = file.localPath;
     m.compress = true;
     m.scramble = planned.scramble;
-    if (!fa2::ReadWholeFile(file.localPath, m.data, error)) return false;
-    if (m.data.size() > 0xFFFFFFF0u) {
-      error = file.localPath + ": larger than 4 GiB";
-      return false;
-    }
     if (o.fixedTime) {
       m.time = o.time;
     } else if (!fa2::ModificationTime(file.localPath, &m.time, &error)) {
@@ -156,11 +151,14 @@ int RunBuild(const Args& args) {
   if (!fa2::CheckExecutable(stub, error)) return FailFile("build: " + o.stub + ": " + error);
 
   std::vector<fa2::PackMember> members;
-  if (!ReadMembers(o, folder, check, members, error)) return FailFile("build: " + error);
+  if (!PlanMembers(o, folder, check, members, error)) return FailFile("build: " + error);
   uint64_t total = 0;
-  for (const fa2::PackMember& m : members) total += m.data.size();
+  for (const fa2::PlannedMember& planned : check.members) total += folder.files[size_t(planned.file)].size;
+  // The archive is packed into a file of its own beside the output, read
+  // back to check it and stamped from there; it is removed either way.
+  fa2::FileOutput archive;
+  if (!archive.Create(o.output + ".fa2-archive", error)) return FailFile("build: " + error);
   fa2::PackStats stats;
-  fa2::Bytes archive;
   {
     ProgressLine progress(stdout);
     o.pack.progress = [&](size_t done, uint64_t bytes) {
@@ -168,16 +166,26 @@ int RunBuild(const Args& args) {
                         Percent(bytes, total),
                     done == members.size());
     };
-    archive = fa2::BuildArchive(members, o.pack, &stats);
+    o.pack.threads = EncoderThreads();
+    fa2::ArchiveWriter writer(archive, o.pack);
+    for (const fa2::PackMember& m : members)
+      if (!writer.Add(m, error)) return FailFile("build: " + error);
+    if (!writer.Finish(error)) return FailFile("build: " + error);
+    stats = writer.Stats();
   }
-  if (!fa2::CheckWholeArchive(archive.data(), archive.size(), error))
+  if (archive.Size() > fa2::kMaxUpdaterArchive)
+    return FailFile("build: the packed archive has " + std::to_string(archive.Size() >> 20) +
+                    " MiB, more than a 32-bit updater can map (" + std::to_string(fa2::kMaxUpdaterArchive >> 20) +
+                    " MiB); nothing written");
+  const fa2::WrittenSource packed(archive);
+  if (!fa2::CheckWholeArchive(packed, error))
     return FailFile("build: the archive just packed does not read back: " + error);
-  if (!StampAndWrite(stub, o.stub, archive, o.output, error)) return FailFile("build: " + error);
+  if (!StampAndWrite(stub, o.stub, packed, o.output, error)) return FailFile("build: " + error);
 
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored (%s), archive %zu bytes, %.2f s (stub %s)\n",
+  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored (%s), archive %llu bytes, %.2f s (stub %s)\n",
               o.output.c_str(), members.size(), (unsigned long long)stats.bytesIn,
               (unsigned long long)stats.bytesStored, Percent(stats.bytesStored, stats.bytesIn).c_str(),
-              archive.size(), seconds, o.stub.c_str());
+              (unsigned long long)packed.Size(), seconds, o.stub.c_str());
   return 0;
 }

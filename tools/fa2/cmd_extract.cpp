@@ -34,16 +34,14 @@ int RunExtract(const Args& args) {
     }
   }
   if (archivePath.empty()) return Fail("extract: no ARCHIVE given");
-  fa2::Bytes file;
-  const uint8_t* base;
-  size_t size;
+  fa2::ArchiveFile file;
   fa2::ParsedArchive archive;
   std::string error;
-  if (!fa2::LoadArchiveFile(archivePath, file, &base, &size, error)) return FailFile("extract: " + error);
-  if (!fa2::ParseArchive(base, size, archive, error)) return FailFile("extract: " + archivePath + ": " + error);
+  if (!file.Open(archivePath, error)) return FailFile("extract: " + error);
+  if (!fa2::ParseArchive(file, archive, error)) return FailFile("extract: " + archivePath + ": " + error);
   if (!fa2::MakeFolder(directory, error)) return FailFile("extract: " + error);
   std::set<std::string> written;
-  if (!fa2::ExtractMembers(base, archive, directory, wanted, written, error))
+  if (!fa2::ExtractMembers(file, archive, directory, wanted, written, error))
     return FailFile("extract: " + archivePath + ": " + error);
   for (const std::string& w : wanted)
     if (!written.count(w)) return Fail("extract: no member named " + w);

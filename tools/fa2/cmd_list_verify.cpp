@@ -23,18 +23,19 @@ const char kVerifyHelp[] =
     "archive carries digests. Exit 0 with a one-line summary, or 1 naming\n"
     "what is wrong. ARCHIVE is a raw archive or an updater .exe.\n";
 
-bool Open(const Args& args, const char* command, fa2::Bytes& file, const uint8_t** base, size_t* size,
-          fa2::ParsedArchive& archive, int* exitCode) {
+// Reads the headers and the directory alone.
+bool Open(const Args& args, const char* command, fa2::ArchiveFile& file, fa2::ParsedArchive& archive,
+          int* exitCode) {
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
     *exitCode = Fail(std::string(command) + ": expects one ARCHIVE (see 'fa2 " + command + " --help')");
     return false;
   }
   std::string error;
-  if (!fa2::LoadArchiveFile(args[0], file, base, size, error)) {
+  if (!file.Open(args[0], error)) {
     *exitCode = FailFile(std::string(command) + ": " + error);
     return false;
   }
-  if (!fa2::ParseArchive(*base, *size, archive, error)) {
+  if (!fa2::ParseArchive(file, archive, error)) {
     *exitCode = FailFile(std::string(command) + ": " + args[0] + ": " + error);
     return false;
   }
@@ -45,12 +46,10 @@ bool Open(const Args& args, const char* command, fa2::Bytes& file, const uint8_t
 
 int RunList(const Args& args) {
   if (WantsHelp(args)) return Usage(kListHelp);
-  fa2::Bytes file;
-  const uint8_t* base;
-  size_t size;
+  fa2::ArchiveFile file;
   fa2::ParsedArchive archive;
   int code;
-  if (!Open(args, "list", file, &base, &size, archive, &code)) return code;
+  if (!Open(args, "list", file, archive, &code)) return code;
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     if (fa2::IsDigestTable(archive, i)) continue;
     const ArchiveEntry& e = archive.entries[i];
@@ -65,26 +64,24 @@ int RunList(const Args& args) {
 
 int RunVerify(const Args& args) {
   if (WantsHelp(args)) return Usage(kVerifyHelp);
-  fa2::Bytes file;
-  const uint8_t* base;
-  size_t size;
+  fa2::ArchiveFile file;
   fa2::ParsedArchive archive;
   int code;
-  if (!Open(args, "verify", file, &base, &size, archive, &code)) return code;
+  if (!Open(args, "verify", file, archive, &code)) return code;
   uint64_t total = 0;
   for (size_t i = 0; i < archive.entries.size(); ++i) {
-    fa2::Bytes data;
+    uint64_t bytes = 0;
     std::string error;
-    if (!fa2::ReadMember(base, archive, i, data, error)) {
+    if (!fa2::StreamMember(file, archive, i, [&](const uint8_t*, size_t n) { return bytes += n, true; }, error)) {
       std::string name(archive.entries[i].name, strnlen(archive.entries[i].name, kNameCapacity));
       std::fprintf(stderr, "fa2: verify: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
       return 1;
     }
-    if (!fa2::IsDigestTable(archive, i)) total += data.size();
+    if (!fa2::IsDigestTable(archive, i)) total += bytes;
   }
   const size_t members = archive.entries.size() - (archive.digestIndex >= 0 ? 1 : 0);
-  std::printf("%s: ok, %zu members, %llu bytes, archive %zu bytes, %s\n", args[0].c_str(), members,
-              (unsigned long long)total, size,
+  std::printf("%s: ok, %zu members, %llu bytes, archive %llu bytes, %s\n", args[0].c_str(), members,
+              (unsigned long long)total, (unsigned long long)file.Size(),
               archive.digestIndex >= 0 ? "every SHA-256 matches" : "no digests (content unchecked)");
   return 0;
 }

@@ -116,8 +116,9 @@ int RunPack(const Args& args) {
     std::string key = Upper(m.name);
     if (seen.count(key)) return Fail("pack: " + path + " and " + seen[key] + " would both be member " + local);
     seen[key] = path;
-    if (!fa2::ReadWholeFile(path, m.data, error)) return FailFile("pack: " + error);
-    if (m.data.size() > 0xFFFFFFF0u) return Fail("pack: " + path + ": larger than 4 GiB");
+    fa2::FileSource file; // opened here only to report what cannot be read before anything is written
+    if (!file.Open(path, error)) return FailFile("pack: " + error);
+    if (file.Size() > fa2::kMaxMemberSize) return Fail("pack: " + path + ": larger than 4 GiB");
     if (useFixedTime)
       m.time = fixedTime;
     else if (!fa2::ModificationTime(path, &m.time, &error)) return FailFile("pack: " + error);
@@ -126,17 +127,25 @@ int RunPack(const Args& args) {
       f = it->second;
       perMember.erase(it);
     }
+    m.path = path;
     m.compress = f.compress;
     m.scramble = f.scramble;
     members.push_back(std::move(m));
   }
   if (!perMember.empty()) return Fail("pack: --member/--store names no given file: " + perMember.begin()->first);
-  fa2::PackStats stats;
-  fa2::Bytes archive = fa2::BuildArchive(members, options, &stats);
   std::string error;
-  if (!fa2::WriteWholeFileAtomically(output, archive, error)) return FailFile("pack: " + error);
-  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored, archive %zu bytes\n", output.c_str(),
+  fa2::FileOutput out;
+  if (!out.Create(output, error)) return FailFile("pack: " + error);
+  options.threads = EncoderThreads();
+  fa2::ArchiveWriter writer(out, options);
+  for (const fa2::PackMember& m : members)
+    if (!writer.Add(m, error)) return FailFile("pack: " + error);
+  if (!writer.Finish(error)) return FailFile("pack: " + error);
+  const uint64_t size = out.Size();
+  if (!out.Commit(error)) return FailFile("pack: " + error);
+  const fa2::PackStats& stats = writer.Stats();
+  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored, archive %llu bytes\n", output.c_str(),
               members.size(), (unsigned long long)stats.bytesIn, (unsigned long long)stats.bytesStored,
-              archive.size());
+              (unsigned long long)size);
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <filesystem>
 
 #include "fa2/commands.h"
@@ -114,9 +115,10 @@ int ParseArguments(const Args& args, PlanArguments& a) {
   return 0;
 }
 
-// The archive that 'fa2 build' would pack from the folder (members stored
-// plain: the plan reads names, sizes and times, and UPDATE.INI).
-int ArchiveOfFolder(const PlanArguments& a, fa2::Bytes& archive) {
+// The archive that 'fa2 build' would pack from the folder, written to
+// `path` (members stored plain: the plan reads names, sizes and times, and
+// UPDATE.INI).
+int ArchiveOfFolder(const PlanArguments& a, const std::string& path) {
   std::string error;
   fa2::UpdateFolder folder;
   if (!fa2::ScanUpdateFolder(a.input, folder, error)) return Fail("plan: " + error);
@@ -135,25 +137,36 @@ int ArchiveOfFolder(const PlanArguments& a, fa2::Bytes& archive) {
     std::printf("note: 'fa2 build' would refuse this folder (%zu error%s, listed on stderr); planned as it is\n",
                 errors, errors == 1 ? "" : "s");
 
-  std::vector<fa2::PackMember> members;
+  fa2::PackOptions pack;
+  pack.compressDirectory = false;
+  pack.scrambleDirectory = false;
+  fa2::FileOutput out;
+  if (!out.Create(path, error)) return FailFile("plan: " + error);
+  fa2::ArchiveWriter writer(out, pack);
   for (const fa2::PlannedMember& planned : check.members) {
     const fa2::FolderFile& file = folder.files[size_t(planned.file)];
     fa2::PackMember m;
     m.name = planned.name;
-    if (!fa2::ReadWholeFile(file.localPath, m.data, error)) return FailFile("plan: " + error);
-    if (m.data.size() > 0xFFFFFFF0u) return Fail("plan: " + file.localPath + ": larger than 4 GiB");
+    m.path = file.localPath;
+    if (file.size > fa2::kMaxMemberSize) return Fail("plan: " + file.localPath + ": larger than 4 GiB");
     if (a.fixedTime)
       m.time = a.time;
     else if (!fa2::ModificationTime(file.localPath, &m.time, &error))
       return FailFile("plan: " + error);
-    members.push_back(std::move(m));
+    if (!writer.Add(m, error)) return FailFile("plan: " + error);
   }
-  fa2::PackOptions pack;
-  pack.compressDirectory = false;
-  pack.scrambleDirectory = false;
-  archive = fa2::BuildArchive(members, pack);
+  if (!writer.Finish(error) || !out.Commit(error)) return FailFile("plan: " + error);
   return 0;
 }
+
+// A file removed when the plan is done.
+struct Scratch {
+  std::string path;
+  ~Scratch() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove(std::filesystem::u8path(path), ignored);
+  }
+};
 
 }  // namespace
 
@@ -162,21 +175,33 @@ int RunPlan(const Args& args) {
   PlanArguments a;
   if (int code = ParseArguments(args, a)) return code;
 
-  fa2::Bytes file;
-  const uint8_t* base = nullptr;
-  size_t size = 0;
-  std::string error;
+  // The archive is checked through fixed buffers and then mapped, so the
+  // dry run reads its directory and UPDATE.INI and nothing else.
+  std::string error, path = a.input;
+  Scratch scratch;
+  uint64_t offset = 0, size = 0;
   if (IsFolder(a.input)) {
     std::printf("plan: %s (an update folder, as 'fa2 build' would pack it)\n", a.input.c_str());
     std::fflush(stdout);
-    if (int code = ArchiveOfFolder(a, file)) return code;
-    base = file.data();
-    size = file.size();
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::error_code ec;
+    const std::u8string name =
+        (std::filesystem::temp_directory_path(ec) / ("fa2-plan-" + std::to_string(stamp) + ".fa2")).u8string();
+    scratch.path = path = std::string(name.begin(), name.end());
+    if (int code = ArchiveOfFolder(a, path)) return code;
+    fa2::FileSource packed;
+    if (!packed.Open(path, error)) return FailFile("plan: " + error);
+    size = packed.Size();
   } else {
-    if (!fa2::LoadArchiveFile(a.input, file, &base, &size, error)) return FailFile("plan: " + error);
-    if (!fa2::CheckWholeArchive(base, size, error)) return FailFile("plan: " + a.input + ": " + error);
+    fa2::ArchiveFile archive;
+    if (!archive.Open(a.input, error)) return FailFile("plan: " + error);
+    if (!fa2::CheckWholeArchive(archive, error)) return FailFile("plan: " + a.input + ": " + error);
+    offset = archive.Offset();
+    size = archive.Size();
     std::printf("plan: %s\n", a.input.c_str());
   }
   std::fflush(stdout);
-  return plan::DryRun(base, size, a.options, stdout);
+  fa2::MappedFile mapped;
+  if (!mapped.Open(path, error) || offset + size > mapped.Size()) return FailFile("plan: " + error);
+  return plan::DryRun(mapped.Data() + offset, size_t(size), a.options, stdout);
 }

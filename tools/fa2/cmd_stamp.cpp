@@ -21,11 +21,12 @@ const char kHelp[] =
 
 }  // namespace
 
-bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,
+bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::ByteSource& archive,
                    const std::string& output, std::string& error) {
-  fa2::Bytes stamped;
   fa2::StampReport report;
-  if (!fa2::StampUpdateResource(stub, archive, stamped, error, &report)) {
+  fa2::StampedImage layout;
+  // Laid out once first, so that a stub that cannot take the archive leaves no file behind.
+  if (!fa2::StampUpdateResourceAround(stub, archive.Size(), layout, error, &report)) {
     error = stubPath + ": " + error;
     return false;
   }
@@ -34,7 +35,7 @@ bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa
                  "fa2: warning: %s carries an Authenticode signature, which cannot cover the new archive: "
                  "it is removed, and %s must be signed again\n",
                  stubPath.c_str(), output.c_str());
-  return fa2::WriteWholeFileAtomically(output, stamped, error);
+  return fa2::WriteStampedUpdater(stub, archive, output, error);
 }
 
 int RunStamp(const Args& args) {
@@ -54,16 +55,15 @@ int RunStamp(const Args& args) {
   if (paths.size() != 2) return Fail("stamp: expects STUB.exe and ARCHIVE (see 'fa2 stamp --help')");
   if (output.empty()) return Fail("stamp: no output given (-o OUT.exe)");
   std::string error;
-  fa2::Bytes stub, file;
+  fa2::Bytes stub;
   if (!fa2::ReadWholeFile(paths[0], stub, error)) return FailFile("stamp: " + error + "; nothing written");
   if (!fa2::CheckExecutable(stub, error)) return FailFile("stamp: " + paths[0] + ": " + error + "; nothing written");
-  const uint8_t* base;
-  size_t size;
-  if (!fa2::LoadArchiveFile(paths[1], file, &base, &size, error)) return FailFile("stamp: " + error + "; nothing written");
-  if (!fa2::CheckWholeArchive(base, size, error))
+  fa2::ArchiveFile archive;
+  if (!archive.Open(paths[1], error)) return FailFile("stamp: " + error + "; nothing written");
+  if (!fa2::CheckWholeArchive(archive, error))
     return FailFile("stamp: " + paths[1] + ": " + error + "; nothing written");
-  const fa2::Bytes archive(base, base + size);
   if (!StampAndWrite(stub, paths[0], archive, output, error)) return FailFile("stamp: " + error);
-  std::printf("%s: archive of %zu bytes stamped into %s\n", output.c_str(), archive.size(), paths[0].c_str());
+  std::printf("%s: archive of %llu bytes stamped into %s\n", output.c_str(), (unsigned long long)archive.Size(),
+              paths[0].c_str());
   return 0;
 }

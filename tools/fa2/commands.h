@@ -29,7 +29,7 @@ int Usage(const char* text);            // prints text to stdout, returns 0
 bool WantsHelp(const Args& args);
 // Stamps `archive` into `stub` and writes the result to `output` atomically.
 // Notes a removed signature on stderr.
-bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::Bytes& archive,
+bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::ByteSource& archive,
                    const std::string& output, std::string& error);
 
 // The files that come with fa2: Windows programs (the updater stub, the
@@ -38,6 +38,10 @@ bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa
 enum class SupportKind { Program, Script };
 std::vector<std::string> SupportCandidates(const std::string& name, SupportKind kind);
 bool FindSupportFile(const std::string& name, SupportKind kind, std::string& path, std::string& error);
+// Threads that encode blocks: FA2_THREADS when set (1 to 64), else one per
+// core. The output is the same for any number.
+unsigned EncoderThreads();
+
 // The updater stub that `fa2 build` stamps when none is given.
 bool FindStub(std::string& path, std::string& error);
 

@@ -36,7 +36,7 @@ bool MakeFolder(const std::string& folder, std::string& error) {
   return false;
 }
 
-bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std::string& folder,
+bool ExtractMembers(const ByteSource& source, const ParsedArchive& archive, const std::string& folder,
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error) {
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     const ArchiveEntry& entry = archive.entries[i];
@@ -49,18 +49,32 @@ bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std
       return false;
     }
     if (written.count(UpperAscii(name))) continue;
-    Bytes data;
-    if (!ReadMember(base, archive, i, data, error)) return false;
 #ifdef _WIN32
     const std::string target = folder + "\\" + name;
 #else
     const std::string target = folder + "/" + name;
 #endif
-    if (!WriteWholeFileAtomically(target, data, error)) return false;
+    FileOutput out;
+    if (!out.Create(target, error)) return false;
+    bool writeFailed = false;
+    const bool read = StreamMember(source, archive, i,
+                                   [&](const uint8_t* p, size_t n) {
+                                     writeFailed = !out.Append(p, n);
+                                     return !writeFailed;
+                                   },
+                                   error);
+    if (writeFailed) error = out.Error();
+    if (!read || !out.Commit(error)) return false;
     SetModificationTime(target, entry.timeStamp);
     written.insert(UpperAscii(name));
   }
   return true;
+}
+
+bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std::string& folder,
+                    const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error) {
+  return ExtractMembers(MemorySource(base, archive.header.directoryOffset), archive, folder, wanted, written,
+                        error);
 }
 
 }  // namespace fa2

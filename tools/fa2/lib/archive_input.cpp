@@ -27,17 +27,35 @@ bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base,
   return false;
 }
 
-bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error, uint64_t* bytes) {
+bool ArchiveFile::Open(const std::string& path, std::string& error) {
+  if (!file_.Open(path, error)) return false; // its errors name the path
+  uint8_t magic[2] = {};
+  offset_ = 0;
+  size_ = file_.Size();
+  // An archive starts with "FA2\0", an executable with "MZ": an executable
+  // cut short before its PE header is still reported as one.
+  if (size_ >= 2 && file_.Read(0, magic, 2) && magic[0] == 'M' && magic[1] == 'Z' &&
+      !FindUpdateResourceInPe(file_, &offset_, &size_, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool CheckWholeArchive(const ByteSource& archive, std::string& error, uint64_t* bytes) {
   ParsedArchive parsed;
-  if (!ParseArchive(base, size, parsed, error)) return false;
+  if (!ParseArchive(archive, parsed, error)) return false;
   uint64_t total = 0;
   for (size_t i = 0; i < parsed.entries.size(); ++i) {
-    Bytes data;
-    if (!ReadMember(base, parsed, i, data, error)) return false;
-    total += data.size();
+    if (!StreamMember(archive, parsed, i, [&](const uint8_t*, size_t n) { return total += n, true; }, error))
+      return false;
   }
   if (bytes) *bytes = total;
   return true;
+}
+
+bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error, uint64_t* bytes) {
+  return CheckWholeArchive(MemorySource(base, size), error, bytes);
 }
 
 bool CheckExecutable(const Bytes& image, std::string& error) {

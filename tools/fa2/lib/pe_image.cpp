@@ -44,18 +44,19 @@ std::string CutShort(const std::string& what, uint64_t end, uint64_t size) {
          std::to_string(size) + " bytes";
 }
 
-bool ParseImage(const Bytes& file, Image& out, std::string& error) {
-  const uint64_t size = file.size();
-  if (size < 2 || file[0] != 'M' || file[1] != 'Z') {
+bool ParseImage(const Bytes& file, Image& out, std::string& error, uint64_t fileSize) {
+  const uint64_t size = fileSize == ~uint64_t(0) ? file.size() : fileSize;
+  const uint64_t have = std::min<uint64_t>(size, file.size()); // headers are read from these
+  if (have < 2 || file[0] != 'M' || file[1] != 'Z') {
     error = "not a Windows executable";
     return false;
   }
-  if (size < 64) {
+  if (have < 64) {
     error = "not a Windows executable, or " + CutShort("the MZ header", 64, size);
     return false;
   }
   const uint64_t pe = U32(file, 0x3C);
-  if (pe + 24 > size) {
+  if (pe + 24 > have) {
     // A pointer past the end is as likely damage as a file cut short.
     error = "not a Windows executable, or " + CutShort("the PE header", pe + 24, size);
     return false;
@@ -70,7 +71,7 @@ bool ParseImage(const Bytes& file, Image& out, std::string& error) {
   const uint32_t optionalSize = U16(file, out.fileHeader + 16);
   out.optional = out.fileHeader + 20;
   out.sectionTable = out.optional + optionalSize;
-  if (out.sectionTable > size) {
+  if (out.sectionTable > have) {
     error = CutShort("the optional header", out.sectionTable, size);
     return false;
   }
@@ -96,7 +97,7 @@ bool ParseImage(const Bytes& file, Image& out, std::string& error) {
     return false;
   }
   const uint64_t tableEnd = out.sectionTable + kSectionHeaderSize * uint64_t(sectionCount);
-  if (tableEnd > size) {
+  if (tableEnd > have) {
     error = CutShort("the section table", tableEnd, size);
     return false;
   }
@@ -153,16 +154,43 @@ bool RvaToFileOffset(const Image& image, uint32_t rva, uint32_t size, uint64_t* 
   return false;
 }
 
-uint32_t ComputeCheckSum(const Bytes& file, size_t checkSumField) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i < file.size(); i += 2) {
-    if (i >= checkSumField && i < checkSumField + 4) continue;
-    uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
+void CheckSum::Add(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i, ++at_) {
+    if (at_ >= field_ && at_ < field_ + 4) continue;
+    sum_ += (at_ & 1) ? uint64_t(data[i]) << 8 : data[i];
+    if (at_ & 1) sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
   }
+}
+
+uint32_t CheckSum::Finish() const {
+  uint64_t sum = (sum_ & 0xFFFF) + (sum_ >> 16);
   sum = (sum & 0xFFFF) + (sum >> 16);
-  return uint32_t(sum + file.size());
+  return uint32_t(sum + at_);
+}
+
+uint32_t ComputeCheckSum(const Bytes& file, size_t checkSumField) {
+  CheckSum sum(checkSumField);
+  sum.Add(file.data(), file.size());
+  return sum.Finish();
+}
+
+bool ReadImageHeaders(const ByteSource& source, Bytes& head) {
+  constexpr uint64_t kMost = uint64_t(16) << 20;
+  uint64_t want = std::min<uint64_t>(source.Size(), 4096);
+  for (int round = 0; round < 2; ++round) {
+    head.resize(size_t(want));
+    if (!source.Read(0, head.data(), head.size())) return false;
+    if (head.size() < 64 || U32(head, 0x3C) + 24 > head.size()) {
+      const uint64_t pe = head.size() >= 64 ? U32(head, 0x3C) : 0;
+      want = std::min<uint64_t>({source.Size(), pe + 24 + 0x10000 * 40 + 0x10000, kMost});
+      continue;
+    }
+    const uint64_t pe = U32(head, 0x3C);
+    const uint64_t tableEnd = pe + 24 + U16(head, size_t(pe) + 20) + 40 * uint64_t(U16(head, size_t(pe) + 6));
+    if (tableEnd <= head.size()) return true;
+    want = std::min<uint64_t>({source.Size(), tableEnd, kMost});
+  }
+  return true;
 }
 
 void ShiftFileOffsets(Bytes& file, const Image& image, uint64_t from, int64_t delta) {

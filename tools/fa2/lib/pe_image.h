@@ -87,8 +87,12 @@ std::string PrintableName(const std::string& name);
 
 // Reads the headers and section table. Fails on anything that is not a
 // well-formed PE32 or PE32+ image, and on a file that ends before its headers
-// or any section's raw data do.
-bool ParseImage(const Bytes& file, Image& out, std::string& error);
+// or any section's raw data do. `file` may be only the first bytes of a file
+// of `fileSize` bytes, as long as it holds the headers and section table.
+bool ParseImage(const Bytes& file, Image& out, std::string& error, uint64_t fileSize = ~uint64_t(0));
+// The first bytes of the file behind `source`: enough for ParseImage (or the
+// whole file when it is shorter), at most 16 MiB.
+bool ReadImageHeaders(const ByteSource& source, Bytes& head);
 // `size` bytes at `rva`, from the section that holds them; bytes past a
 // section's raw data but within its virtual size read as zeros. False when
 // no section holds the whole range.
@@ -97,7 +101,16 @@ bool ReadAtRva(const Bytes& file, const Image& image, uint32_t rva, uint32_t siz
 bool RvaToFileOffset(const Image& image, uint32_t rva, uint32_t size, uint64_t* offset);
 // The image checksum as the loader's check computes it: 16-bit words
 // summed with end-around carry, the checksum field counted as zero, plus the
-// file length.
+// file length. Fed in pieces of any size, in file order.
+class CheckSum {
+public:
+  explicit CheckSum(uint64_t checkSumField) : field_(checkSumField) {}
+  void Add(const uint8_t* data, size_t size);
+  uint32_t Finish() const;
+
+private:
+  uint64_t field_, at_ = 0, sum_ = 0;
+};
 uint32_t ComputeCheckSum(const Bytes& file, size_t checkSumField);
 // After bytes were inserted or removed at file offset `from`, moves every
 // file offset the headers hold that lies at or after `from` by `delta`:
@@ -120,6 +133,10 @@ struct ResourceNode {
   std::vector<ResourceNode> children; // subdirectories
   uint32_t codePage = 0;              // leaves
   Bytes data;                         // leaves
+  // A leaf whose bytes are written apart (an archive): only their count is
+  // here, and they go last, after everything SerializeResourceTree returns.
+  bool external = false;
+  uint64_t externalSize = 0;
 };
 struct ResourceTree {
   DirectoryHeader header;
@@ -130,7 +147,8 @@ struct ResourceTree {
 // An image without a resource directory gives an empty tree.
 bool ParseResourceTree(const Bytes& file, const Image& image, ResourceTree& out, std::string& error);
 // Lays the tree out as the contents of a resource section that will be
-// loaded at `sectionRva` (layout described in pe_resource_tree.cpp).
+// loaded at `sectionRva` (layout described in pe_resource_tree.cpp). An
+// external leaf's bytes belong right after what is returned (a multiple of 8).
 Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva);
 // Windows' order of directory entries: named ones first, by name without
 // regard to case, then ids ascending.

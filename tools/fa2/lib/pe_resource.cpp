@@ -26,28 +26,32 @@ namespace fa2 {
 
 namespace {
 
-// Bounded little-endian reads: anything outside [begin, end) clears `ok`
-// and reads as 0.
+// Bounded little-endian reads from the file: anything outside [begin, end)
+// or unreadable clears `ok` and reads as 0.
 struct Reader {
-  const Bytes& b;
+  const ByteSource& b;
   uint64_t begin = 0, end = 0;
   bool ok = true;
-  bool Has(uint64_t at, uint64_t n) {
-    if (at < begin || at + n > end) ok = false;
-    return ok;
+  uint32_t Le(uint64_t at, int n) {
+    uint8_t bytes[4] = {};
+    if (at < begin || at + n > end || !b.Read(at, bytes, size_t(n))) ok = false;
+    if (!ok) return 0;
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | bytes[i];
+    return v;
   }
-  uint32_t U16(uint64_t at) { return Has(at, 2) ? pe::U16(b, size_t(at)) : 0; }
-  uint32_t U32(uint64_t at) { return Has(at, 4) ? pe::U32(b, size_t(at)) : 0; }
+  uint32_t U16(uint64_t at) { return Le(at, 2); }
+  uint32_t U32(uint64_t at) { return Le(at, 4); }
 };
 
 using pe::Section;
 
 // The file offset of `length` bytes at `rva`, when a section's raw data
 // holds all of them.
-bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint32_t length, size_t* offset) {
+bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint32_t length, uint64_t* offset) {
   for (const Section& s : sections) {
     if (rva >= s.virtualAddress && uint64_t(rva) + length <= uint64_t(s.virtualAddress) + s.rawSize) {
-      *offset = size_t(s.rawOffset) + (rva - s.virtualAddress);
+      *offset = uint64_t(s.rawOffset) + (rva - s.virtualAddress);
       return true;
     }
   }
@@ -79,15 +83,21 @@ uint32_t FindEntry(Reader& r, uint64_t rsrc, uint64_t dir, const char* name, uin
   return 0xFFFFFFFFu;
 }
 
-// The resource table's address and the sections, from the writer's parser.
-bool ReadHeaders(const Bytes& image, uint32_t* rsrcRva, std::vector<Section>& sections, std::string& error) {
+// The resource table's address and the sections, from the writer's parser
+// over the file's headers.
+bool ReadHeaders(const ByteSource& file, uint32_t* rsrcRva, std::vector<Section>& sections, std::string& error) {
+  Bytes head;
+  if (!pe::ReadImageHeaders(file, head)) {
+    error = "cannot read the executable's headers";
+    return false;
+  }
   pe::Image parsed;
-  if (!pe::ParseImage(image, parsed, error)) return false;
+  if (!pe::ParseImage(head, parsed, error, file.Size())) return false;
   if (parsed.directoryCount <= pe::kDirectoryResources) {
     error = "executable without a resource table";
     return false;
   }
-  *rsrcRva = pe::U32(image, parsed.DirectoryField(pe::kDirectoryResources));
+  *rsrcRva = pe::U32(head, parsed.DirectoryField(pe::kDirectoryResources));
   sections = std::move(parsed.sections);
   for (Section& s : sections)
     if (!s.rawSize) s.rawOffset = 0;
@@ -98,12 +108,21 @@ bool ReadHeaders(const Bytes& image, uint32_t* rsrcRva, std::vector<Section>& se
 
 bool LooksLikePe(const Bytes& image) {
   if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return false;
-  Reader r{image, 0, image.size()};
+  const MemorySource source(image.data(), image.size());
+  Reader r{source, 0, image.size()};
   const uint32_t pe = r.U32(0x3C);
   return r.U32(pe) == 0x00004550u && r.ok;
 }
 
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error) {
+  uint64_t at = 0, length = 0;
+  if (!FindUpdateResourceInPe(MemorySource(image.data(), image.size()), &at, &length, error)) return false;
+  *offset = size_t(at);
+  *size = size_t(length);
+  return true;
+}
+
+bool FindUpdateResourceInPe(const ByteSource& image, uint64_t* offset, uint64_t* size, std::string& error) {
   uint32_t rsrcRva = 0;
   std::vector<Section> sections;
   if (!ReadHeaders(image, &rsrcRva, sections, error)) return false;

@@ -16,7 +16,9 @@
 //      (named entries first by upper-case name, then ids ascending);
 //   2. the data entries, one per leaf, in the same order as the leaves;
 //   3. the names, each a 16-bit count and its UTF-16 units, padded to 8;
-//   4. the data itself, each leaf's bytes starting on a multiple of 8.
+//   4. the data itself, each leaf's bytes starting on a multiple of 8; the
+//      archive ("UPDATE" 102) last, so that it can be written apart after
+//      the rest (an external leaf: only its size is in the tree).
 #include <algorithm>
 #include <set>
 
@@ -159,32 +161,45 @@ bool ParseResourceTree(const Bytes& file, const Image& image, ResourceTree& out,
 
 Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva) {
   // A directory to write: its header and its entries in sorted order.
+  // `depth` of its entries: 0 types, 1 names, 2 languages; `archive`: the
+  // directory is under type "UPDATE" (and, for languages, name 102).
   struct Dir {
     const DirectoryHeader* header;
     std::vector<const ResourceNode*> entries;
+    int depth = 0;
+    bool archive = false;
     uint32_t offset = 0;
   };
+  ResourceKey update;
+  update.named = true;
+  update.name = u"UPDATE";
   std::vector<Dir> dirs;
   std::vector<const ResourceNode*> rootEntries;
   for (const ResourceNode& n : tree.types) rootEntries.push_back(&n);
   SortNodes(rootEntries);
   dirs.push_back({&tree.header, rootEntries});
   std::vector<const ResourceNode*> leaves, named;
+  std::vector<bool> last; // per leaf: the archive's bytes, laid out after all others
   uint32_t size = 0;
   for (size_t i = 0; i < dirs.size(); ++i) { // breadth first: dirs grows as we go
     dirs[i].offset = size;
     const std::vector<const ResourceNode*> entries = dirs[i].entries; // dirs may reallocate below
+    const int depth = dirs[i].depth;
+    const bool archive = dirs[i].archive;
     size += 16 + 8 * uint32_t(entries.size());
     for (const ResourceNode* n : entries) {
       if (n->key.named) named.push_back(n);
       if (n->isLeaf) {
         leaves.push_back(n);
+        last.push_back(n->external || (archive && depth == 2));
         continue;
       }
       std::vector<const ResourceNode*> children;
       for (const ResourceNode& c : n->children) children.push_back(&c);
       SortNodes(children);
-      dirs.push_back({&n->header, children});
+      const bool under = depth == 0 ? SameResourceKey(n->key, update)
+                                    : archive && !n->key.named && n->key.id == 102;
+      dirs.push_back({&n->header, children, depth + 1, under});
     }
   }
   const uint32_t dataEntries = size;
@@ -195,11 +210,13 @@ Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva) {
     size += 2 + 2 * uint32_t(n->key.name.size());
   }
   size = uint32_t(AlignUp(size, 8));
-  std::vector<uint32_t> dataOffsets;
-  for (const ResourceNode* n : leaves) {
-    dataOffsets.push_back(size);
-    size = uint32_t(AlignUp(size + n->data.size(), 8));
-  }
+  std::vector<uint32_t> dataOffsets(leaves.size());
+  for (int archive = 0; archive < 2; ++archive)
+    for (size_t i = 0; i < leaves.size(); ++i) {
+      if (last[i] != bool(archive)) continue;
+      dataOffsets[i] = size;
+      if (!leaves[i]->external) size = uint32_t(AlignUp(size + leaves[i]->data.size(), 8));
+    }
 
   Bytes out(size, 0);
   size_t nextDir = 1, nextLeaf = 0, nextName = 0;
@@ -225,9 +242,9 @@ Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva) {
   for (size_t i = 0; i < leaves.size(); ++i) {
     const size_t entry = dataEntries + 16 * i;
     Put32(out, entry, sectionRva + dataOffsets[i]);
-    Put32(out, entry + 4, uint32_t(leaves[i]->data.size()));
+    Put32(out, entry + 4, uint32_t(leaves[i]->external ? leaves[i]->externalSize : leaves[i]->data.size()));
     Put32(out, entry + 8, leaves[i]->codePage);
-    std::copy(leaves[i]->data.begin(), leaves[i]->data.end(), out.begin() + dataOffsets[i]);
+    if (!leaves[i]->external) std::copy(leaves[i]->data.begin(), leaves[i]->data.end(), out.begin() + dataOffsets[i]);
   }
   for (size_t i = 0; i < named.size(); ++i) {
     const std::u16string& name = named[i]->key.name;

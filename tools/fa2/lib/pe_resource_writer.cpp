@@ -49,7 +49,7 @@ ResourceKey UpdateType() {
 
 // Puts the archive into the tree as UPDATE/102 with a single language: the
 // first language of the resource it replaces, or neutral.
-void PutArchive(ResourceTree& tree, const Bytes& archive, StampReport& report) {
+void PutArchive(ResourceTree& tree, uint64_t archiveSize, StampReport& report) {
   const ResourceKey type = UpdateType();
   auto t = std::find_if(tree.types.begin(), tree.types.end(),
                         [&](const ResourceNode& n) { return SameResourceKey(n.key, type); });
@@ -73,7 +73,8 @@ void PutArchive(ResourceTree& tree, const Bytes& archive, StampReport& report) {
     leaf.key = n->children.front().key;
     leaf.codePage = n->children.front().codePage;
   }
-  leaf.data = archive;
+  leaf.external = true;
+  leaf.externalSize = archiveSize;
   report.language = leaf.key.id;
   n->children.clear(); // every language of the old one goes: only the new archive may be found
   n->children.push_back(std::move(leaf));
@@ -194,8 +195,8 @@ void AddInitializedData(Bytes& file, const Image& image, int64_t delta) {
 
 }  // namespace
 
-bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std::string& error,
-                         StampReport* reportOut) {
+bool StampUpdateResourceAround(const Bytes& exe, uint64_t archiveSize, StampedImage& out, std::string& error,
+                               StampReport* reportOut) {
   StampReport report;
   Image image;
   ResourceTree tree;
@@ -206,30 +207,34 @@ bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std
   }
   if (!CheckLayout(image, error)) return false;
   if (!ParseResourceTree(exe, image, tree, error)) return false;
-  if (archive.size() > 0x7FFFFFFFu) {
+  if (archiveSize > 0x7FFFFFFFu) {
     error = "archive too large for an executable (2 GiB at most)";
     return false;
   }
-  PutArchive(tree, archive, report);
+  PutArchive(tree, archiveSize, report);
 
+  // The file is built without the archive's bytes and the padding after
+  // them: they go in at `insertAt`, `hole` bytes in all.
   Bytes file = exe;
   DropSignature(file, image, report);
   uint32_t rva = 0;
-  uint64_t treeSize = 0;
+  uint64_t treeSize = 0, insertAt = 0, hole = 0;
   const int index = InPlaceSection(file, image);
   if (index >= 0) {
     const Section s = image.sections[size_t(index)];
     rva = s.virtualAddress;
     const Bytes content = SerializeResourceTree(tree, rva);
-    treeSize = content.size();
-    const uint64_t rawSize = AlignUp(content.size(), image.fileAlignment);
+    treeSize = content.size() + AlignUp(archiveSize, 8);
+    const uint64_t rawSize = AlignUp(treeSize, image.fileAlignment);
     if (uint64_t(rva) + AlignUp(treeSize, image.sectionAlignment) > 0xFFFFFFFFu) {
       error = "archive too large for this executable's address space";
       return false;
     }
     const uint64_t oldEnd = uint64_t(s.rawOffset) + s.rawSize;
     ShiftFileOffsets(file, image, oldEnd, int64_t(rawSize) - int64_t(s.rawSize));
-    Splice(file, s.rawOffset, s.rawSize, content, rawSize);
+    Splice(file, s.rawOffset, s.rawSize, content, content.size());
+    insertAt = s.rawOffset + content.size();
+    hole = rawSize - content.size();
     Put32(file, s.header + 8, uint32_t(treeSize));
     Put32(file, s.header + 16, uint32_t(rawSize));
     if (s.characteristics & kSectionInitializedData)
@@ -242,7 +247,7 @@ bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std
     const uint64_t address =
         std::max(image.NextVirtualAddress(), AlignUp(U32(file, image.optional + 56), image.sectionAlignment));
     const Bytes content = SerializeResourceTree(tree, uint32_t(address));
-    treeSize = content.size();
+    treeSize = content.size() + AlignUp(archiveSize, 8);
     if (address + AlignUp(treeSize, image.sectionAlignment) > 0xFFFFFFFFu) {
       error = "archive too large for this executable's address space";
       return false;
@@ -254,7 +259,9 @@ bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std
     ShiftFileOffsets(file, image, rawEnd, int64_t(rawOffset - rawEnd + rawSize));
     Bytes block(size_t(rawOffset - rawEnd), 0);
     block.insert(block.end(), content.begin(), content.end());
-    Splice(file, rawEnd, 0, block, rawOffset - rawEnd + rawSize);
+    Splice(file, rawEnd, 0, block, block.size());
+    insertAt = rawEnd + block.size();
+    hole = rawSize - content.size();
     const size_t header = image.sectionTable + kSectionHeaderSize * image.sections.size();
     std::copy_n(".rsrc\0\0\0", 8, &file[header]);
     Put32(file, header + 8, uint32_t(treeSize));
@@ -267,14 +274,60 @@ bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std
     report.appendedSection = true;
   }
 
-  if (!ParseImage(file, image, error)) return false;
+  if (!ParseImage(file, image, error, file.size() + hole)) return false;
   Put32(file, image.DirectoryField(kDirectoryResources), rva);
   Put32(file, image.DirectoryField(kDirectoryResources) + 4, uint32_t(treeSize));
   Put32(file, image.optional + 56, uint32_t(image.NextVirtualAddress()));
-  Put32(file, image.CheckSumField(), ComputeCheckSum(file, image.CheckSumField()));
-  out = std::move(file);
+  out.checkSumField = image.CheckSumField();
+  out.archiveSize = archiveSize;
+  out.head.assign(file.begin(), file.begin() + ptrdiff_t(insertAt));
+  out.tail.assign(size_t(hole - archiveSize), 0);
+  out.tail.insert(out.tail.end(), file.begin() + ptrdiff_t(insertAt), file.end());
   if (reportOut) *reportOut = report;
   return true;
+}
+
+bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std::string& error,
+                         StampReport* report) {
+  StampedImage image;
+  if (!StampUpdateResourceAround(exe, archive.size(), image, error, report)) return false;
+  out = std::move(image.head);
+  out.insert(out.end(), archive.begin(), archive.end());
+  out.insert(out.end(), image.tail.begin(), image.tail.end());
+  Put32(out, image.checkSumField, ComputeCheckSum(out, image.checkSumField));
+  return true;
+}
+
+bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std::string& output,
+                         std::string& error, StampReport* report) {
+  StampedImage image;
+  if (!StampUpdateResourceAround(exe, archive.Size(), image, error, report)) return false;
+  FileOutput out;
+  if (!out.Create(output, error)) return false;
+  if (!out.Append(image.head.data(), image.head.size()) || !CopyBytes(archive, 0, archive.Size(), out) ||
+      !out.Append(image.tail.data(), image.tail.size())) {
+    error = out.Error();
+    return false;
+  }
+  // The checksum over what was written, read back a piece at a time.
+  CheckSum sum(image.checkSumField);
+  Bytes piece(size_t(1) << 20);
+  for (uint64_t at = 0; at < out.Size();) {
+    const size_t n = size_t(std::min<uint64_t>(piece.size(), out.Size() - at));
+    if (!out.ReadBack(at, piece.data(), n)) {
+      error = out.Error();
+      return false;
+    }
+    sum.Add(piece.data(), n);
+    at += n;
+  }
+  uint8_t field[4];
+  for (int i = 0; i < 4; ++i) field[i] = uint8_t(sum.Finish() >> (8 * i));
+  if (!out.Overwrite(image.checkSumField, field, 4)) {
+    error = out.Error();
+    return false;
+  }
+  return out.Commit(error);
 }
 
 }  // namespace fa2

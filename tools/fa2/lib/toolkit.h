@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "fa2/lib/byte_io.h"
 
 namespace fa2 {
 
-using Bytes = std::vector<uint8_t>;
 
 // ---- Digests ------------------------------------------------------------------
 using Digest = std::array<uint8_t, 32>;
@@ -32,7 +32,8 @@ std::string HexDigest(const Digest& digest);
 // ---- Writing ------------------------------------------------------------------
 struct PackMember {
   std::string name;  // bare file name in code page 932
-  Bytes data;
+  Bytes data;        // the content, unless it comes from `path`
+  std::string path;  // when set: the file whose content is read, piece by piece
   FileTime time{};
   bool compress = false;
   bool scramble = false;
@@ -42,16 +43,50 @@ struct PackOptions {
   bool compressDirectory = true;
   bool scrambleDirectory = true;
   int level = 2;
-  // Called before each member is encoded and once after the last, with the
-  // members and input bytes done so far.
+  unsigned threads = 1; // blocks of a member encoded at once
+  // Called as members are encoded, with the members and input bytes done
+  // so far (at least before each member and once after the last).
   std::function<void(size_t members, uint64_t bytes)> progress;
 };
 struct PackStats {
   uint64_t bytesIn = 0, bytesStored = 0;
   uint32_t storedPlain = 0; // members left uncompressed because they would grow
 };
-// Lays out header, padded member data and directory. A member asked to be
-// compressed is stored plain when compression would not make it smaller.
+// The largest member the format holds (its sizes are 32-bit; the 16-byte
+// padding after it must fit too).
+constexpr uint64_t kMaxMemberSize = 0xFFFFFFF0u;
+// The largest archive an updater carries: its image (stub and archive) must
+// map in one piece of a 32-bit process's address space, where the system's
+// own DLLs and the process's stacks and heaps leave well under 2 GiB free in
+// one piece.
+constexpr uint64_t kMaxUpdaterArchive = uint64_t(1536) << 20;
+
+// Writes an archive member by member: each member is read, digested,
+// encoded and written through fixed buffers (a member that would not get
+// smaller is written plain instead), scrambled in place, and padded; the
+// digest table, the directory and the header come last. Memory holds the
+// encoder's blocks and the directory, whatever the members' sizes.
+class ArchiveWriter {
+public:
+  ArchiveWriter(ByteOutput& out, const PackOptions& options);
+  // False with `error` when the member cannot be read or written, or would
+  // make the archive pass 4 GiB; the archive is then unusable.
+  bool Add(const PackMember& member, std::string& error);
+  bool Finish(std::string& error);
+  const PackStats& Stats() const { return stats_; }
+  size_t Members() const { return entries_.size(); }
+
+private:
+  bool WriteStored(const PackMember& member, const ByteSource& source, ArchiveEntry& entry, Digest& digest,
+                   std::string& error);
+  ByteOutput& out_;
+  PackOptions options_;
+  PackStats stats_;
+  std::vector<ArchiveEntry> entries_;
+  std::vector<Digest> digests_;
+  bool digestsOk_;
+};
+// The same into memory, for members held in memory.
 Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& options,
                    PackStats* stats = nullptr);
 
@@ -67,11 +102,18 @@ struct ParsedArchive {
 inline bool IsDigestTable(const ParsedArchive& archive, size_t index) {
   return archive.digestIndex == int64_t(index);
 }
-// Checks the structure and loads the directory. On failure `error` says what
-// is wrong.
+// Checks the structure and loads the directory (and the digest table),
+// reading nothing else. On failure `error` says what is wrong.
+bool ParseArchive(const ByteSource& archive, ParsedArchive& out, std::string& error);
 bool ParseArchive(const uint8_t* base, size_t size, ParsedArchive& out, std::string& error);
-// Unscrambles and decodes member `index` within bounds, and checks it
-// against the digest table when the archive has one.
+// Hands member `index`'s plain bytes to `sink` piece by piece, unscrambled
+// and decoded within bounds through fixed windows, and checks them against
+// the digest table when the archive has one. A sink returning false stops
+// it (its own error in `error`).
+using PieceSink = std::function<bool(const uint8_t* data, size_t size)>;
+bool StreamMember(const ByteSource& archive, const ParsedArchive& parsed, size_t index, const PieceSink& sink,
+                  std::string& error);
+// The same into memory.
 bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out,
                 std::string& error);
 
@@ -83,8 +125,26 @@ bool LocateArchive(const Bytes& file, const uint8_t** base, size_t* size, std::s
 // Reads `path` and locates its archive; every error starts with the path.
 bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base, size_t* size,
                      std::string& error);
+// An ARCHIVE argument opened for reading by position: the archive's bytes
+// within the file (for an executable, read from its headers and resource
+// directory alone).
+class ArchiveFile : public ByteSource {
+public:
+  // False with `error` starting with the path.
+  bool Open(const std::string& path, std::string& error);
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, uint8_t* to, size_t count) const override {
+    return offset + count <= size_ && file_.Read(offset_ + offset, to, count);
+  }
+  uint64_t Offset() const { return offset_; } // of the archive in the file
+
+private:
+  FileSource file_;
+  uint64_t offset_ = 0, size_ = 0;
+};
 // Parses the archive and decodes every member; false with `error` naming
 // the first fault. `bytes`, when given, receives the decoded total.
+bool CheckWholeArchive(const ByteSource& archive, std::string& error, uint64_t* bytes = nullptr);
 bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error, uint64_t* bytes = nullptr);
 // Makes `folder` when missing, inside a folder that must exist (the folders
 // above it are never made); false with `error` when it cannot be had (no
@@ -95,6 +155,8 @@ bool MakeFolder(const std::string& folder, std::string& error);
 // of equal names wins, as in the updater. `written` receives the upper-case
 // names written. False with `error` at the first member whose name could
 // leave the folder, whose bytes do not decode, or that cannot be written.
+bool ExtractMembers(const ByteSource& archive, const ParsedArchive& parsed, const std::string& folder,
+                    const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error);
 bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std::string& folder,
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error);
 // ASCII letters in upper case, as member names are matched.
@@ -105,6 +167,8 @@ std::string UpperAscii(std::string text);
 // with `error` set when the file is not a PE image, is cut short or damaged,
 // or has no such resource; the bytes found lie inside `image`.
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error);
+// The same reading only the headers and the resource directory of a file.
+bool FindUpdateResourceInPe(const ByteSource& image, uint64_t* offset, uint64_t* size, std::string& error);
 bool LooksLikePe(const Bytes& image);
 // Whether `image` is a PE image whose headers, section table and sections'
 // raw data all lie inside it (what stamping needs); `error` says why not.
@@ -138,6 +202,20 @@ struct StampReport {
 // removed. False with `error` set when the image cannot be edited.
 bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std::string& error,
                          StampReport* report = nullptr);
+// The same laid out around an archive of `archiveSize` bytes that is not
+// in memory: the stamped file is head, the archive, tail; the checksum
+// field (at checkSumField, in head) is left for whoever has all the bytes.
+struct StampedImage {
+  Bytes head, tail;
+  uint64_t archiveSize = 0;
+  uint64_t checkSumField = 0;
+};
+bool StampUpdateResourceAround(const Bytes& exe, uint64_t archiveSize, StampedImage& out, std::string& error,
+                               StampReport* report = nullptr);
+// Writes the stamped updater to `output` (beside it until complete), the
+// archive copied from `archive` a piece at a time.
+bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std::string& output,
+                         std::string& error, StampReport* report = nullptr);
 
 // ---- Files -------------------------------------------------------------------------
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error);

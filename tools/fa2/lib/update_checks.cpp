@@ -200,6 +200,26 @@ void CheckUnusedFiles(Context& c) {
     c.Warn(0, "the folder's file \"" + path + "\" has a name that cannot be written in code page 932 and is not packed");
 }
 
+// What the format and a 32-bit updater can carry, from the files' sizes
+// alone, before anything is read: a member's sizes are 32-bit, and the
+// archive is part of the updater's image, which a 32-bit process maps in
+// one piece. Packing may bring an archive under that limit, so a total
+// over it is a warning; 'fa2 build' stops when the packed archive is over.
+void CheckSizes(Context& c) {
+  const uint64_t entries = c.result.members.size() + 1;
+  uint64_t total = kHeaderSize + RoundUp16(DigestTableSize(uint32_t(entries))) + entries * kEntrySize;
+  for (const PlannedMember& m : c.result.members) {
+    const FolderFile& f = c.folder.files[size_t(m.file)];
+    if (f.size > kMaxMemberSize)
+      c.Error(0, "the folder's file " + Quote(f.relative) + " has " + std::to_string(f.size) +
+                     " bytes: an archive member must stay under 4 GiB");
+    total += RoundUp16(f.size);
+  }
+  if (total > kMaxUpdaterArchive)
+    c.Warn(0, "the files to pack add up to " + std::to_string(total >> 20) + " MiB: the archive must come out under " +
+                  std::to_string(kMaxUpdaterArchive >> 20) + " MiB once compressed, or a 32-bit updater cannot map it");
+}
+
 }  // namespace
 }  // namespace checks
 
@@ -223,6 +243,7 @@ UpdateCheck CheckUpdate(const std::string& iniText, const UpdateFolder& folder) 
   checks::CheckTexts(c);
   checks::CheckUpdateSection(c);
   checks::CheckUnusedFiles(c);
+  checks::CheckSizes(c);
   // By line; what concerns the file or folder as a whole comes last.
   auto order = [](const Finding& f) { return f.line ? f.line : INT_MAX; };
   std::stable_sort(result.findings.begin(), result.findings.end(),

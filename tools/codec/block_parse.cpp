@@ -1,0 +1,223 @@
+// Levels 1 and 2, and the choice of parse for a block. Positions are
+// offsets into the block's buffer (history first); the history's positions
+// are taken into the tables before the block is parsed, so matches reach
+// back into it exactly as far as they would in one long parse.
+#include "codec/block_parse.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#include "codec/optimal_finder.h"
+
+namespace codec {
+
+namespace {
+
+constexpr uint32_t kLiteralBits = 9;
+
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t start, size_t limit) {
+  size_t n = start;
+  while (n + 8 <= limit) {
+    const uint64_t x = Load64(a + n) ^ Load64(b + n);
+    if (x != 0)
+      return n + (size_t(std::countr_zero(x)) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n])
+    ++n;
+  return n;
+}
+
+uint32_t MatchBits(size_t len, size_t dist) {
+  if (len == 2)
+    return dist <= 256 ? 11 : 14;
+  const size_t v = dist - 1;
+  const uint32_t offset = v < 512 ? 10 : v < 1024 ? 11 : v < 2048 ? 13 : v < 4096 ? 15 : 16;
+  const uint32_t length = len == 3 ? 1 : len == 4 ? 2 : len <= 6 ? 4 : len <= 10 ? 6 : len <= 26 ? 9 : 13;
+  return 2 + offset + length;
+}
+
+// ---- Level 1: one hash probe per position -------------------------------------------
+
+void ParseFast(const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps) {
+  constexpr int kHashBits = 14;
+  std::vector<uint32_t> table(size_t(1) << kHashBits, 0); // position + 1, 0 for none
+  auto hash = [&](size_t p) { return (Load32(data + p) * 2654435761u) >> (32 - kHashBits); };
+  for (size_t p = start > kMaxDistance ? start - kMaxDistance : 0; p < start && p + 4 <= size; ++p)
+    table[hash(p)] = uint32_t(p + 1);
+  size_t pos = start;
+  while (pos + 4 <= size) {
+    const uint32_t h = hash(pos);
+    const size_t cand = table[h];
+    table[h] = uint32_t(pos + 1);
+    if (cand != 0 && pos - (cand - 1) <= kMaxDistance && Load32(data + cand - 1) == Load32(data + pos)) {
+      const size_t from = cand - 1;
+      const size_t len = CommonLength(data + from, data + pos, 4, std::min(kMaxMatch, size - pos));
+      steps.push_back({uint32_t(len), uint32_t(pos - from)});
+      // The match's last positions go into the table for the next ones.
+      const size_t end = pos + len;
+      for (size_t p = std::max(pos + 1, end - std::min<size_t>(len, 3)); p < end && p + 4 <= size; ++p)
+        table[hash(p)] = uint32_t(p + 1);
+      pos = end;
+      continue;
+    }
+    steps.push_back({1, 0});
+    ++pos;
+  }
+  for (; pos < size; ++pos)
+    steps.push_back({1, 0});
+}
+
+// ---- Level 2: lazy matching over hash chains ----------------------------------------
+
+class ChainFinder {
+public:
+  ChainFinder(const uint8_t* data, size_t size, int depth)
+      : data_(data), size_(size), depth_(depth), head_(kHashSize, -1), prev_(kChainSize, -1),
+        pairLast_(65536, -1) {}
+
+  // Makes every position before `end` available to later searches.
+  void InsertUpTo(size_t end) {
+    for (; inserted_ < end; ++inserted_) {
+      const size_t p = inserted_;
+      pairDist_ = 0;
+      if (p + 1 < size_) {
+        const uint32_t key = uint32_t(data_[p]) << 8 | data_[p + 1];
+        if (pairLast_[key] >= 0 && p - size_t(pairLast_[key]) <= kMaxPairDistance)
+          pairDist_ = p - size_t(pairLast_[key]);
+        pairLast_[key] = int64_t(p);
+      }
+      if (p + 2 < size_) {
+        const uint32_t h = Hash(p);
+        prev_[p & kChainMask] = head_[h];
+        head_[h] = int64_t(p);
+      }
+    }
+  }
+
+  // The nearest two-byte match at the last position inserted.
+  size_t PairDistance() const { return pairDist_; }
+
+  // The longest match of 3 bytes or more at `pos` (nearest among equals), as
+  // (length, distance); length 0 when there is none.
+  std::pair<size_t, size_t> Longest(size_t pos) const {
+    const size_t limit = std::min(kMaxMatch, size_ - pos);
+    if (limit < kMinMatch)
+      return {0, 0};
+    const uint8_t* here = data_ + pos;
+    size_t best = kMinMatch - 1;
+    size_t bestDist = 0;
+    int budget = depth_;
+    int64_t cand = head_[Hash(pos)];
+    if (cand == int64_t(pos)) // inserted already, for its two-byte match
+      cand = prev_[pos & kChainMask];
+    for (; cand >= 0 && budget > 0; --budget) {
+      const size_t dist = pos - size_t(cand);
+      if (dist > kMaxDistance)
+        break;
+      const uint8_t* there = data_ + cand;
+      if (there[best] == here[best]) {
+        const size_t len = CommonLength(there, here, 0, limit);
+        if (len > best) {
+          best = len;
+          bestDist = dist;
+          if (len == limit)
+            break;
+        }
+      }
+      cand = prev_[size_t(cand) & kChainMask];
+    }
+    return bestDist ? std::pair{best, bestDist} : std::pair<size_t, size_t>{0, 0};
+  }
+
+private:
+  static constexpr size_t kHashBits = 15;
+  static constexpr size_t kHashSize = size_t(1) << kHashBits;
+  // Twice the window, so a slot is never reused while its position is in reach.
+  static constexpr size_t kChainSize = 2 * kMaxDistance;
+  static constexpr size_t kChainMask = kChainSize - 1;
+
+  uint32_t Hash(size_t p) const {
+    const uint32_t v = uint32_t(data_[p]) << 16 | uint32_t(data_[p + 1]) << 8 | data_[p + 2];
+    return (v * 2654435761u) >> (32 - kHashBits);
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  int depth_;
+  size_t inserted_ = 0;
+  size_t pairDist_ = 0;
+  std::vector<int64_t> head_;
+  std::vector<int64_t> prev_;
+  std::vector<int64_t> pairLast_;
+};
+
+// Bits saved against coding the same bytes as literals.
+int Savings(const Step& s) { return s.len == 1 ? 0 : int(kLiteralBits * s.len) - int(MatchBits(s.len, s.dist)); }
+
+// The best single step at `pos`; positions up to `pos` must be inserted.
+Step ChainStepAt(const ChainFinder& finder, size_t pos) {
+  const auto [len, dist] = finder.Longest(pos);
+  if (len != 0)
+    return {uint32_t(len), uint32_t(dist)};
+  if (const size_t pair = finder.PairDistance())
+    return {2, uint32_t(pair)};
+  return {1, 0};
+}
+
+// A match is put off by a literal when the match at the next position saves more.
+void ParseLazy(const uint8_t* data, size_t start, size_t size, int depth, std::vector<Step>& steps) {
+  constexpr size_t kGoodEnough = 64; // no lookahead past a match this long
+  ChainFinder finder(data, size, depth);
+  size_t pos = start;
+  Step step{1, 0};
+  if (pos < size) {
+    finder.InsertUpTo(pos + 1);
+    step = ChainStepAt(finder, pos);
+  }
+  while (pos < size) {
+    if (step.len > 1 && step.len < kGoodEnough && pos + 1 < size) {
+      finder.InsertUpTo(pos + 2);
+      const Step next = ChainStepAt(finder, pos + 1);
+      if (Savings(next) > Savings(step)) {
+        steps.push_back({1, 0});
+        ++pos;
+        step = next;
+        continue;
+      }
+    }
+    steps.push_back(step);
+    pos += step.len;
+    if (pos < size) {
+      finder.InsertUpTo(pos + 1);
+      step = ChainStepAt(finder, pos);
+    }
+  }
+}
+
+} // namespace
+
+void ParseBlock(int level, const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps) {
+  steps.clear();
+  switch (level) {
+  case 0: ParseGreedyBlock(data, start, size, steps); break;
+  case 1: ParseFast(data, start, size, steps); break;
+  case 2: ParseLazy(data, start, size, 64, steps); break;
+  default: ParseOptimalBlock(data, start, size, steps); break;
+  }
+}
+
+} // namespace codec
