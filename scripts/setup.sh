@@ -13,6 +13,7 @@ packages=(
   clang lld libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   debootstrap debian-archive-keyring xvfb xdotool imagemagick fonts-ipafont-gothic locales bc time
+  osslsigncode openssl
 )
 
 missing=()

@@ -62,6 +62,17 @@
 //   timeout <ms>                 limit of the waits and expectations that follow
 //   wait-exit <code> [n]         program n (default 1) ends with this code;
 //                                "any" takes every code and prints it
+//   walk                         until program 1 ends, as a player who accepts
+//                                everything: each box answered with its first
+//                                button (its last when the same text comes a
+//                                third time in a row, so a repeated question
+//                                ends), each new page of the wizard with its
+//                                agreement accepted and Next pressed (Abort
+//                                when Next stays disabled); every step saved
+//                                as <shots>/NN-box.bmp or NN-wizard.bmp and
+//                                printed ("# NN ..."); then "# program 1
+//                                ended with N". The time limit applies to
+//                                each step.
 //   answer-until-exit            until program 1 ends: print each box's text
 //                                ("# box: ...") and press its OK (else its
 //                                Cancel), close the wizard whenever it shows
@@ -476,6 +487,7 @@ class Runner {
     if (c == "timeout") return SetTimeout(line);
     if (c == "wait-exit") return WaitExit(line);
     if (c == "answer-until-exit") return AnswerUntilExit(line);
+    if (c == "walk") return Walk(line);
     return ScriptError(line, "unknown command");
   }
 
@@ -753,15 +765,19 @@ class Runner {
       Print("# screenshot " + line.rest + " skipped (no --shots folder)");
       return {};
     }
+    std::string path = s_.shots + "\\" + line.rest + ".bmp";
+    if (!SaveWindow(window, path)) return Fail(line, "cannot write " + Show(path));
+    return {};
+  }
+
+  static bool SaveWindow(HWND window, const std::string& path) {
     // Let the window finish painting what the last step changed.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Settle(window);
     Sleep(150);
     RECT area{};
     GetWindowRect(window, &area);
-    std::string path = s_.shots + "\\" + line.rest + ".bmp";
-    if (!SaveScreen(path, &area)) return Fail(line, "cannot write " + Show(path));
-    return {};
+    return SaveScreen(path, &area);
   }
 
   Failure ExpectForeground(const Line& line) {
@@ -940,6 +956,74 @@ class Runner {
         closed = wizard;
         PostMessageW(wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
       }
+    }
+    p.waited = true;
+    Print("# program 1 ended with " + std::to_string(ExitCodeOf(p)));
+    return {};
+  }
+
+  static BOOL CALLBACK CollectButton(HWND child, LPARAM data) {
+    if (lstrcmpiW(ClassName(child).c_str(), L"Button") == 0 && IsWindowVisible(child))
+      reinterpret_cast<std::vector<HWND>*>(data)->push_back(child);
+    return TRUE;
+  }
+
+  static bool Usable(HWND control) { return control && IsWindowVisible(control) && IsWindowEnabled(control); }
+
+  // One step of the walk: the window saved and the step printed.
+  void Record(int step, HWND window, const char* kind, const std::string& what) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%02d", step);
+    std::string shot;
+    if (!s_.shots.empty()) {
+      const std::string path = s_.shots + "\\" + number + "-" + kind + ".bmp";
+      shot = SaveWindow(window, path) ? " (" + std::string(number) + "-" + kind + ")" : " (no screenshot)";
+    }
+    Print("# " + std::string(number) + " " + what + shot);
+  }
+
+  Failure Walk(const Line& line) {
+    if (gPrograms.empty()) return ScriptError(line, "no program was started");
+    Program& p = gPrograms.front();
+    int step = 0, repeats = 0;
+    std::string lastBox, lastPage;
+    DWORD since = GetTickCount();
+    while (WaitForSingleObject(p.info.hProcess, 20) == WAIT_TIMEOUT) {
+      if (GetTickCount() - since >= s_.timeout)
+        return Fail(line, "nothing happened for " + std::to_string(s_.timeout) + " ms");
+      HWND wizard = FindOurWizard();
+      if (HWND box = FindBox(wizard)) {
+        const std::string text = WindowText(GetDlgItem(box, kBoxTextControl));
+        repeats = text == lastBox ? repeats + 1 : 1;
+        lastBox = text;
+        std::vector<HWND> buttons;
+        EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
+        if (buttons.empty()) continue;
+        HWND button = repeats >= 3 ? buttons.back() : buttons.front();
+        Record(++step, box, "box", "box " + Show(WindowText(box)) + ": " + Show(text) + " -> " + Show(WindowText(button)));
+        PostMessageW(button, BM_CLICK, 0, 0);
+        Eventually(s_.timeout, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        since = GetTickCount();
+        continue;
+      }
+      if (!wizard) continue;
+      HWND next = GetDlgItem(wizard, IDOK), abort = GetDlgItem(wizard, IDCANCEL), agree = GetDlgItem(wizard, 1002);
+      const bool toAgree = Usable(agree) && SendMessageW(agree, BM_GETCHECK, 0, 0) != BST_CHECKED;
+      if (!toAgree && !Usable(next) && !Usable(abort)) continue;  // busy: the engine runs
+      const std::string page = WindowText(wizard) + "\n" + WindowText(GetDlgItem(wizard, 1001)) + "\n" +
+                               WindowText(next) + (Usable(next) ? "1" : "0") + (toAgree ? "1" : "0");
+      if (page == lastPage) continue;  // the press has not been taken up yet
+      lastPage = page;
+      std::string what = "wizard " + Show(WindowText(wizard)) + ": " + Show(WindowText(GetDlgItem(wizard, 1001)));
+      if (toAgree) {
+        PostMessageW(agree, BM_CLICK, 0, 0);
+        Eventually(s_.timeout, [&] { return Usable(next); });
+        what += " -> " + Show(WindowText(agree));
+      }
+      HWND press = Usable(next) ? next : abort;
+      Record(++step, wizard, "wizard", what + " -> " + Show(WindowText(press)) + (press == abort ? " (Next stays disabled)" : ""));
+      PostMessageW(press, BM_CLICK, 0, 0);
+      since = GetTickCount();
     }
     p.waited = true;
     Print("# program 1 ended with " + std::to_string(ExitCodeOf(p)));

@@ -46,6 +46,12 @@ refused "build: a folder as the output" "$dir: is a folder" build "$root/example
 refused "pack: a file as the output's folder" "$work/file/p.fa2" pack -o "$work/file/p.fa2" "$work/file"
 refused "stamp: a file as the output's folder" "$work/file/s.exe" stamp "$stub" "$archive" -o "$work/file/s.exe"
 refused "extract: a file as the folder" "$work/file" extract "$archive" -C "$work/file"
+refused "extract: no folder above -C" "cannot make the folder $work/none/x (no folder $work/none)" extract "$archive" -C "$work/none/x"
+[ ! -e "$work/none" ] || { echo "FAIL: extract made the folders above -C"; fails=$((fails + 1)); }
+# The system's reason, and each path once.
+refused "list: a missing file" "fa2: list: cannot open $work/none.exe (No such file or directory)" list "$work/none.exe"
+refused "pack: an output in a missing folder" "fa2: pack: cannot write $work/none/p.fa2 (No such file or directory)" \
+  pack -o "$work/none/p.fa2" "$work/file"
 [ -z "$(find "$work" -name '*.fa2-partial')" ] || { echo "FAIL: a partial file was left"; fails=$((fails + 1)); }
 
 # An updater cut short: in its archive's directory, in its section table, in

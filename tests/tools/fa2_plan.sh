@@ -111,9 +111,9 @@ expect_line "$out" 'attributes: files carry no archive bit (--normal-files): wri
 expect_line "$out" 'setup: UPDATE.INI [SETUP] and the installed SETUP.INI are valid; game "サンプルゲーム", アップデート'
 check "space line" "grep -qE '^space: RequiredDiskSpace 1000 bytes, [0-9]+ available on the drive of $inst: enough\$' '$out'"
 expect_line "$out" "UpdateFile00 u NEW.DAT -> $inst/NEW.DAT: write (new file)"
-expect_line "$out" "UpdateFile01 u OLD.DAT -> $inst/OLD.DAT: write (replace older) [installed 2020-01-01 00:00:00, member 2022-06-01 12:00:00 UTC]"
-expect_line "$out" "UpdateFile02 u NEWER.DAT -> $inst/NEWER.DAT: keep (installed file is newer) [installed 2024-01-01 00:00:00, member 2022-06-01 12:00:00 UTC]"
-expect_line "$out" "UpdateFile03 u SAME.DAT -> $inst/SAME.DAT: write (replace same time) [installed 2022-06-01 12:00:00, member 2022-06-01 12:00:00 UTC]"
+expect_line "$out" "UpdateFile01 u OLD.DAT -> $inst/OLD.DAT: write (replace older) [installed 2020-01-01 00:00:00 UTC, member 2022-06-01 12:00:00 UTC]"
+expect_line "$out" "UpdateFile02 u NEWER.DAT -> $inst/NEWER.DAT: keep (installed file is newer) [installed 2024-01-01 00:00:00 UTC, member 2022-06-01 12:00:00 UTC]"
+expect_line "$out" "UpdateFile03 u SAME.DAT -> $inst/SAME.DAT: write (replace same time) [installed 2022-06-01 12:00:00 UTC, member 2022-06-01 12:00:00 UTC]"
 expect_line "$out" "UpdateFile04 d CONFIG.DAT -> $data/CONFIG.DAT: keep data (existing file)"
 expect_line "$out" "UpdateFile05 d FRESH.DAT -> $data/FRESH.DAT: write (new file)"
 expect_line "$out" "UpdateFile06 o MISSING.DAT -> $inst/MISSING.DAT: skip (not existing)"
@@ -122,11 +122,11 @@ expect_line "$out" "UpdateFile08 e VERSION.DAT -> $inst/VERSION.DAT: check passe
 expect_line "$out" "UpdateFile09 1,u BONUS.DAT: not selected (mode 1, InstMode 0)"
 expect_line "$out" "UpdateFile10 plain PLAIN.DAT -> $inst/PLAIN.DAT: write (replace, no newer check)"
 expect_line "$out" "UpdateFile11 u sub\\INNER.DAT -> $inst/SUB/INNER.DAT: write (new file)"
-expect_line "$out" "UpdateFile12 u LOCKED.DAT -> $inst/LOCKED.DAT: write (replace older); clears read-only [installed 2020-01-01 00:00:00, member 2022-06-01 12:00:00 UTC]"
+expect_line "$out" "UpdateFile12 u LOCKED.DAT -> $inst/LOCKED.DAT: write (replace older); clears read-only [installed 2020-01-01 00:00:00 UTC, member 2022-06-01 12:00:00 UTC]"
 expect_line "$out" "UpdateFile13 u LATER.DAT -> $inst/LATER.DAT: write (new file)"
 # The entry before it wrote LATER.DAT, so the overwrite-only line finds it.
 expect_line "$out" "UpdateFile14 o LATER.DAT -> $inst/LATER.DAT: write (replace, no newer check)"
-expect_line "$out" "UpdateFile15 u セーブ.DAT -> $inst/セーブ.DAT: keep (installed file is newer) [installed 2024-01-01 00:00:00, member 2022-06-01 12:00:00 UTC]"
+expect_line "$out" "UpdateFile15 u セーブ.DAT -> $inst/セーブ.DAT: keep (installed file is newer) [installed 2024-01-01 00:00:00 UTC, member 2022-06-01 12:00:00 UTC]"
 expect_line "$out" "CopyFile00 1:MOVIE: needs disc 1 (check file \"SAMPLE1.CHK\"): MOVIE -> $inst/MOVIE if a file (flags 0x0210), into $inst if a folder (flags 0x0610)"
 expect_line "$out" "CopyFile01 EXTRA.TXT: copies from the drive of disc 1: EXTRA.TXT -> $inst/EXTRA.TXT if a file (flags 0x0210), into $inst if a folder (flags 0x0610)"
 expect_line "$out" "CopyFile02 2,1:SKIPPED: not selected (mode 2, InstMode 0)"
@@ -274,7 +274,7 @@ write_ini "$j/upd/UPDATE.INI" '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass
 "$FA2" plan "$j/upd" --install "$j/inst" >"$j/out.txt" 2>/dev/null
 code=$?
 check "no disc before a copy: exit 1" "[ $code -eq 1 ]"
-expect_line "$j/out.txt" "UpdateFile00 u ソフト\\表.DAT -> $j/inst/ソフト/表.DAT: write (replace older) [installed 2020-01-01 00:00:00, member 2022-06-01 12:00:00 UTC]"
+expect_line "$j/out.txt" "UpdateFile00 u ソフト\\表.DAT -> $j/inst/ソフト/表.DAT: write (replace older) [installed 2020-01-01 00:00:00 UTC, member 2022-06-01 12:00:00 UTC]"
 expect_line "$j/out.txt" "UpdateFile01 o ソフト -> $j/inst/ソフト: skip (a folder, not a file)"
 expect_line "$j/out.txt" "CopyFile00 EXTRA.TXT: fail (no disc was found before this line to copy from): the update stops with \"SETUP.INI : \"EXTRA.TXT\" のコピーに失敗しました\""
 
@@ -310,6 +310,12 @@ code=$?
 check "no SETUP.INI: exit 1" "[ $code -eq 1 ]"
 expect_line "$n/nosetup.txt" "setup: $n/bare/SETUP.INI: refused with \"インストール先に \"SETUP.INI\" ファイルが見つかりません\""
 expect_line "$n/nosetup.txt" "result: refused: the updater stops before its wizard opens; nothing is written"
+# A required key of SETUP.INI missing: the updater stops without a word; the plan names the key.
+mkdir -p "$n/noexe"
+grep -av '^GameExe=' "$root/examples/sample-game/SETUP.INI" >"$n/noexe/SETUP.INI"
+"$FA2" plan "$n/upd" --install "$n/noexe" >"$n/noexe.txt"
+check "SETUP.INI without GameExe: exit 1" "[ $? -eq 1 ]"
+expect_line "$n/noexe.txt" "setup: $n/noexe/SETUP.INI: refused with no message (the required key GameExe is missing or empty)"
 write_ini "$n/upd/UPDATE.INI" '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameDir=d' '[UPDATE]' 'UpdateFile00=X.DAT'
 "$FA2" plan "$n/upd" --install "$n/inst" >"$n/nokey.txt" 2>/dev/null
 code=$?
@@ -356,8 +362,8 @@ touch -d "$old" "$sg"/*
 "$FA2" plan "$root/examples/sample-update" --install "$sg" --data "$sd" --time '2024-04-01 12:00:00' >"$work/sample.txt"
 code=$?
 check "sample: exit 0" "[ $code -eq 0 ]"
-expect_line "$work/sample.txt" "UpdateFile00 u GAME.DAT -> $sg/GAME.DAT: write (replace older) [installed 2020-01-01 00:00:00, member 2024-04-01 12:00:00 UTC]"
-expect_line "$work/sample.txt" "UpdateFile01 u README.TXT -> $sg/README.TXT: write (replace older) [installed 2020-01-01 00:00:00, member 2024-04-01 12:00:00 UTC]"
+expect_line "$work/sample.txt" "UpdateFile00 u GAME.DAT -> $sg/GAME.DAT: write (replace older) [installed 2020-01-01 00:00:00 UTC, member 2024-04-01 12:00:00 UTC]"
+expect_line "$work/sample.txt" "UpdateFile01 u README.TXT -> $sg/README.TXT: write (replace older) [installed 2020-01-01 00:00:00 UTC, member 2024-04-01 12:00:00 UTC]"
 expect_line "$work/sample.txt" "UpdateFile02 d CONFIG.DAT -> $sd/CONFIG.DAT: write (new file)"
 expect_line "$work/sample.txt" "result: would run: 3 written, 0 kept as newer, 0 data kept, 0 skipped, 0 disc copies"
 

@@ -292,20 +292,31 @@ TEST(PeStamp, MovesTheSymbolTablePointerWithTheBytesBehindTheSections) {
   EXPECT_EQ(0, std::memcmp(&out[moved], "SYMBOLS", 7));
 }
 
+// A signing tool pads the file with zeros to 8 bytes, appends the certificate
+// table and points directory 4 at it. Stamping the signed stub gives exactly
+// what the unsigned one gives, with the resources rewritten in place (the
+// .rsrc section last) or in a new section, with or without appended data.
 TEST(PeStamp, DropsASignatureThatCouldNoLongerMatch) {
-  ImageLayout layout = LinkerLayout(false, {});
-  layout.overlay = Bytes(64, 0x5A);
-  layout.signature = true;
-  const Bytes stub = MakeImage(layout);
-  fa2::StampReport report;
-  const Bytes out = Stamp(stub, Archive(100, 1), &report);
-  EXPECT_TRUE(report.droppedSignature);
-  pe::Image parsed;
-  std::string error;
-  ASSERT_TRUE(pe::ParseImage(out, parsed, error));
-  EXPECT_EQ(0u, pe::U32(out, parsed.DirectoryField(pe::kDirectoryCertificates)));
-  EXPECT_EQ(0u, pe::U32(out, parsed.DirectoryField(pe::kDirectoryCertificates) + 4));
-  EXPECT_EQ(parsed.RawEnd(), out.size()); // the certificate bytes are gone
+  for (bool inPlace : {false, true}) {
+    for (const Bytes& overlay : {Bytes{}, Text("ABC")}) {
+      SCOPED_TRACE(std::string(inPlace ? "in place" : "new section") + ", overlay of " + std::to_string(overlay.size()));
+      ImageLayout layout = LinkerLayout(false, Text("old"));
+      if (inPlace) layout.sections.pop_back();
+      layout.overlay = overlay;
+      const Bytes plain = MakeImage(layout);
+      Bytes signedStub = plain;
+      signedStub.resize(size_t(pe::AlignUp(signedStub.size(), 8)), 0);
+      pe::Image parsed;
+      std::string error;
+      ASSERT_TRUE(pe::ParseImage(signedStub, parsed, error)) << error;
+      Put32(signedStub, parsed.DirectoryField(pe::kDirectoryCertificates), uint32_t(signedStub.size()));
+      Put32(signedStub, parsed.DirectoryField(pe::kDirectoryCertificates) + 4, 64);
+      signedStub.insert(signedStub.end(), 64, 0x5A);
+      fa2::StampReport report;
+      EXPECT_EQ(Stamp(plain, Archive(100, 1)), Stamp(signedStub, Archive(100, 1), &report));
+      EXPECT_TRUE(report.droppedSignature);
+    }
+  }
 }
 
 TEST(PeStamp, GrowsFullHeadersToMakeRoomForTheNewSection) {

@@ -30,7 +30,6 @@ struct ImageLayout {
   int resources = -1;       // index of the section holding the resource tree
   uint32_t headers = 0x400; // SizeOfHeaders
   Bytes overlay;            // appended after the last section
-  bool signature = false;   // the overlay is a certificate table
 };
 
 inline void Put32(Bytes& b, size_t at, uint32_t v) { pe::Put32(b, at, v); }
@@ -78,10 +77,6 @@ inline Bytes MakeImage(const ImageLayout& layout) {
     }
   }
   Put32(b, optional + 56, uint32_t(pe::AlignUp(imageEnd, kSectionAlign)));
-  if (layout.signature) {
-    Put32(b, dirs + 32, uint32_t(b.size()));
-    Put32(b, dirs + 36, uint32_t(layout.overlay.size()));
-  }
   b.insert(b.end(), layout.overlay.begin(), layout.overlay.end());
   return b;
 }

@@ -27,8 +27,9 @@ const char kHelp[] =
     "options:\n"
     "  -o Update.exe   the updater to write\n"
     "  --stub STUB.exe the updater stub to stamp; without it: updater-stub.exe\n"
-    "                  beside fa2, then ../share/fa2/updater-stub.exe, then the\n"
-    "                  build tree's build/win32/bin/updater-stub.exe\n"
+    "                  beside fa2, then ../share/fa2/updater-stub.exe when fa2\n"
+    "                  is in a bin folder, then build/win32/bin/updater-stub.exe\n"
+    "                  when fa2 is in a build tree\n"
     "  --check         only check the folder; write nothing\n"
     "  --strict        treat warnings as errors\n"
     "  --level N       compression: 1 fast, 2 thorough, 3 best (default 2)\n"
@@ -114,8 +115,7 @@ bool PlanMembers(const BuildOptions& o, const fa2::UpdateFolder& folder, const f
     m.scramble = planned.scramble;
     if (o.fixedTime) {
       m.time = o.time;
-    } else if (!fa2::ModificationTime(file.localPath, &m.time)) {
-      error = file.localPath + ": cannot read its modification time";
+    } else if (!fa2::ModificationTime(file.localPath, &m.time, &error)) {
       return false;
     }
     members.push_back(std::move(m));
@@ -145,7 +145,7 @@ int RunBuild(const Args& args) {
     std::printf("%s: ready to build, %zu members\n", o.folder.c_str(), check.members.size());
     return 0;
   }
-  if (o.stub.empty() && !FindStub(o.stub, error)) return Fail("build: " + error);
+  if (o.stub.empty() && !FindStub(o.stub, error)) return FailFile("build: " + error);
   fa2::Bytes stub;
   if (!fa2::ReadWholeFile(o.stub, stub, error)) return FailFile("build: " + error);
   if (!fa2::CheckExecutable(stub, error)) return FailFile("build: " + o.stub + ": " + error);

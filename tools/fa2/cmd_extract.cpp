@@ -10,7 +10,8 @@ const char kHelp[] =
     "usage: fa2 extract ARCHIVE [-C DIR] [NAME...]\n"
     "\n"
     "Writes members (unscrambled and decompressed) into DIR (default: the\n"
-    "current folder), each with its time stamp as modification time. Without\n"
+    "current folder), each with its time stamp as modification time. DIR is\n"
+    "made when it is missing, but the folder it is in must exist. Without\n"
     "NAMEs every member is written; names match regardless of letter case.\n"
     "ARCHIVE is a raw archive or an updater .exe.\n";
 
@@ -36,12 +37,12 @@ int RunExtract(const Args& args) {
   fa2::ArchiveFile file;
   fa2::ParsedArchive archive;
   std::string error;
-  if (!file.Open(archivePath, error)) return FailFile(error);
-  if (!fa2::ParseArchive(file, archive, error)) return FailFile(archivePath + ": " + error);
+  if (!file.Open(archivePath, error)) return FailFile("extract: " + error);
+  if (!fa2::ParseArchive(file, archive, error)) return FailFile("extract: " + archivePath + ": " + error);
   if (!fa2::MakeFolder(directory, error)) return FailFile("extract: " + error);
   std::set<std::string> written;
   if (!fa2::ExtractMembers(file, archive, directory, wanted, written, error))
-    return FailFile(archivePath + ": " + error);
+    return FailFile("extract: " + archivePath + ": " + error);
   for (const std::string& w : wanted)
     if (!written.count(w)) return Fail("extract: no member named " + w);
   return 0;

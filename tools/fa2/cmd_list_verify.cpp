@@ -32,11 +32,11 @@ bool Open(const Args& args, const char* command, fa2::ArchiveFile& file, fa2::Pa
   }
   std::string error;
   if (!file.Open(args[0], error)) {
-    *exitCode = FailFile(error);
+    *exitCode = FailFile(std::string(command) + ": " + error);
     return false;
   }
   if (!fa2::ParseArchive(file, archive, error)) {
-    *exitCode = FailFile(args[0] + ": " + error);
+    *exitCode = FailFile(std::string(command) + ": " + args[0] + ": " + error);
     return false;
   }
   return true;
@@ -74,7 +74,7 @@ int RunVerify(const Args& args) {
     std::string error;
     if (!fa2::StreamMember(file, archive, i, [&](const uint8_t*, size_t n) { return bytes += n, true; }, error)) {
       std::string name(archive.entries[i].name, strnlen(archive.entries[i].name, kNameCapacity));
-      std::fprintf(stderr, "fa2: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
+      std::fprintf(stderr, "fa2: verify: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
       return 1;
     }
     if (!fa2::IsDigestTable(archive, i)) total += bytes;

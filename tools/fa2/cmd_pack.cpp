@@ -121,7 +121,7 @@ int RunPack(const Args& args) {
     if (file.Size() > fa2::kMaxMemberSize) return Fail("pack: " + path + ": larger than 4 GiB");
     if (useFixedTime)
       m.time = fixedTime;
-    else if (!fa2::ModificationTime(path, &m.time)) return Fail("pack: " + path + ": cannot read its modification time");
+    else if (!fa2::ModificationTime(path, &m.time, &error)) return FailFile("pack: " + error);
     Form f = defaults;
     if (auto it = perMember.find(Upper(local)); it != perMember.end()) {
       f = it->second;

@@ -151,8 +151,8 @@ int ArchiveOfFolder(const PlanArguments& a, const std::string& path) {
     if (file.size > fa2::kMaxMemberSize) return Fail("plan: " + file.localPath + ": larger than 4 GiB");
     if (a.fixedTime)
       m.time = a.time;
-    else if (!fa2::ModificationTime(file.localPath, &m.time))
-      return Fail("plan: " + file.localPath + ": cannot read its modification time");
+    else if (!fa2::ModificationTime(file.localPath, &m.time, &error))
+      return FailFile("plan: " + error);
     if (!writer.Add(m, error)) return FailFile("plan: " + error);
   }
   if (!writer.Finish(error) || !out.Commit(error)) return FailFile("plan: " + error);

@@ -15,8 +15,9 @@ const char kHelp[] =
     "a raw archive (from 'fa2 pack' or any other packer) or an updater .exe\n"
     "whose archive is taken over. OUT.exe appears only once it is complete.\n"
     "\n"
-    "An Authenticode signature of STUB.exe does not survive: it is removed, and\n"
-    "OUT.exe has to be signed again.\n";
+    "An Authenticode signature of STUB.exe does not survive: it is removed (with\n"
+    "a warning), and OUT.exe comes out exactly as from the unsigned stub, ready\n"
+    "to be signed again (osslsigncode sign, or signtool on Windows).\n";
 
 }  // namespace
 
@@ -30,8 +31,10 @@ bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa
     return false;
   }
   if (report.droppedSignature)
-    std::fprintf(stderr, "fa2: note: %s was signed; %s is not and needs signing again\n", stubPath.c_str(),
-                 output.c_str());
+    std::fprintf(stderr,
+                 "fa2: warning: %s carries an Authenticode signature, which cannot cover the new archive: "
+                 "it is removed, and %s must be signed again\n",
+                 stubPath.c_str(), output.c_str());
   return fa2::WriteStampedUpdater(stub, archive, output, error);
 }
 

@@ -18,6 +18,7 @@ int RunVerify(const Args& args);
 int RunStamp(const Args& args);
 int RunBuild(const Args& args);
 int RunPlan(const Args& args);
+int RunTry(const Args& args);
 
 // Shared by the commands.
 int Fail(const std::string& message);   // prints "fa2: message", returns 2 (usage errors)
@@ -31,13 +32,17 @@ bool WantsHelp(const Args& args);
 bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::ByteSource& archive,
                    const std::string& output, std::string& error);
 
+// The files that come with fa2: Windows programs (the updater stub, the
+// driver of 'fa2 try') and scripts. The places looked at, in order, and the
+// first that exists; `error` names every place looked at.
+enum class SupportKind { Program, Script };
+std::vector<std::string> SupportCandidates(const std::string& name, SupportKind kind);
+bool FindSupportFile(const std::string& name, SupportKind kind, std::string& path, std::string& error);
 // Threads that encode blocks: FA2_THREADS when set (1 to 64), else one per
 // core. The output is the same for any number.
 unsigned EncoderThreads();
 
-// The updater stub that `fa2 build` stamps when none is given: the places
-// looked at, in order, and the first that exists.
-std::vector<std::string> StubCandidates();
+// The updater stub that `fa2 build` stamps when none is given.
 bool FindStub(std::string& path, std::string& error);
 
 // A status line for long work, rewritten in place ('\r') when `out` is a

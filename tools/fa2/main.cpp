@@ -25,6 +25,7 @@ const char kHelp[] =
     "  build    make an updater .exe from an update folder (UPDATE.INI and files)\n"
     "  stamp    write an archive into an updater .exe\n"
     "  plan     what an update would do to an installed game (a dry run)\n"
+    "  try      run an update for real under Wine on a copy of a game (Linux)\n"
     "\n"
     "Run 'fa2 COMMAND --help' for a command's options.\n";
 
@@ -34,7 +35,7 @@ struct Command {
 };
 const Command kCommands[] = {{"pack", RunPack},       {"list", RunList},   {"extract", RunExtract},
                              {"verify", RunVerify},   {"build", RunBuild}, {"stamp", RunStamp},
-                             {"plan", RunPlan}};
+                             {"plan", RunPlan},       {"try", RunTry}};
 
 }  // namespace
 

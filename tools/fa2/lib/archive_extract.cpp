@@ -15,10 +15,24 @@ std::string UpperAscii(std::string text) {
 }
 
 bool MakeFolder(const std::string& folder, std::string& error) {
+  const fs::path path = fs::u8path(folder);
   std::error_code ec;
-  fs::create_directories(fs::u8path(folder), ec);
-  if (!ec && fs::is_directory(fs::u8path(folder), ec)) return true;
-  error = "cannot make the folder " + folder + " (" + (ec ? ec.message() : std::string("a file is in the way")) + ")";
+  if (fs::is_directory(path, ec)) return true;
+  if (fs::exists(path, ec)) {
+    error = folder + ": is a file, not a folder";
+    return false;
+  }
+  fs::path normal = path.lexically_normal();
+  if (!normal.has_filename()) normal = normal.parent_path(); // "out/"
+  const fs::path parent = normal.parent_path();
+  if (!parent.empty() && !fs::is_directory(parent, ec)) {
+    const std::u8string text = parent.u8string();
+    error = "cannot make the folder " + folder + " (no folder " +
+            std::string(reinterpret_cast<const char*>(text.data()), text.size()) + ")";
+    return false;
+  }
+  if (fs::create_directory(path, ec) || fs::is_directory(path)) return true;
+  error = "cannot make the folder " + folder + " (" + ec.message() + ")";
   return false;
 }
 
@@ -35,7 +49,11 @@ bool ExtractMembers(const ByteSource& source, const ParsedArchive& archive, cons
       return false;
     }
     if (written.count(UpperAscii(name))) continue;
+#ifdef _WIN32
+    const std::string target = folder + "\\" + name;
+#else
     const std::string target = folder + "/" + name;
+#endif
     FileOutput out;
     if (!out.Create(target, error)) return false;
     bool writeFailed = false;

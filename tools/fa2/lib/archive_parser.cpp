@@ -155,8 +155,14 @@ bool StreamMember(const ByteSource& archive, const ParsedArchive& parsed, size_t
     if (status == PieceStatus::End) break;
     if (status == PieceStatus::Damaged) {
       if (!(entry.storageFlags & kMemberCompressed)) return stop(member + ": stored bytes cannot be read");
-      return stop(member + ": compressed stream does not decode to " + std::to_string(entry.uncompressedSize) +
-                  " bytes (stopped after " + std::to_string(reader.handedOut) + ")");
+      // The stream either ends early or, having produced its stated size,
+      // goes on (or runs out of input) without reaching its end code.
+      const uint64_t produced = reader.handedOut + (reader.window.outPos - reader.pending);
+      return stop(member + ": compressed stream is damaged: " +
+                  (produced < entry.uncompressedSize
+                       ? "it breaks off after " + std::to_string(produced) + " of its " +
+                             std::to_string(entry.uncompressedSize) + " bytes"
+                       : "it does not end after its " + std::to_string(entry.uncompressedSize) + " bytes"));
     }
     if (sha && !UpdateSha256(sha, bytes, count)) return stop(member + ": SHA-256 cannot be computed");
     if (!sink(bytes, count)) return stop("");

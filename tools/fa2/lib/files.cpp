@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <new>
 #include <system_error>
 
 #include "fa2/lib/toolkit.h"
@@ -31,32 +31,47 @@ bool IsFolder(const fs::path& path) {
 
 }  // namespace
 
-// Streams report failures by exception as well as by state (libstdc++
-// throws from a read that the system refused, as on a folder): both end in
-// `error`, naming the file.
+namespace {
+
+// The C library's streams: every failed call leaves the system's reason in
+// errno, read right after it.
+std::FILE* OpenFile(const fs::path& file, bool write) {
+#ifdef _WIN32
+  return _wfopen(file.c_str(), write ? L"wb" : L"rb");
+#else
+  return std::fopen(file.c_str(), write ? "wb" : "rb");
+#endif
+}
+
+}  // namespace
+
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error) {
   const fs::path file = fs::u8path(path);
   if (IsFolder(file)) {
     error = path + ": is a folder, not a file";
     return false;
   }
+  errno = 0;
+  std::FILE* in = OpenFile(file, false);
+  if (!in) {
+    error = "cannot open " + path + " (" + Reason(errno ? errno : EIO) + ")";
+    return false;
+  }
+  out.clear();
+  int failure = 0;
   try {
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      error = "cannot open " + path + " (" + Reason(errno ? errno : ENOENT) + ")";
-      return false;
-    }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-      error = "cannot read " + path;
-      return false;
-    }
+    uint8_t chunk[1 << 16];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.insert(out.end(), chunk, chunk + n);
+    if (std::ferror(in)) failure = errno ? errno : EIO;
   } catch (const std::bad_alloc&) {
+    std::fclose(in);
     error = "cannot read " + path + " (too large to hold in memory)";
     return false;
-  } catch (const std::exception&) {
-    error = "cannot read " + path + (errno ? " (" + Reason(errno) + ")" : std::string());
+  }
+  std::fclose(in);
+  if (failure) {
+    error = "cannot read " + path + " (" + Reason(failure) + ")";
     return false;
   }
   return true;
@@ -70,31 +85,20 @@ bool WriteWholeFileAtomically(const std::string& path, const Bytes& data, std::s
   }
   fs::path temporary = target;
   temporary += ".fa2-partial";
-  try {
+  errno = 0;
+  std::FILE* out = OpenFile(temporary, true);
+  int failure = out ? 0 : (errno ? errno : EIO);
+  if (out) {
+    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), out) != data.size()) failure = errno ? errno : EIO;
     errno = 0;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    const int opened = errno;
-    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    out.close();
-    if (!out) {
-      const int code = errno ? errno : opened;
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      error = "cannot write " + path + (code ? " (" + Reason(code) + ")" : std::string());
-      return false;
-    }
-  } catch (const std::exception&) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    error = "cannot write " + path;
-    return false;
+    if (std::fclose(out) != 0 && !failure) failure = errno ? errno : EIO;
   }
   std::error_code ec;
-  fs::rename(temporary, target, ec);
-  if (ec) {
+  if (!failure) fs::rename(temporary, target, ec);
+  if (failure || ec) {
     std::error_code ignored;
     fs::remove(temporary, ignored);
-    error = "cannot write " + path + " (" + ec.message() + ")";
+    error = "cannot write " + path + " (" + (failure ? Reason(failure) : ec.message()) + ")";
     return false;
   }
   return true;
@@ -118,10 +122,13 @@ int64_t UnixFromFileTime(FileTime time, uint32_t* nanoseconds) {
   return seconds;
 }
 
-bool ModificationTime(const std::string& path, FileTime* out) {
+bool ModificationTime(const std::string& path, FileTime* out, std::string* error) {
   std::error_code ec;
   auto stamp = fs::last_write_time(fs::u8path(path), ec);
-  if (ec) return false;
+  if (ec) {
+    if (error) *error = path + ": cannot read its modification time (" + ec.message() + ")";
+    return false;
+  }
   auto since = std::chrono::file_clock::to_sys(stamp).time_since_epoch();
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
   int64_t seconds = ns / 1000000000;

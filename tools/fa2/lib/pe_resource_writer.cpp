@@ -112,7 +112,13 @@ void DropSignature(Bytes& file, const Image& image, StampReport& report) {
   const size_t field = image.DirectoryField(kDirectoryCertificates);
   const uint32_t offset = U32(file, field), size = U32(file, field + 4);
   if (offset == 0 && size == 0) return;
-  if (offset >= image.RawEnd() && uint64_t(offset) + size == file.size()) file.resize(offset);
+  if (offset >= image.RawEnd() && uint64_t(offset) + size == file.size()) {
+    // The table starts on an 8-byte boundary; the signing tool padded the
+    // file with zeros up to it.
+    uint64_t end = offset;
+    while (end > image.RawEnd() && offset - end < 8 && file[size_t(end - 1)] == 0) --end;
+    file.resize(size_t(end));
+  }
   Put32(file, field, 0);
   Put32(file, field + 4, 0);
   report.droppedSignature = true;

@@ -146,8 +146,9 @@ private:
 // the first fault. `bytes`, when given, receives the decoded total.
 bool CheckWholeArchive(const ByteSource& archive, std::string& error, uint64_t* bytes = nullptr);
 bool CheckWholeArchive(const uint8_t* base, size_t size, std::string& error, uint64_t* bytes = nullptr);
-// Makes `folder` and the folders above it when missing; false with `error`
-// when it cannot be had (a file in the way, no permission).
+// Makes `folder` when missing, inside a folder that must exist (the folders
+// above it are never made); false with `error` when it cannot be had (no
+// parent folder, a file in the way, no permission).
 bool MakeFolder(const std::string& folder, std::string& error);
 // Writes the members of a parsed archive into `folder`, an existing folder:
 // every member, or those whose upper-case names are in `wanted`. The first
@@ -221,7 +222,8 @@ bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error);
 bool WriteWholeFileAtomically(const std::string& path, const Bytes& data, std::string& error);
 FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds);
 int64_t UnixFromFileTime(FileTime time, uint32_t* nanoseconds);
-bool ModificationTime(const std::string& path, FileTime* out);
+// False with `error`, when given, naming the file and the system's reason.
+bool ModificationTime(const std::string& path, FileTime* out, std::string* error = nullptr);
 bool SetModificationTime(const std::string& path, FileTime time);
 std::string FormatUtc(FileTime time); // "YYYY-MM-DD HH:MM:SS"
 // The reverse ("YYYY-MM-DD HH:MM:SS" or with 'T', UTC); false when malformed.

@@ -109,6 +109,13 @@ class Planner {
       : r_(records), options_(options), out_(out), context_{&records.archive, &records.description, &records.game} {}
 
   int Run();
+  // The start-up checks alone: the setup lines, and whether the wizard opens.
+  bool ReadSetup();
+  const std::vector<std::string>& Lines() const { return lines_; }
+  // UPDATE.INI's names of the registry key (local encoding), as read before
+  // SETUP.INI replaces them.
+  const std::string& Company() const { return company_; }
+  const std::string& GameDir() const { return gameDir_; }
 
  private:
   struct UpdateKey {
@@ -125,13 +132,16 @@ class Planner {
     int entry = -1;
   };
 
-  void Print(const std::string& line) { std::fprintf(out_, "%s\n", line.c_str()); }
+  void Print(const std::string& line) {
+    lines_.push_back(line);
+    if (out_) std::fprintf(out_, "%s\n", line.c_str());
+  }
   int Refuse(const std::string& why) {
     Print("result: refused: " + why + "; nothing is written");
     return kRefused;
   }
 
-  bool ReadSetup();
+  std::string MissingSetupKey();
   bool CheckSpace();
   bool ReadKeys(int listRead, const UpdateList& updates, const char* failedCheck, const CopyList& copies);
   std::string UpdateLabel(const UpdateKey& k) const;
@@ -154,6 +164,8 @@ class Planner {
   char drive_[3] = {};
   int unknownDisc_ = 0;
   std::map<int, uint64_t> stagedBytes_;  // bytes staged so far, by drive letter
+  std::vector<std::string> lines_;       // every line printed
+  std::string company_, gameDir_;
 };
 
 // ---- Start-up: UPDATE.INI's section SETUP and the installed SETUP.INI -----------------
@@ -167,6 +179,8 @@ bool Planner::ReadSetup() {
     Print("setup: UPDATE.INI [SETUP]: refused with " + BoxTexts());
     return false;
   }
+  company_ = Local(r_.description.companyName);
+  gameDir_ = Local(r_.description.gameDir);
   CopyText(r_.game.installPath, sizeof r_.game.installPath, kInstallPath);
   CopyText(r_.game.dataPath, sizeof r_.game.dataPath, options_.data.empty() ? "" : kDataPath);
   r_.game.installMode = options_.mode;
@@ -185,12 +199,35 @@ bool Planner::ReadSetup() {
   SetInstalledSettingsPath(r_.settingsPath);
   ClearShownBoxes();
   if (!ReadInstalledSettings(r_.description, r_.game)) {
-    Print("setup: " + Real(r_.settingsPath) + ": refused with " + BoxTexts());
+    const std::string missing = ShownBoxes().empty() ? MissingSetupKey() : "";
+    Print("setup: " + Real(r_.settingsPath) + ": refused with " + BoxTexts() + missing);
     return false;
   }
   Print("setup: UPDATE.INI [SETUP] and the installed SETUP.INI are valid; game " +
         Quoted(r_.description.gameTitle) + ", " + Local(r_.description.modeText));
   return true;
+}
+
+// Without a box the SETUP.INI reader stopped at a required key that is
+// missing or empty, which the updater does not report: its quiet flag is set
+// by then. The reader run again with the flag clear names the key in its
+// report ("SETUP.INI : <key> キーが存在しません").
+std::string Planner::MissingSetupKey() {
+  static UpdateDescription description;
+  static InstalledGame game;
+  description = r_.description;
+  game = r_.game;
+  SetQuietFlag(0);
+  ReadInstalledSettings(description, game);
+  SetQuietFlag(1);
+  const std::string report = ShownBoxes().empty() ? "" : Local(ShownBoxes().front().text);
+  ClearShownBoxes();
+  const std::string head = "SETUP.INI : ", tail = " キーが存在しません";
+  if (report.size() <= head.size() + tail.size() || report.rfind(head, 0) != 0 ||
+      report.compare(report.size() - tail.size(), tail.size(), tail) != 0)
+    return "";
+  return " (the required key " + report.substr(head.size(), report.size() - head.size() - tail.size()) +
+         " is missing or empty)";
 }
 
 // ---- The free-space pre-check ---------------------------------------------------------------
@@ -385,7 +422,7 @@ Outcome Planner::PlanExtraction(const UpdateEntry& entry, const char* destinatio
       CloseFile(file);
     }
   }
-  const std::string times = installedKnown ? " [installed " + fa2::FormatUtc(installed) + ", member " +
+  const std::string times = installedKnown ? " [installed " + fa2::FormatUtc(installed) + " UTC, member " +
                                                  fa2::FormatUtc(m.timeStamp) + " UTC]"
                                            : "";
   if (exists && newerOnly && ExistingFileIsNewer(destination, m.timeStamp))
@@ -591,28 +628,63 @@ int Planner::Run() {
 
 }  // namespace
 
-int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* out) {
+namespace {
+
+UpdaterRecords gRecords;
+
+// The disk seam mapped to the folders and the archive's directory opened.
+// False (with a message on stderr) when the updater could not read it.
+bool Prepare(const uint8_t* base, size_t size, const Options& options) {
   ResetDisk();
   MapFolder(kInstallPath, options.install);
   if (!options.data.empty()) MapFolder(kDataPath, options.data);
   for (size_t i = 0; i < options.discs.size(); ++i) MapDisc(char(kFirstDiscDrive + i), options.discs[i]);
   SetNormalFiles(options.normalFiles);
-
-  static UpdaterRecords records;
-  records = UpdaterRecords{};
-  records.archive.base = base;
-  records.archive.size = uint32_t(size);
-  uint8_t* directory = OpenArchive(records.archive);
+  gRecords = UpdaterRecords{};
+  gRecords.archive.base = base;
+  gRecords.archive.size = uint32_t(size);
+  uint8_t* directory = OpenArchive(gRecords.archive);
   if (directory == nullptr) {
     std::fprintf(stderr, "fa2: plan: the updater cannot read this archive's directory\n");
+    return false;
+  }
+  AttachDirectory(gRecords.archive, directory);
+  return true;
+}
+
+// Frees the directory that Prepare opened.
+struct Closer {
+  ~Closer() { CloseArchive(gRecords.archive); }
+};
+
+// UPDATE.INI given to the profile reader, as the main sequence extracts it.
+// kWouldRun, kRefused (no such member, said on `out`) or kCannotPlan.
+int LoadDescription(const uint8_t* base, size_t size, std::FILE* out) {
+  MemberRef member;
+  if (!LocateMember(gRecords.archive, "UPDATE.INI", &member)) {
+    if (out) {
+      std::fprintf(out, "setup: UPDATE.INI: refused with \"%s\"\n", Local(kMemberMissingText).c_str());
+      std::fprintf(out, "result: refused: the archive has no UPDATE.INI; nothing is written\n");
+    }
+    return kRefused;
+  }
+  fa2::ParsedArchive parsed;
+  fa2::Bytes ini;
+  std::string error;
+  if (!fa2::ParseArchive(base, size, parsed, error) ||
+      !fa2::ReadMember(base, parsed, size_t(member.entry - gRecords.archive.entries), ini, error)) {
+    std::fprintf(stderr, "fa2: plan: UPDATE.INI cannot be read: %s\n", error.c_str());
     return kCannotPlan;
   }
-  AttachDirectory(records.archive, directory);
-  struct Closer {
-    ArchiveImage& image;
-    ~Closer() { CloseArchive(image); }
-  } closer{records.archive};
+  SetProfileText(kDescriptionPath, std::string(ini.begin(), ini.end()));
+  return kWouldRun;
+}
 
+}  // namespace
+
+int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* out) {
+  if (!Prepare(base, size, options)) return kCannotPlan;
+  Closer closer;
   std::fprintf(out, "install: %s as %s, InstMode %d\n", LocalPathOf(kInstallPath).c_str(), kInstallPath,
                int(options.mode));
   if (options.data.empty())
@@ -631,24 +703,24 @@ int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* 
                options.normalFiles ? "files carry no archive bit (--normal-files): writable files are normal alone"
                                    : "every file carries the archive bit, as under Wine (--normal-files: none)");
 #endif
+  if (const int code = LoadDescription(base, size, out); code != kWouldRun) return code;
+  return Planner(gRecords, options, out).Run();
+}
 
-  // The main sequence extracts UPDATE.INI by name; here it is read in memory.
-  MemberRef member;
-  if (!LocateMember(records.archive, "UPDATE.INI", &member)) {
-    std::fprintf(out, "setup: UPDATE.INI: refused with \"%s\"\n", kMemberMissingText);
-    std::fprintf(out, "result: refused: the archive has no UPDATE.INI; nothing is written\n");
-    return kRefused;
+Startup CheckStartup(const uint8_t* base, size_t size, const Options& options) {
+  Startup startup;
+  if (!Prepare(base, size, options)) return startup;
+  Closer closer;
+  if (LoadDescription(base, size, nullptr) != kWouldRun) {
+    startup.refusal = "the archive has no UPDATE.INI that the updater can read";
+    return startup;
   }
-  fa2::ParsedArchive parsed;
-  fa2::Bytes ini;
-  std::string error;
-  if (!fa2::ParseArchive(base, size, parsed, error) ||
-      !fa2::ReadMember(base, parsed, size_t(member.entry - records.archive.entries), ini, error)) {
-    std::fprintf(stderr, "fa2: plan: UPDATE.INI cannot be read: %s\n", error.c_str());
-    return kCannotPlan;
-  }
-  SetProfileText(kDescriptionPath, std::string(ini.begin(), ini.end()));
-  return Planner(records, options, out).Run();
+  Planner planner(gRecords, options, nullptr);
+  startup.opens = planner.ReadSetup();
+  startup.refusal = planner.Lines().empty() ? "" : planner.Lines().back();
+  startup.companyName = planner.Company();
+  startup.gameDir = planner.GameDir();
+  return startup;
 }
 
 }  // namespace plan

@@ -33,4 +33,15 @@ constexpr int kCannotPlan = 2;
 // stderr. Returns one of the exit codes above.
 int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* out);
 
+// The updater's start-up checks alone, up to the wizard: UPDATE.INI's section
+// SETUP and the installed SETUP.INI. `refusal` is the plan's setup line when
+// the updater would stop; the names are UPDATE.INI's (local encoding), which
+// form the registry key Software\<companyName>\<gameDir>.
+struct Startup {
+  bool opens = false;
+  std::string refusal;
+  std::string companyName, gameDir;
+};
+Startup CheckStartup(const uint8_t* base, size_t size, const Options& options);
+
 }  // namespace plan

@@ -1,0 +1,212 @@
+// fa2 try: an update run for real, by the 32-bit updater under Wine, against
+// a copy of an installed game (Linux only). This part checks what it can
+// before any Wine starts (the update, the game folder's SETUP.INI as the
+// updater reads it), then hands over to the script that sets up the prefix
+// and runs the updater (scripts/try-update.sh).
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "fa2/commands.h"
+#include "fa2/plan/dry_run.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char kHelp[] =
+    "usage: fa2 try Update.exe|UPDATE_FOLDER --game GAME_FOLDER [options]\n"
+    "\n"
+    "Runs the update for real, on Linux: the 32-bit updater under Wine, in a\n"
+    "throwaway Wine prefix where a copy of GAME_FOLDER is installed as the game\n"
+    "(registry key Software\\<CompanyName>\\<GameDir> of the update's UPDATE.INI,\n"
+    "with InstPath C:\\Game, InstMode and, with --data, DataPath C:\\GameData).\n"
+    "The updater opens on your display for you to click through; with\n"
+    "--headless it runs on a private X server (Xvfb) and is driven as a player\n"
+    "who accepts everything would: each message box answered with its first\n"
+    "button, the agreement accepted, Next pressed to the end and 完了, a\n"
+    "screenshot saved at every step. Then it prints what changed in the game\n"
+    "and data folders (your folders are never touched) and the updater's exit\n"
+    "code. An UPDATE_FOLDER is built first, as 'fa2 build' builds it.\n"
+    "\n"
+    "Before Wine starts, the update is checked and GAME_FOLDER's SETUP.INI is\n"
+    "read as the updater reads it: a SETUP.INI the updater would not accept is\n"
+    "refused, naming what is wrong or missing.\n"
+    "\n"
+    "options:\n"
+    "  --game DIR       the installed game (with the installer's SETUP.INI); required\n"
+    "  --mode N         the registry's InstMode (default 0)\n"
+    "  --data DIR       a data folder, installed as DataPath; without it there is\n"
+    "                   no DataPath and \"d\" lines cannot be written\n"
+    "  --disc DIR       a folder in a CD-ROM drive (D:, then E:, ... when repeated)\n"
+    "  --locale ja|en   the system's language under Wine: Japanese (code page\n"
+    "                   932, the default) or English (code page 1252)\n"
+    "  --headless       drive the updater on a private X server\n"
+    "  --shots DIR      where the screenshots go (default: try-shots)\n"
+    "  --keep           keep the Wine prefix afterwards (its path is printed)\n"
+    "  --stub STUB.exe  the updater stub, for an UPDATE_FOLDER (as 'fa2 build')\n"
+    "\n"
+    "Needs, the first time: root (or sudo) for scripts/wine-wow64.sh, which sets\n"
+    "up the Wine that runs the 32-bit updater (about 2 minutes, once), and the\n"
+    "Debian packages xvfb, locales and fonts-ipafont-gothic.\n"
+    "Exit status: 0 the updater finished the update (its exit code 1), 1 it\n"
+    "stopped or failed (its exit code 0), the game folder or the update cannot\n"
+    "be used, or Wine cannot run it; 2 usage errors.\n";
+
+struct TryArguments {
+  std::string input, stub, shots = "try-shots", locale = "ja";
+  plan::Options options;
+  bool headless = false, keep = false, haveGame = false;
+};
+
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(std::filesystem::u8path(path), ec);
+}
+
+int ParseArguments(const Args& args, TryArguments& a) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--game") {
+      if (!value(&a.options.install) || !IsFolder(a.options.install)) return Fail("try: --game needs an existing folder");
+      a.haveGame = true;
+    } else if (arg == "--data") {
+      if (!value(&a.options.data) || !IsFolder(a.options.data)) return Fail("try: --data needs an existing folder");
+    } else if (arg == "--disc") {
+      if (!value(&v) || !IsFolder(v)) return Fail("try: --disc needs an existing folder");
+      if (a.options.discs.size() >= size_t('Z' - 'D' + 1)) return Fail("try: too many --disc folders");
+      a.options.discs.push_back(v);
+    } else if (arg == "--mode") {
+      char* end = nullptr;
+      errno = 0;
+      const long mode = value(&v) && !v.empty() ? std::strtol(v.c_str(), &end, 10) : 0;
+      if (v.empty() || end == nullptr || *end != 0 || errno != 0 || mode < INT32_MIN || mode > INT32_MAX)
+        return Fail("try: --mode takes a number (the registry's InstMode)");
+      a.options.mode = int32_t(mode);
+    } else if (arg == "--locale") {
+      if (!value(&a.locale) || (a.locale != "ja" && a.locale != "en")) return Fail("try: --locale takes ja or en");
+    } else if (arg == "--shots") {
+      if (!value(&a.shots) || a.shots.empty()) return Fail("try: --shots needs a folder");
+    } else if (arg == "--stub") {
+      if (!value(&a.stub)) return Fail("try: --stub needs a file name");
+    } else if (arg == "--headless") {
+      a.headless = true;
+    } else if (arg == "--keep") {
+      a.keep = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Fail("try: unknown option '" + arg + "' (see 'fa2 try --help')");
+    } else if (a.input.empty()) {
+      a.input = arg;
+    } else {
+      return Fail("try: more than one Update.exe or UPDATE_FOLDER given");
+    }
+  }
+  if (a.input.empty()) return Fail("try: no Update.exe or UPDATE_FOLDER given (see 'fa2 try --help')");
+  if (!a.haveGame) return Fail("try: no game folder given (--game GAME_FOLDER)");
+  return 0;
+}
+
+#ifndef _WIN32
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const std::u8string text = std::filesystem::absolute(std::filesystem::u8path(path), ec).lexically_normal().u8string();
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+// A fresh folder for this run's files; the script removes it.
+bool MakeWorkFolder(std::string& folder) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/fa2-try.XXXXXX";
+  if (!mkdtemp(pattern.data())) return false;
+  folder = pattern;
+  return true;
+}
+
+// The update as an executable: the one given, or the folder built into `work`.
+int UpdaterOf(const TryArguments& a, const std::string& work, std::string& updater) {
+  if (!IsFolder(a.input)) {
+    updater = a.input;
+    return 0;
+  }
+  updater = work + "/Update.exe";
+  Args build{a.input, "-o", updater};
+  if (!a.stub.empty()) build.insert(build.end(), {"--stub", a.stub});
+  std::printf("== Building %s (as 'fa2 build')\n", a.input.c_str());
+  std::fflush(stdout);
+  return RunBuild(build);
+}
+
+// Checks the update and the game folder as the updater would; false (with
+// the message printed) when the updater would stop before its wizard.
+int CheckBeforeWine(const TryArguments& a, const std::string& updater, plan::Startup& startup) {
+  fa2::Bytes file;
+  const uint8_t* base = nullptr;
+  size_t size = 0;
+  std::string error;
+  if (!fa2::LoadArchiveFile(updater, file, &base, &size, error)) return FailFile("try: " + error);
+  if (!fa2::CheckWholeArchive(base, size, error)) return FailFile("try: " + updater + ": " + error);
+  startup = plan::CheckStartup(base, size, a.options);
+  if (!startup.opens)
+    return FailFile("try: the updater would stop before its wizard opens, so nothing was run: " +
+                    (startup.refusal.empty() ? std::string("its archive cannot be read") : startup.refusal));
+  return 0;
+}
+#endif
+
+}  // namespace
+
+int RunTry(const Args& args) {
+  if (WantsHelp(args)) return Usage(kHelp);
+  TryArguments a;
+  if (int code = ParseArguments(args, a)) return code;
+#ifdef _WIN32
+  return Fail("try: runs on Linux only (it runs the updater under Wine); on Windows, run Update.exe itself on a "
+              "test machine with the game installed");
+#else
+  if (!a.headless && !std::getenv("DISPLAY"))
+    return Fail("try: no display to show the updater on (DISPLAY is not set); use --headless");
+  std::string script, driver, error, work, updater;
+  if (!FindSupportFile("try-update.sh", SupportKind::Script, script, error)) return FailFile("try: " + error);
+  if (a.headless && !FindSupportFile("e2e-driver.exe", SupportKind::Program, driver, error))
+    return FailFile("try: no driver for --headless: " + error);
+  if (!MakeWorkFolder(work)) return FailFile(std::string("try: cannot make a work folder (") + std::strerror(errno) + ")");
+  plan::Startup startup;
+  int code = UpdaterOf(a, work, updater);
+  if (code == 0) code = CheckBeforeWine(a, updater, startup);
+  if (code != 0) {
+    std::error_code ignored;
+    std::filesystem::remove_all(work, ignored);
+    return code;
+  }
+
+  std::vector<std::string> command{"bash",     script,           "--work",     work,
+                                   "--updater", Absolute(updater), "--game",     Absolute(a.options.install),
+                                   "--company", startup.companyName, "--game-dir", startup.gameDir,
+                                   "--mode",    std::to_string(a.options.mode), "--locale", a.locale,
+                                   "--shots",   Absolute(a.shots)};
+  if (!a.options.data.empty()) command.insert(command.end(), {"--data", Absolute(a.options.data)});
+  for (const std::string& disc : a.options.discs) command.insert(command.end(), {"--disc", Absolute(disc)});
+  if (a.headless) command.insert(command.end(), {"--headless", "--driver", Absolute(driver)});
+  if (a.keep) command.push_back("--keep");
+  std::vector<char*> argv;
+  for (std::string& c : command) argv.push_back(c.data());
+  argv.push_back(nullptr);
+  std::fflush(stdout);
+  execvp("bash", argv.data());
+  const int reason = errno;
+  std::error_code ignored;
+  std::filesystem::remove_all(work, ignored);
+  return FailFile(std::string("try: cannot run bash (") + std::strerror(reason) + ")");
+#endif
+}
