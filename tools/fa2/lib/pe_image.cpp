@@ -180,7 +180,7 @@ bool ReadImageHeaders(const ByteSource& source, Bytes& head) {
   for (int round = 0; round < 2; ++round) {
     head.resize(size_t(want));
     if (!source.Read(0, head.data(), head.size())) return false;
-    if (head.size() < 64 || U32(head, 0x3C) + 24 > head.size()) {
+    if (head.size() < 64 || uint64_t(U32(head, 0x3C)) + 24 > head.size()) {
       const uint64_t pe = head.size() >= 64 ? U32(head, 0x3C) : 0;
       want = std::min<uint64_t>({source.Size(), pe + 24 + 0x10000 * 40 + 0x10000, kMost});
       continue;
