@@ -52,7 +52,8 @@ uint32_t MatchBits(size_t len, size_t dist) {
 
 // ---- Level 1: one hash probe per position -------------------------------------------
 
-void ParseFast(const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps) {
+size_t ParseFast(const uint8_t* data, size_t start, size_t size, Step* steps) {
+  Step* out = steps;
   constexpr int kHashBits = 14;
   std::vector<uint32_t> table(size_t(1) << kHashBits, 0); // position + 1, 0 for none
   auto hash = [&](size_t p) { return (Load32(data + p) * 2654435761u) >> (32 - kHashBits); };
@@ -66,7 +67,7 @@ void ParseFast(const uint8_t* data, size_t start, size_t size, std::vector<Step>
     if (cand != 0 && pos - (cand - 1) <= kMaxDistance && Load32(data + cand - 1) == Load32(data + pos)) {
       const size_t from = cand - 1;
       const size_t len = CommonLength(data + from, data + pos, 4, std::min(kMaxMatch, size - pos));
-      steps.push_back({uint32_t(len), uint32_t(pos - from)});
+      *out++ = {uint32_t(len), uint32_t(pos - from)};
       // The match's last positions go into the table for the next ones.
       const size_t end = pos + len;
       for (size_t p = std::max(pos + 1, end - std::min<size_t>(len, 3)); p < end && p + 4 <= size; ++p)
@@ -74,11 +75,12 @@ void ParseFast(const uint8_t* data, size_t start, size_t size, std::vector<Step>
       pos = end;
       continue;
     }
-    steps.push_back({1, 0});
+    out = AddLiteral(steps, out);
     ++pos;
   }
   for (; pos < size; ++pos)
-    steps.push_back({1, 0});
+    out = AddLiteral(steps, out);
+  return size_t(out - steps);
 }
 
 // ---- Level 2: lazy matching over hash chains ----------------------------------------
@@ -86,8 +88,8 @@ void ParseFast(const uint8_t* data, size_t start, size_t size, std::vector<Step>
 class ChainFinder {
 public:
   ChainFinder(const uint8_t* data, size_t size, int depth)
-      : data_(data), size_(size), depth_(depth), head_(kHashSize, -1), prev_(kChainSize, -1),
-        pairLast_(65536, -1) {}
+      : data_(data), size_(size), depth_(depth), head_(kHashSize, kNone), prev_(kChainSize, kNone),
+        pairLast_(65536, kNone) {}
 
   // Makes every position before `end` available to later searches.
   void InsertUpTo(size_t end) {
@@ -96,14 +98,14 @@ public:
       pairDist_ = 0;
       if (p + 1 < size_) {
         const uint32_t key = uint32_t(data_[p]) << 8 | data_[p + 1];
-        if (pairLast_[key] >= 0 && p - size_t(pairLast_[key]) <= kMaxPairDistance)
-          pairDist_ = p - size_t(pairLast_[key]);
-        pairLast_[key] = int64_t(p);
+        if (pairLast_[key] != kNone && p - pairLast_[key] <= kMaxPairDistance)
+          pairDist_ = p - pairLast_[key];
+        pairLast_[key] = uint32_t(p);
       }
       if (p + 2 < size_) {
         const uint32_t h = Hash(p);
         prev_[p & kChainMask] = head_[h];
-        head_[h] = int64_t(p);
+        head_[h] = uint32_t(p);
       }
     }
   }
@@ -121,11 +123,11 @@ public:
     size_t best = kMinMatch - 1;
     size_t bestDist = 0;
     int budget = depth_;
-    int64_t cand = head_[Hash(pos)];
-    if (cand == int64_t(pos)) // inserted already, for its two-byte match
+    uint32_t cand = head_[Hash(pos)];
+    if (cand == pos) // inserted already, for its two-byte match
       cand = prev_[pos & kChainMask];
-    for (; cand >= 0 && budget > 0; --budget) {
-      const size_t dist = pos - size_t(cand);
+    for (; cand != kNone && budget > 0; --budget) {
+      const size_t dist = pos - cand;
       if (dist > kMaxDistance)
         break;
       const uint8_t* there = data_ + cand;
@@ -138,7 +140,7 @@ public:
             break;
         }
       }
-      cand = prev_[size_t(cand) & kChainMask];
+      cand = prev_[cand & kChainMask];
     }
     return bestDist ? std::pair{best, bestDist} : std::pair<size_t, size_t>{0, 0};
   }
@@ -149,6 +151,7 @@ private:
   // Twice the window, so a slot is never reused while its position is in reach.
   static constexpr size_t kChainSize = 2 * kMaxDistance;
   static constexpr size_t kChainMask = kChainSize - 1;
+  static constexpr uint32_t kNone = ~uint32_t(0);
 
   uint32_t Hash(size_t p) const {
     const uint32_t v = uint32_t(data_[p]) << 16 | uint32_t(data_[p + 1]) << 8 | data_[p + 2];
@@ -160,9 +163,9 @@ private:
   int depth_;
   size_t inserted_ = 0;
   size_t pairDist_ = 0;
-  std::vector<int64_t> head_;
-  std::vector<int64_t> prev_;
-  std::vector<int64_t> pairLast_;
+  std::vector<uint32_t> head_; // positions (blocks stay under 4 GiB), kNone for none
+  std::vector<uint32_t> prev_;
+  std::vector<uint32_t> pairLast_;
 };
 
 // Bits saved against coding the same bytes as literals.
@@ -179,7 +182,8 @@ Step ChainStepAt(const ChainFinder& finder, size_t pos) {
 }
 
 // A match is put off by a literal when the match at the next position saves more.
-void ParseLazy(const uint8_t* data, size_t start, size_t size, int depth, std::vector<Step>& steps) {
+size_t ParseLazy(const uint8_t* data, size_t start, size_t size, int depth, Step* steps) {
+  Step* out = steps;
   constexpr size_t kGoodEnough = 64; // no lookahead past a match this long
   ChainFinder finder(data, size, depth);
   size_t pos = start;
@@ -193,30 +197,30 @@ void ParseLazy(const uint8_t* data, size_t start, size_t size, int depth, std::v
       finder.InsertUpTo(pos + 2);
       const Step next = ChainStepAt(finder, pos + 1);
       if (Savings(next) > Savings(step)) {
-        steps.push_back({1, 0});
+        out = AddLiteral(steps, out);
         ++pos;
         step = next;
         continue;
       }
     }
-    steps.push_back(step);
+    out = step.len == 1 ? AddLiteral(steps, out) : (*out = step, out + 1);
     pos += step.len;
     if (pos < size) {
       finder.InsertUpTo(pos + 1);
       step = ChainStepAt(finder, pos);
     }
   }
+  return size_t(out - steps);
 }
 
 } // namespace
 
-void ParseBlock(int level, const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps) {
-  steps.clear();
+size_t ParseBlock(int level, const uint8_t* data, size_t start, size_t size, Step* steps) {
   switch (level) {
-  case 0: ParseGreedyBlock(data, start, size, steps); break;
-  case 1: ParseFast(data, start, size, steps); break;
-  case 2: ParseLazy(data, start, size, 64, steps); break;
-  default: ParseOptimalBlock(data, start, size, steps); break;
+  case 0: return ParseGreedyBlock(data, start, size, steps);
+  case 1: return ParseFast(data, start, size, steps);
+  case 2: return ParseLazy(data, start, size, 64, steps);
+  default: return ParseOptimalBlock(data, start, size, steps);
   }
 }
 

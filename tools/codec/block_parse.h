@@ -6,25 +6,37 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace codec {
 
-// One code: a literal (len 1, dist 0), a two-byte match or a match.
+// One code, or a run of literals: `len` literals (dist 0), a two-byte
+// match (len 2) or a match.
 struct Step {
   uint32_t len;
   uint32_t dist;
 };
 
-// Parses data[start, size) into `steps` (cleared first) at `level` (1 to
-// 3; 0: the greedy parse over level 3's finder that serves as a reference);
-// data[0, start) is the history, at most one window of it. No code reaches
-// past `size`. The working tables are the call's own: blocks can be parsed
-// on several threads at once.
-void ParseBlock(int level, const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps);
+// Appends one literal to the codes ending at `out`, joining a run there.
+inline Step* AddLiteral(Step* first, Step* out) {
+  if (out != first && out[-1].dist == 0) {
+    ++out[-1].len;
+    return out;
+  }
+  *out = {1, 0};
+  return out + 1;
+}
+
+// Parses data[start, size) at `level` (1 to 3; 0: the greedy parse over
+// level 3's finder that serves as a reference) into `steps`, which has room
+// for size - start codes, and returns their count (consecutive literals
+// as one run); data[0, start) is the
+// history, at most one window of it. No code reaches past `size`. The
+// working tables are the call's own: blocks can be parsed on several
+// threads at once.
+size_t ParseBlock(int level, const uint8_t* data, size_t start, size_t size, Step* steps);
 
 // Level 3 and the reference (optimal_parse.cpp).
-void ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps);
-void ParseGreedyBlock(const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps);
+size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* steps);
+size_t ParseGreedyBlock(const uint8_t* data, size_t start, size_t size, Step* steps);
 
 } // namespace codec

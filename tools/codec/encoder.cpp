@@ -13,7 +13,8 @@
 struct StreamEncoder::Job {
   std::vector<uint8_t> data; // history, then the block
   size_t start = 0;
-  std::vector<codec::Step> steps;
+  std::unique_ptr<codec::Step[]> steps{new codec::Step[kEncoderBlock]};
+  size_t count = 0;
   std::future<void> done; // not valid when parsed on the caller's thread
 };
 
@@ -52,15 +53,21 @@ void StreamEncoder::Finish() {
 // Hands the block being filled to a parse; the next one keeps a window of
 // it as history.
 void StreamEncoder::Submit(bool last) {
-  auto job = std::make_unique<Job>();
+  std::unique_ptr<Job> job;
+  if (spare_.empty()) {
+    job = std::make_unique<Job>();
+  } else {
+    job = std::move(spare_.back());
+    spare_.pop_back();
+  }
   job->start = history_;
-  job->data = std::move(input_);
+  std::swap(job->data, input_);
   const size_t keep = last ? 0 : std::min(codec::kMaxDistance, job->data.size());
   input_.assign(job->data.end() - ptrdiff_t(keep), job->data.end());
   input_.reserve(keep + kEncoderBlock);
   history_ = keep;
   if (threads_ == 1) {
-    codec::ParseBlock(level_, job->data.data(), job->start, job->data.size(), job->steps);
+    job->count = codec::ParseBlock(level_, job->data.data(), job->start, job->data.size(), job->steps.get());
     inFlight_.push_back(std::move(job));
     WriteOldest();
     return;
@@ -69,7 +76,7 @@ void StreamEncoder::Submit(bool last) {
     WriteOldest();
   Job* raw = job.get();
   raw->done = std::async(std::launch::async, [raw, level = level_] {
-    codec::ParseBlock(level, raw->data.data(), raw->start, raw->data.size(), raw->steps);
+    raw->count = codec::ParseBlock(level, raw->data.data(), raw->start, raw->data.size(), raw->steps.get());
   });
   inFlight_.push_back(std::move(job));
 }
@@ -79,16 +86,8 @@ void StreamEncoder::WriteOldest() {
   inFlight_.pop_front();
   if (job->done.valid())
     job->done.get(); // a parse that failed (out of memory) fails here
-  size_t pos = job->start;
-  for (const codec::Step& s : job->steps) {
-    if (s.len == 1)
-      writer_->Literal(job->data[pos]);
-    else if (s.len == 2)
-      writer_->Pair(s.dist);
-    else
-      writer_->Match(s.len, s.dist);
-    pos += s.len;
-  }
+  writer_->Write(job->data.data() + job->start, job->steps.get(), job->count);
+  spare_.push_back(std::move(job));
 }
 
 namespace {

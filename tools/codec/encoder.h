@@ -68,6 +68,7 @@ private:
   std::vector<uint8_t> input_; // the history, then the block being filled
   size_t history_ = 0;         // bytes of history at the front of input_
   std::deque<std::unique_ptr<Job>> inFlight_;
+  std::vector<std::unique_ptr<Job>> spare_; // written jobs, their buffers kept for the next blocks
   uint64_t bytesIn_ = 0;
 };
 

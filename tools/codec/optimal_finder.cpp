@@ -104,13 +104,15 @@ size_t OptimalFinder::TreeInsert(size_t pos, size_t limit, size_t best, MatchRec
   if (limit < kMinMatch)
     return n; // no later match can come from here
   const uint8_t* here = data_ + pos;
-  const uint32_t key = uint32_t(here[0]) << 8 | here[1];
+  // Every position sharing three bytes or more with this one is in its
+  // tree; others whose first three bytes hash alike may be too.
+  const uint32_t key = ((uint32_t(here[0]) << 16 | uint32_t(here[1]) << 8 | here[2]) * 2654435761u) >> 16;
   uint32_t cand = head_[key];
   head_[key] = uint32_t(pos);
   uint32_t* smaller = &below_[2 * (pos & kSlotMask)];    // where the next smaller node hangs
   uint32_t* larger = &below_[2 * (pos & kSlotMask) + 1]; // and the next larger one
-  size_t lenSmaller = 2;
-  size_t lenLarger = 2;
+  size_t lenSmaller = 0;
+  size_t lenLarger = 0;
   for (;;) {
     if (cand == kNone || pos - cand > kMaxDistance) {
       *smaller = kNone;

@@ -5,7 +5,8 @@
 // bytes equal to its first follow from it, itself included):
 //
 // - Positions whose run is at most kTreeRun bytes long go into binary
-//   search trees of suffixes (LZMA's "bt" finder), one per two-byte prefix.
+//   search trees of suffixes (LZMA's "bt" finder), one per hash of the
+//   first three bytes.
 //   A search walks from the newest node towards the suffix's place in byte
 //   order and leaves the position as the new root. For every length L, the
 //   nearest earlier position sharing L bytes lies on that walk (the newest
@@ -101,7 +102,7 @@ private:
 
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  std::vector<uint32_t> head_;     // per two-byte prefix: the newest tree node
+  std::vector<uint32_t> head_;     // per hash of three bytes: the newest tree node
   std::vector<uint32_t> below_;    // per slot: the smaller subtree, then the larger
   std::vector<uint32_t> pairLast_; // per two-byte prefix: its newest position
   // Per byte and length up to kTreeRun: the end (+ 1) of the latest run of

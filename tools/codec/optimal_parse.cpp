@@ -68,6 +68,25 @@ inline void RelaxShort(uint32_t* costs, uint32_t* arrivals, uint32_t offsetCost,
   }
 }
 
+// Offers one cost to every length from `lo` to `hi` of a match at `dist`
+// (lengths past 26 cost the same), four at a time as RelaxShort does.
+inline void RelaxFlat(uint32_t* costs, uint32_t* arrivals, uint32_t offer, size_t dist, size_t lo, size_t hi) {
+  const Lanes cost = Lanes{} + int32_t(offer);
+  const Lanes code = Lanes{} + int32_t(dist << 9);
+  const Lanes low = Lanes{} + int32_t(lo), high = Lanes{} + int32_t(hi);
+  for (size_t l = lo & ~size_t(3); l <= hi; l += 4) {
+    const Lanes length = Lanes{0, 1, 2, 3} + int32_t(l);
+    Lanes was, from;
+    std::memcpy(&was, &costs[l], 16);
+    std::memcpy(&from, &arrivals[l], 16);
+    const Lanes take = (cost < was) & (length >= low) & (length <= high);
+    was = take ? cost : was;
+    from = take ? (length | code) : from;
+    std::memcpy(&costs[l], &was, 16);
+    std::memcpy(&arrivals[l], &from, 16);
+  }
+}
+
 // Relaxations of a whole range of targets by one cost, applied lazily: the
 // longest length class (27 to 282) costs the same for every length, so a
 // match of that class offers one cost to up to 256 targets. Ranges that
@@ -125,7 +144,7 @@ struct Offer {
 
 } // namespace
 
-void ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps) {
+size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* steps) {
   constexpr uint32_t kUnreached = std::numeric_limits<int32_t>::max(); // compared as signed
   OptimalFinder finder;
   finder.Reset(data, size);
@@ -175,11 +194,7 @@ void ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, std::vect
         } else if (const Offer offer{uint32_t(i + covered + 1), uint32_t(i + top), c}; !lastFarther.Covers(offer)) {
           // lengths past those of a nearer match: offered one by one
           lastFarther = offer;
-          for (size_t l = covered + 1; l <= top; ++l)
-            if (c < cost[i + l]) {
-              cost[i + l] = c;
-              arrival[i + l] = uint32_t(l) | uint32_t(dist) << 9;
-            }
+          RelaxFlat(&cost[i], &arrival[i], c, dist, covered + 1, top);
         }
       }
       covered = std::max(covered, top);
@@ -193,15 +208,18 @@ void ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, std::vect
     }
   }
   settle(n);
+  Step* out = steps;
   for (size_t i = n; i > 0; i -= arrival[i] & 511)
-    steps.push_back({arrival[i] & 511, arrival[i] >> 9});
-  std::reverse(steps.begin(), steps.end());
+    out = (arrival[i] & 511) == 1 ? AddLiteral(steps, out) : (*out = {arrival[i] & 511, arrival[i] >> 9}, out + 1);
+  std::reverse(steps, out);
+  return size_t(out - steps);
 }
 
 // Level 3's finder, with the longest match taken at every step (longest
 // match, nearest among equals, else the nearest two-byte match, else a
 // literal).
-void ParseGreedyBlock(const uint8_t* data, size_t start, size_t size, std::vector<Step>& steps) {
+size_t ParseGreedyBlock(const uint8_t* data, size_t start, size_t size, Step* steps) {
+  Step* out = steps;
   OptimalFinder finder;
   finder.Reset(data, size);
   for (size_t p = 0; p < start; ++p)
@@ -218,9 +236,10 @@ void ParseGreedyBlock(const uint8_t* data, size_t start, size_t size, std::vecto
       step = {uint32_t(std::min<size_t>(records[count - 1].len, size - pos)), records[count - 1].dist};
     if (step.len < kMinMatch)
       step = pair != 0 && pos + 2 <= size ? Step{2, uint32_t(pair)} : Step{1, 0};
-    steps.push_back(step);
+    out = step.len == 1 ? AddLiteral(steps, out) : (*out = step, out + 1);
     next = pos + step.len;
   }
+  return size_t(out - steps);
 }
 
 } // namespace codec
