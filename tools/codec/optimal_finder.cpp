@@ -39,6 +39,9 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t start, siz
   return n;
 }
 
+// The tree of a position: a hash of its first three bytes.
+inline uint32_t TreeKey(const uint8_t* p) { return ((uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]) * 2654435761u) >> 16; }
+
 } // namespace
 
 OptimalFinder::OptimalFinder()
@@ -106,7 +109,7 @@ size_t OptimalFinder::TreeInsert(size_t pos, size_t limit, size_t best, MatchRec
   const uint8_t* here = data_ + pos;
   // Every position sharing three bytes or more with this one is in its
   // tree; others whose first three bytes hash alike may be too.
-  const uint32_t key = ((uint32_t(here[0]) << 16 | uint32_t(here[1]) << 8 | here[2]) * 2654435761u) >> 16;
+  const uint32_t key = TreeKey(here);
   uint32_t cand = head_[key];
   head_[key] = uint32_t(pos);
   uint32_t* smaller = &below_[2 * (pos & kSlotMask)];    // where the next smaller node hangs
