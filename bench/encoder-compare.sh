@@ -3,7 +3,7 @@
 # (bench/encoder_compare.cpp): the encoder of an earlier commit is compiled
 # with its entry point renamed and linked beside this tree's.
 #
-#   bench/encoder-compare.sh [--rev REV] [--rounds N] [--levels 123] [--no-files] [CORPUS]
+#   bench/encoder-compare.sh [--rev REV] [--rounds N] [--levels 123] [--threads T] [--no-files] [CORPUS]
 #
 # REV defaults to 11c0306 (the encoder before the streaming tools); CORPUS
 # to build/corpus (bench/make-corpus.sh). Builds into build/encoder-compare
@@ -15,7 +15,7 @@ rev=11c0306 corpus="$root/build/corpus" args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --rev) rev=$2; shift 2 ;;
-    --rounds|--levels) args+=("$1" "$2"); shift 2 ;;
+    --rounds|--levels|--threads) args+=("$1" "$2"); shift 2 ;;
     --no-files) args+=("$1"); shift ;;
     -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "encoder-compare.sh: unknown option $1" >&2; exit 2 ;;

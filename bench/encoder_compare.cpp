@@ -5,14 +5,18 @@
 // bytes per thread CPU second. bench/encoder-compare.sh builds this with the
 // earlier encoder's sources renamed to OldCompressStream.
 //
-//   encoder_compare [--rounds N] [--levels 123] [--no-files] CORPUS_DIR
+//   encoder_compare [--rounds N] [--levels 123] [--threads T] [--no-files] CORPUS_DIR
 //
 // Prints, per file (unless --no-files) and per category, MB/s before and now
 // for each level asked and now/before; for level 3 also the two stream
 // sizes, which must stay within a few bytes of each other (the same code
-// bits, up to which of equally cheap codes is taken).
+// bits, up to which of equally cheap codes is taken). With --threads T > 1,
+// also this encoder's level 3 on T threads in elapsed time (the stream is
+// checked to be the one-thread stream), which only means something on a
+// machine with T idle cores.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -40,8 +44,10 @@ struct Row {
   size_t bytes = 0;
   double seconds[4][2] = {}; // [level][old, new]
   size_t sizes[4][2] = {};
+  double threaded = 0; // level 3 on --threads threads, elapsed
   void Add(const Row& o) {
     bytes += o.bytes;
+    threaded += o.threaded;
     for (int l = 0; l < 4; ++l)
       for (int w = 0; w < 2; ++w) {
         seconds[l][w] += o.seconds[l][w];
@@ -51,7 +57,7 @@ struct Row {
 };
 
 [[noreturn]] void Usage() {
-  std::fprintf(stderr, "usage: encoder_compare [--rounds N] [--levels 123] [--no-files] CORPUS_DIR\n");
+  std::fprintf(stderr, "usage: encoder_compare [--rounds N] [--levels 123] [--threads T] [--no-files] CORPUS_DIR\n");
   std::exit(2);
 }
 
@@ -65,7 +71,9 @@ void Print(const std::string& name, const Row& r, const std::string& levels) {
     std::printf(" | %7.1f %7.1f %5.2f", before, now, before > 0 ? now / before : 0);
   }
   if (levels.find('3') != std::string::npos)
-    std::printf(" | %+lld", (long long)r.sizes[3][1] - (long long)r.sizes[3][0]);
+    std::printf(" | %+6lld", (long long)r.sizes[3][1] - (long long)r.sizes[3][0]);
+  if (r.threaded > 0)
+    std::printf(" | %7.1f", MBs(r.bytes, r.threaded));
   std::printf("\n");
 }
 
@@ -73,6 +81,7 @@ void Print(const std::string& name, const Row& r, const std::string& levels) {
 
 int main(int argc, char** argv) {
   int rounds = 3;
+  unsigned threads = 1;
   std::string levels = "123", dir;
   bool files = true;
   for (int i = 1; i < argc; ++i) {
@@ -81,6 +90,8 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     else if (a == "--levels" && i + 1 < argc)
       levels = argv[++i];
+    else if (a == "--threads" && i + 1 < argc)
+      threads = unsigned(std::max(1, std::atoi(argv[++i])));
     else if (a == "--no-files")
       files = false;
     else if (a == "--help" || a == "-h" || a.empty() || a[0] == '-')
@@ -102,7 +113,10 @@ int main(int argc, char** argv) {
   }
 
   std::printf("MB/s of input, thread CPU time, fastest of %d rounds; per level: before, now, now/before", rounds);
-  std::printf("; last column: level 3 bytes now - before\n");
+  std::printf("; then level 3 bytes now - before");
+  if (threads > 1)
+    std::printf("; then level 3 MB/s on %u threads, elapsed time", threads);
+  std::printf("\n");
   std::printf("%-34s %7s", "input", "MB");
   for (const char c : levels)
     std::printf(" | %7s %7s %5s", (std::string("L") + c + " bef").c_str(), (std::string("L") + c + " now").c_str(),
@@ -128,6 +142,23 @@ int main(int argc, char** argv) {
         }
       r.seconds[l][0] = best[0];
       r.seconds[l][1] = best[1];
+    }
+    if (threads > 1 && levels.find('3') != std::string::npos) {
+      const Bytes one = CompressStream(data.data(), data.size(), kCompressBest);
+      r.threaded = 1e30;
+      for (int round = 0; round < rounds; ++round) {
+        Bytes out;
+        const auto t0 = std::chrono::steady_clock::now();
+        StreamEncoder encoder(kCompressBest, [&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); },
+                              threads);
+        encoder.Write(data.data(), data.size());
+        encoder.Finish();
+        r.threaded = std::min(r.threaded, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        if (out != one) {
+          std::fprintf(stderr, "encoder_compare: %s: %u threads gave another stream\n", path.c_str(), threads);
+          return 1;
+        }
+      }
     }
     const std::string category = path.parent_path().filename().string();
     if (files)

@@ -60,6 +60,7 @@ size_t ParseFast(const uint8_t* data, size_t start, size_t size, Step* steps) {
   for (size_t p = start > kMaxDistance ? start - kMaxDistance : 0; p < start && p + 4 <= size; ++p)
     table[hash(p)] = uint32_t(p + 1);
   size_t pos = start;
+  size_t literals = start; // the first position of the literals not yet stepped over
   while (pos + 4 <= size) {
     const uint32_t h = hash(pos);
     const size_t cand = table[h];
@@ -67,19 +68,20 @@ size_t ParseFast(const uint8_t* data, size_t start, size_t size, Step* steps) {
     if (cand != 0 && pos - (cand - 1) <= kMaxDistance && Load32(data + cand - 1) == Load32(data + pos)) {
       const size_t from = cand - 1;
       const size_t len = CommonLength(data + from, data + pos, 4, std::min(kMaxMatch, size - pos));
+      if (literals != pos)
+        *out++ = {uint32_t(pos - literals), 0};
       *out++ = {uint32_t(len), uint32_t(pos - from)};
       // The match's last positions go into the table for the next ones.
       const size_t end = pos + len;
       for (size_t p = std::max(pos + 1, end - std::min<size_t>(len, 3)); p < end && p + 4 <= size; ++p)
         table[hash(p)] = uint32_t(p + 1);
-      pos = end;
+      pos = literals = end;
       continue;
     }
-    out = AddLiteral(steps, out);
     ++pos;
   }
-  for (; pos < size; ++pos)
-    out = AddLiteral(steps, out);
+  if (literals != size)
+    *out++ = {uint32_t(size - literals), 0};
   return size_t(out - steps);
 }
 

@@ -179,8 +179,12 @@ size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* s
     const size_t count = finder.Find(start + i, records, &pair);
     for (size_t m = 0; m < count && covered < room; ++m) {
       const size_t dist = records[m].dist;
+      const uint32_t offsetBits = OffsetBits(dist);
+      // A longer match as cheap to reach offers every length this one does.
+      if (m + 1 < count && OffsetBits(records[m + 1].dist) == offsetBits)
+        continue;
       const size_t top = std::min<size_t>(records[m].len, room);
-      const uint32_t offsetCost = here + 2 + OffsetBits(dist);
+      const uint32_t offsetCost = here + 2 + offsetBits;
       if (covered < kLongFirst - 1)
         RelaxShort(&cost[i], &arrival[i], offsetCost, dist, covered + 1, std::min(top, kLongFirst - 1));
       if (top >= kLongFirst) {
