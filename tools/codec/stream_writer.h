@@ -84,7 +84,7 @@ private:
     uint32_t room = 0;          // bits left in it
 
     // `count` (1 to 13) control bits, the first taken the most significant.
-    void Bits(uint32_t v, uint32_t count) {
+    [[gnu::always_inline]] void Bits(uint32_t v, uint32_t count) {
       if (count <= room) {
         room -= count;
         word |= v << room;
@@ -116,7 +116,7 @@ private:
     }
 
     // Two-byte match, distance 1..2303.
-    void Pair(size_t dist) {
+    [[gnu::always_inline]] void Pair(size_t dist) {
       size_t v = dist - 1;
       if (v < 256) {
         Bits(2, 3); // 0 1 0
@@ -130,7 +130,7 @@ private:
     }
 
     // Match of 3..282 bytes, distance 1..8192.
-    void Match(size_t len, size_t dist) {
+    [[gnu::always_inline]] void Match(size_t len, size_t dist) {
       const uint32_t v = uint32_t(dist - 1);
       // 0 0, the class selector, B, the low bits.
       if (v < 512) {
