@@ -42,6 +42,26 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t start, siz
 // The tree of a position: a hash of its first three bytes.
 inline uint32_t TreeKey(const uint8_t* p) { return ((uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]) * 2654435761u) >> 16; }
 
+// The same, and whether a sorts before b at the first byte where they differ
+// (`aFirst`, meaningless when they agree up to `limit`). Read from the words
+// already loaded, byte-swapped so that their order is the order of their
+// first differing byte, the order costs no second load.
+inline size_t CommonLengthOrder(const uint8_t* a, const uint8_t* b, size_t start, size_t limit, bool* aFirst) {
+  size_t n = start;
+  while (n + 8 <= limit) {
+    const uint64_t wa = Load64(a + n), wb = Load64(b + n);
+    if (const uint64_t x = wa ^ wb; x != 0) {
+      *aFirst = __builtin_bswap64(wa) < __builtin_bswap64(wb);
+      return n + (size_t(std::countr_zero(x)) >> 3);
+    }
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n])
+    ++n;
+  *aFirst = n < limit && a[n] < b[n];
+  return n;
+}
+
 } // namespace
 
 OptimalFinder::OptimalFinder()
@@ -123,7 +143,8 @@ size_t OptimalFinder::TreeInsert(size_t pos, size_t limit, size_t best, MatchRec
       return n;
     }
     const uint8_t* there = data_ + cand;
-    const size_t len = CommonLength(there, here, std::min(lenSmaller, lenLarger), limit);
+    bool thereFirst;
+    const size_t len = CommonLengthOrder(there, here, std::min(lenSmaller, lenLarger), limit, &thereFirst);
     if (len > best) {
       best = len;
       if (out != nullptr)
@@ -136,7 +157,7 @@ size_t OptimalFinder::TreeInsert(size_t pos, size_t limit, size_t best, MatchRec
       *larger = node[1];
       return n;
     }
-    if (there[len] < here[len]) {
+    if (thereFirst) {
       *smaller = cand;
       smaller = &node[1];
       lenSmaller = len;
