@@ -44,43 +44,30 @@ constexpr uint32_t kLongBits = 13;
 alignas(16) constexpr int32_t kShortLengthBits[32] = {0, 0, 0, 1, 2, 4, 4, 6, 6, 6, 6, 9, 9, 9, 9, 9,
                                                       9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 0, 0, 0, 0, 0};
 
-// Offers every length from `lo` to `hi` (at most 26) of a match at
-// `dist` to the targets past position costs[0], four lengths at a time; a
-// target takes an offer only when it is cheaper, as one by one would.
-// The arrays reach 4 entries past the last target.
+// Offers every length from `lo` to `hi` of a match at `dist` to the
+// targets past position costs[0], four lengths at a time; a target takes an
+// offer only when it is cheaper, as one by one would. The offer is `cost`
+// plus, with kShort (lengths up to 26), each length's own code bits; past
+// 26 every length costs the same. The arrays reach 4 entries past the last
+// target.
 using Lanes = int32_t __attribute__((vector_size(16)));
-inline void RelaxShort(uint32_t* costs, uint32_t* arrivals, uint32_t offsetCost, size_t dist, size_t lo, size_t hi) {
-  const Lanes base = Lanes{} + int32_t(offsetCost);
+template <bool kShort>
+inline void RelaxLengths(uint32_t* costs, uint32_t* arrivals, uint32_t cost, size_t dist, size_t lo, size_t hi) {
+  const Lanes base = Lanes{} + int32_t(cost);
   const Lanes code = Lanes{} + int32_t(dist << 9);
   const Lanes low = Lanes{} + int32_t(lo), high = Lanes{} + int32_t(hi);
   for (size_t l = lo & ~size_t(3); l <= hi; l += 4) {
     const Lanes length = Lanes{0, 1, 2, 3} + int32_t(l);
-    Lanes bits, was, from;
-    std::memcpy(&bits, &kShortLengthBits[l], 16);
+    Lanes offer = base, was, from;
+    if constexpr (kShort) {
+      Lanes bits;
+      std::memcpy(&bits, &kShortLengthBits[l], 16);
+      offer += bits;
+    }
     std::memcpy(&was, &costs[l], 16);
     std::memcpy(&from, &arrivals[l], 16);
-    const Lanes offer = base + bits;
     const Lanes take = (offer < was) & (length >= low) & (length <= high);
     was = take ? offer : was;
-    from = take ? (length | code) : from;
-    std::memcpy(&costs[l], &was, 16);
-    std::memcpy(&arrivals[l], &from, 16);
-  }
-}
-
-// Offers one cost to every length from `lo` to `hi` of a match at `dist`
-// (lengths past 26 cost the same), four at a time as RelaxShort does.
-inline void RelaxFlat(uint32_t* costs, uint32_t* arrivals, uint32_t offer, size_t dist, size_t lo, size_t hi) {
-  const Lanes cost = Lanes{} + int32_t(offer);
-  const Lanes code = Lanes{} + int32_t(dist << 9);
-  const Lanes low = Lanes{} + int32_t(lo), high = Lanes{} + int32_t(hi);
-  for (size_t l = lo & ~size_t(3); l <= hi; l += 4) {
-    const Lanes length = Lanes{0, 1, 2, 3} + int32_t(l);
-    Lanes was, from;
-    std::memcpy(&was, &costs[l], 16);
-    std::memcpy(&from, &arrivals[l], 16);
-    const Lanes take = (cost < was) & (length >= low) & (length <= high);
-    was = take ? cost : was;
     from = take ? (length | code) : from;
     std::memcpy(&costs[l], &was, 16);
     std::memcpy(&arrivals[l], &from, 16);
@@ -186,7 +173,7 @@ size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* s
       const size_t top = std::min<size_t>(records[m].len, room);
       const uint32_t offsetCost = here + 2 + offsetBits;
       if (covered < kLongFirst - 1)
-        RelaxShort(&cost[i], &arrival[i], offsetCost, dist, covered + 1, std::min(top, kLongFirst - 1));
+        RelaxLengths<true>(&cost[i], &arrival[i], offsetCost, dist, covered + 1, std::min(top, kLongFirst - 1));
       if (top >= kLongFirst) {
         const uint32_t c = offsetCost + kLongBits;
         if (covered < kLongFirst) {
@@ -198,7 +185,7 @@ size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* s
         } else if (const Offer offer{uint32_t(i + covered + 1), uint32_t(i + top), c}; !lastFarther.Covers(offer)) {
           // lengths past those of a nearer match: offered one by one
           lastFarther = offer;
-          RelaxFlat(&cost[i], &arrival[i], c, dist, covered + 1, top);
+          RelaxLengths<false>(&cost[i], &arrival[i], c, dist, covered + 1, top);
         }
       }
       covered = std::max(covered, top);
