@@ -1,6 +1,7 @@
 // Writes an FA2 archive (layout described in src/archive/layout.cpp) member
 // by member through fixed buffers.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -79,7 +80,8 @@ bool ArchiveWriter::WriteStored(const PackMember& member, const ByteSource& sour
   };
   for (uint64_t at = 0; at < size;) {
     const size_t n = size_t(std::min<uint64_t>(size - at, piece.size()));
-    if (!source.Read(at, piece.data(), n)) return fail("cannot read " + what);
+    errno = 0;
+    if (!source.Read(at, piece.data(), n)) return fail("cannot read " + what + " (" + ReadFailureReason() + ")");
     if (sha && !UpdateSha256(sha, piece.data(), n)) digestsOk_ = false;
     if (encoding) {
       encoder->Write(piece.data(), n);

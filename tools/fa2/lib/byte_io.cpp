@@ -81,6 +81,10 @@ bool FileSource::Open(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string ReadFailureReason() {
+  return errno ? Reason(errno) : std::string("it became shorter while it was read");
+}
+
 bool FileSource::Read(uint64_t offset, uint8_t* to, size_t count) const {
   if (offset > size_ || count > size_ - offset)
     return false;

@@ -11,6 +11,10 @@ namespace fa2 {
 
 using Bytes = std::vector<uint8_t>;
 
+// Why a Read that was started with errno 0 failed, for messages: the
+// system's reason, or that the file became shorter while it was read.
+std::string ReadFailureReason();
+
 // Bytes read by position.
 class ByteSource {
 public:

@@ -18,6 +18,7 @@
 // directories are read only inside the raw data of the section that holds
 // them, so that what is found lies wholly inside the file.
 #include <cctype>
+#include <cerrno>
 
 #include "fa2/lib/pe_image.h"
 #include "fa2/lib/toolkit.h"
@@ -87,8 +88,9 @@ uint32_t FindEntry(Reader& r, uint64_t rsrc, uint64_t dir, const char* name, uin
 // over the file's headers.
 bool ReadHeaders(const ByteSource& file, uint32_t* rsrcRva, std::vector<Section>& sections, std::string& error) {
   Bytes head;
+  errno = 0;
   if (!pe::ReadImageHeaders(file, head)) {
-    error = "cannot read the executable's headers";
+    error = "cannot read the executable's headers (" + ReadFailureReason() + ")";
     return false;
   }
   pe::Image parsed;
