@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -41,8 +42,11 @@ public:
     };
     for (const Step* s = steps; s != steps + count; ++s) {
       if (s->dist == 0) {
-        for (uint32_t k = 0; k < s->len; ++k) {
-          c.Literal(data[k]);
+        // A run of literals, as many at once as the control word has room
+        // for: their flag bits are ones, their bytes follow one another.
+        for (uint32_t k = 0; k < s->len;) {
+          const uint32_t take = c.Literals(data + k, s->len - k);
+          k += take;
           if (c.out >= flushAt) [[unlikely]]
             handOn();
         }
@@ -110,9 +114,19 @@ private:
       control[3] = uint8_t(word >> 24);
     }
 
-    void Literal(uint8_t b) {
-      Bits(1, 1);
-      *out++ = b;
+    // Up to `count` literals from `bytes`, as many as the current control
+    // word (or a new one) has room for; returns how many were written.
+    [[gnu::always_inline]] uint32_t Literals(const uint8_t* bytes, uint32_t count) {
+      Bits(1, 1); // the first opens a new word when this one is full
+      *out++ = bytes[0];
+      const uint32_t take = std::min(count - 1, room);
+      if (take != 0) {
+        room -= take;
+        word |= ((uint32_t(1) << take) - 1) << room; // take < 32: the first bit is in this word
+        std::memcpy(out, bytes + 1, take);
+        out += take;
+      }
+      return take + 1;
     }
 
     // Two-byte match, distance 1..2303.
