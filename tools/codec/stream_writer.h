@@ -9,9 +9,9 @@
 // on; the word itself and what follows it stay until the word is full.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -75,9 +75,10 @@ public:
 
 private:
   // Bytes are handed on once this many are held. A code adds at most 14
-  // bytes (three control words and two data bytes), and the word being
-  // filled is never more than 32 codes from the end, so the buffer never
-  // holds more than kFlushAt plus a few hundred bytes.
+  // bytes (three control words and two data bytes), a piece of a run of
+  // literals at most 36 (a word and 32 bytes), and the word being filled is
+  // never more than 32 codes from the end, so the buffer never holds more
+  // than kFlushAt plus a few hundred bytes.
   static constexpr size_t kFlushAt = size_t(1) << 20;
   static constexpr size_t kCapacity = kFlushAt + 4096;
 
