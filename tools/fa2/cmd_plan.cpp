@@ -1,8 +1,5 @@
 // fa2 plan: a dry run of an update against an installed game on disk.
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 
@@ -64,11 +61,6 @@ struct PlanArguments {
   FileTime time{};
 };
 
-bool IsFolder(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(std::filesystem::u8path(path), ec);
-}
-
 int ParseArguments(const Args& args, PlanArguments& a) {
   bool haveInstall = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -83,19 +75,8 @@ int ParseArguments(const Args& args, PlanArguments& a) {
       if (!value(&a.options.install) || !IsFolder(a.options.install))
         return Fail("plan: --install needs an existing folder");
       haveInstall = true;
-    } else if (arg == "--data") {
-      if (!value(&a.options.data) || !IsFolder(a.options.data)) return Fail("plan: --data needs an existing folder");
-    } else if (arg == "--disc") {
-      if (!value(&v) || !IsFolder(v)) return Fail("plan: --disc needs an existing folder");
-      if (a.options.discs.size() >= size_t('Z' - plan::kFirstDiscDrive + 1)) return Fail("plan: too many --disc folders");
-      a.options.discs.push_back(v);
-    } else if (arg == "--mode") {
-      char* end = nullptr;
-      errno = 0;
-      const long mode = value(&v) && !v.empty() ? std::strtol(v.c_str(), &end, 10) : 0;
-      if (v.empty() || end == nullptr || *end != 0 || errno != 0 || mode < INT32_MIN || mode > INT32_MAX)
-        return Fail("plan: --mode takes a number (the registry's InstMode)");
-      a.options.mode = int32_t(mode);
+    } else if (int status; ParseGameOption("plan", arg, value, size_t('Z' - plan::kFirstDiscDrive + 1), a.options, &status)) {
+      if (status != 0) return status;
     } else if (arg == "--normal-files") {
       a.options.normalFiles = true;
     } else if (arg == "--time") {

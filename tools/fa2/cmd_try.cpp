@@ -4,7 +4,6 @@
 // updater reads it), then hands over to the script that sets up the prefix
 // and runs the updater (scripts/try-update.sh).
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,11 +63,6 @@ struct TryArguments {
   bool headless = false, keep = false, haveGame = false;
 };
 
-bool IsFolder(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(std::filesystem::u8path(path), ec);
-}
-
 int ParseArguments(const Args& args, TryArguments& a) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -77,23 +71,11 @@ int ParseArguments(const Args& args, TryArguments& a) {
       *out = args[++i];
       return true;
     };
-    std::string v;
     if (arg == "--game") {
       if (!value(&a.options.install) || !IsFolder(a.options.install)) return Fail("try: --game needs an existing folder");
       a.haveGame = true;
-    } else if (arg == "--data") {
-      if (!value(&a.options.data) || !IsFolder(a.options.data)) return Fail("try: --data needs an existing folder");
-    } else if (arg == "--disc") {
-      if (!value(&v) || !IsFolder(v)) return Fail("try: --disc needs an existing folder");
-      if (a.options.discs.size() >= size_t('Z' - 'D' + 1)) return Fail("try: too many --disc folders");
-      a.options.discs.push_back(v);
-    } else if (arg == "--mode") {
-      char* end = nullptr;
-      errno = 0;
-      const long mode = value(&v) && !v.empty() ? std::strtol(v.c_str(), &end, 10) : 0;
-      if (v.empty() || end == nullptr || *end != 0 || errno != 0 || mode < INT32_MIN || mode > INT32_MAX)
-        return Fail("try: --mode takes a number (the registry's InstMode)");
-      a.options.mode = int32_t(mode);
+    } else if (int status; ParseGameOption("try", arg, value, size_t('Z' - 'D' + 1), a.options, &status)) {
+      if (status != 0) return status;
     } else if (arg == "--locale") {
       if (!value(&a.locale) || (a.locale != "ja" && a.locale != "en")) return Fail("try: --locale takes ja or en");
     } else if (arg == "--shots") {

@@ -4,12 +4,17 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "fa2/lib/toolkit.h"
 
 using Args = std::vector<std::string>;
+
+namespace plan {
+struct Options;
+}
 
 int RunPack(const Args& args);
 int RunList(const Args& args);
@@ -41,6 +46,16 @@ bool FindSupportFile(const std::string& name, SupportKind kind, std::string& pat
 // Threads that encode blocks: FA2_THREADS when set (1 to 64), else one per
 // core. The output is the same for any number.
 unsigned EncoderThreads();
+
+bool IsFolder(const std::string& path); // an existing folder (UTF-8 path)
+// --data DIR, --disc DIR (at most `mostDiscs`) and --mode N, which 'plan'
+// and 'try' take alike for the installed game. False when `arg` is none of
+// them; else true, with *status 0 or, when its value is wrong, the usage
+// error's exit code (the message names `command`). `value` reads the
+// option's value.
+bool ParseGameOption(const std::string& command, const std::string& arg,
+                     const std::function<bool(std::string*)>& value, size_t mostDiscs, plan::Options& options,
+                     int* status);
 
 // The updater stub that `fa2 build` stamps when none is given.
 bool FindStub(std::string& path, std::string& error);
