@@ -5,10 +5,9 @@
 #include "codec/block_parse.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <utility>
 
+#include "codec/byte_compare.h"
 #include "codec/optimal_finder.h"
 
 namespace codec {
@@ -16,30 +15,6 @@ namespace codec {
 namespace {
 
 constexpr uint32_t kLiteralBits = 9;
-
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t start, size_t limit) {
-  size_t n = start;
-  while (n + 8 <= limit) {
-    const uint64_t x = Load64(a + n) ^ Load64(b + n);
-    if (x != 0)
-      return n + (size_t(std::countr_zero(x)) >> 3);
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n])
-    ++n;
-  return n;
-}
 
 uint32_t MatchBits(size_t len, size_t dist) {
   if (len == 2)

@@ -3,9 +3,9 @@
 #include "codec/optimal_finder.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <limits>
+
+#include "codec/byte_compare.h"
 
 namespace codec {
 
@@ -19,48 +19,8 @@ constexpr size_t kSlotMask = kSlots - 1;
 constexpr size_t kRunRing = 2048;
 static_assert(kRunRing > kMaxDistance / (OptimalFinder::kTreeRun + 1) + 2);
 
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-// Length of the common prefix of a and b, from `start`, up to `limit`.
-inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t start, size_t limit) {
-  size_t n = start;
-  while (n + 8 <= limit) {
-    const uint64_t x = Load64(a + n) ^ Load64(b + n);
-    if (x != 0)
-      return n + (size_t(std::countr_zero(x)) >> 3);
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n])
-    ++n;
-  return n;
-}
-
 // The tree of a position: a hash of its first three bytes.
 inline uint32_t TreeKey(const uint8_t* p) { return ((uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]) * 2654435761u) >> 16; }
-
-// The same, and whether a sorts before b at the first byte where they differ
-// (`aFirst`, meaningless when they agree up to `limit`). Read from the words
-// already loaded, byte-swapped so that their order is the order of their
-// first differing byte, the order costs no second load.
-inline size_t CommonLengthOrder(const uint8_t* a, const uint8_t* b, size_t start, size_t limit, bool* aFirst) {
-  size_t n = start;
-  while (n + 8 <= limit) {
-    const uint64_t wa = Load64(a + n), wb = Load64(b + n);
-    if (const uint64_t x = wa ^ wb; x != 0) {
-      *aFirst = __builtin_bswap64(wa) < __builtin_bswap64(wb);
-      return n + (size_t(std::countr_zero(x)) >> 3);
-    }
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n])
-    ++n;
-  *aFirst = n < limit && a[n] < b[n];
-  return n;
-}
 
 } // namespace
 
