@@ -6,14 +6,7 @@
 # the archive found again, the output still a valid image, the same bytes
 # every time. Optionally (FA2_TEST_WINE=1) the stamped program runs under
 # Wine and loads its archive with FindResource.
-set -u
-FA2=$1
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fails=$((fails + 1)); fi; }
+. "$(dirname "$0")/lib/checks.sh" "$1"
 
 # ---- Checks of the update folder -------------------------------------------------
 check "help build" "'$FA2' build --help | grep -q '^usage: fa2 build'"
@@ -237,5 +230,4 @@ EOF
   fi
 fi
 
-[ $fails -eq 0 ] && echo "fa2 build and stamp: all checks passed"
-exit $fails
+finish "fa2 build and stamp"

@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
 # The fa2 command line: round trips in every form, listings, verification of
 # damaged archives, help and errors.
-set -u
-FA2=$1
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fails=$((fails + 1)); fi; }
+. "$(dirname "$0")/lib/checks.sh" "$1"
 
 src=$work/src
 mkdir -p "$src"
@@ -68,5 +62,4 @@ check "pack missing file" "'$FA2' pack -o '$work/x.fa2' '$work/none' 2>&1 | grep
 check "pack duplicate names" "mkdir -p '$work/dup' && cp '$src/one.txt' '$work/dup/ONE.TXT' && ! '$FA2' pack -o '$work/x.fa2' '$src/one.txt' '$work/dup/ONE.TXT' 2>/dev/null"
 check "verify of a non-archive" "echo hello >'$work/h.txt'; ! '$FA2' verify '$work/h.txt' 2>/dev/null"
 
-[ $fails -eq 0 ] && echo "fa2 command line: all checks passed"
-exit $fails
+finish "fa2 command line"

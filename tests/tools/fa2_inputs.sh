@@ -3,14 +3,8 @@
 # belongs, an output whose folder is a file, an updater or stub cut short.
 # Each must end in exit code 1 and one line on stderr, "fa2: ...", naming the
 # file; never a crash or an uncaught exception.
-set -u
-FA2=$1
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+. "$(dirname "$0")/lib/checks.sh" "$1"
 seeds=$root/tests/fuzz/corpus/fuzz_fa2_input
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
 
 # DESCRIPTION TEXT ARGS...: exit 1, one line "fa2: ..." that contains TEXT.
 refused() {
@@ -71,5 +65,4 @@ refused "the message says where the file ends" "cut short: section .rsrc ends at
   verify "$work/cut-$((size - 1)).exe"
 [ ! -e "$work/s.exe" ] || { echo "FAIL: stamp wrote an output from a cut input"; fails=$((fails + 1)); }
 
-[ $fails -eq 0 ] && echo "fa2 inputs: all checks passed"
-exit $fails
+finish "fa2 inputs"

@@ -6,14 +6,7 @@
 # stamped executable, refusals and failures are told, and the folders are
 # byte for byte, time for time the same afterwards. KEEP=1 keeps the work
 # folder for a look at the plans.
-set -u
-FA2=$1
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-work=$(mktemp -d); [ -n "${KEEP:-}" ] && echo "work: $work"
-trap 'chmod -R u+w "$work" 2>/dev/null; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
-fails=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fails=$((fails + 1)); fi; }
+. "$(dirname "$0")/lib/checks.sh" "$1"
 # The plan's output must hold this exact line.
 expect_line() { # FILE LINE
   if ! grep -qxF -- "$2" "$1"; then
@@ -396,5 +389,4 @@ code=$?
 check "a damaged archive exits 1" "[ $code -eq 1 ] && grep -q '^fa2: plan: $work/damaged.fa2: ' '$work/damaged.err'"
 usage "a folder without UPDATE.INI" "$disc" --install "$inst"
 
-[ $fails -eq 0 ] && echo "fa2 plan: all checks passed"
-exit $fails
+finish "fa2 plan"

@@ -5,14 +5,7 @@
 # drop the signature and give the bytes the unsigned input gives; the result
 # signs and verifies again. (That a signed updater runs: the release test,
 # under Wine.)
-set -u
-FA2=$(realpath "$1")
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fails=$((fails + 1)); fi; }
+. "$(dirname "$0")/lib/checks.sh" "$1"
 for tool in osslsigncode openssl; do
   command -v $tool >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
 done
@@ -57,5 +50,4 @@ check "plan of the signed updater" "'$FA2' plan signed.exe --install game --data
 check "restamping a signed updater warns" "grep -q '^fa2: warning: signed.exe carries' again.err"
 check "and its result signs again" "sign again.exe again-signed.exe && '$FA2' verify again-signed.exe >/dev/null"
 
-[ $fails -eq 0 ] && echo "fa2 signing: all checks passed"
-exit $fails
+finish "fa2 signing"

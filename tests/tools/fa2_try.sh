@@ -2,12 +2,7 @@
 # fa2 try before any Wine starts: usage errors (exit 2), and a game folder
 # whose SETUP.INI the updater would not accept refused with what is missing
 # (exit 1), leaving no work folder behind. (Runs under Wine: tests/e2e.)
-set -u
-FA2=$1
-root=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fails=0
+. "$(dirname "$0")/lib/checks.sh" "$1"
 mkdir -p "$work/tmp" "$work/game" "$work/noexe" "$work/bare"
 cp "$root"/examples/sample-game/* "$work/game/"
 grep -av '^GameExe=' "$root/examples/sample-game/SETUP.INI" >"$work/noexe/SETUP.INI"
@@ -39,5 +34,4 @@ if [ $? -ne 2 ] || ! grep -q 'use --headless' "$work/err"; then
 fi
 [ -z "$(ls -A "$work/tmp")" ] || { echo "FAIL: a refused try left $(ls "$work/tmp")"; fails=$((fails + 1)); }
 
-[ $fails -eq 0 ] && echo "fa2 try: all checks passed"
-exit $fails
+finish "fa2 try"
