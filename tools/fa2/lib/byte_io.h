@@ -53,21 +53,6 @@ private:
   uint64_t size_ = 0;
 };
 
-// `size` bytes of another source from `offset` on.
-class RegionSource : public ByteSource {
-public:
-  RegionSource(const ByteSource& whole, uint64_t offset, uint64_t size)
-      : whole_(whole), offset_(offset), size_(size) {}
-  uint64_t Size() const override { return size_; }
-  bool Read(uint64_t offset, uint8_t* to, size_t count) const override {
-    return offset + count <= size_ && whole_.Read(offset_ + offset, to, count);
-  }
-
-private:
-  const ByteSource& whole_;
-  uint64_t offset_, size_;
-};
-
 // Bytes written at the end, with what was written open to reading back,
 // overwriting and cutting off.
 class ByteOutput {
