@@ -183,7 +183,7 @@ size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* s
             ranges.Add({c, uint32_t(i), uint32_t(i + top), uint32_t(dist)});
           }
         } else if (const Offer offer{uint32_t(i + covered + 1), uint32_t(i + top), c}; !lastFarther.Covers(offer)) {
-          // lengths past those of a nearer match: offered one by one
+          // lengths past those of a nearer match, offered at once
           lastFarther = offer;
           RelaxLengths<false>(&cost[i], &arrival[i], c, dist, covered + 1, top);
         }
