@@ -188,14 +188,17 @@ const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t*
 // it could); FetchFromMemory reads them from memory at `context`.
 constexpr uint32_t kMemberPieceSize = 1u << 20;
 constexpr uint32_t kMemberStoredPieceSize = 256u << 10;
-constexpr uint32_t kMemberReaderWorkspace = kDecodeHistory + kMemberPieceSize + kMemberStoredPieceSize;
+// Two output windows (history and a piece each) and the input window.
+constexpr uint32_t kMemberOutputWindow = kDecodeHistory + kMemberPieceSize;
+constexpr uint32_t kMemberReaderWorkspace = 2 * kMemberOutputWindow + kMemberStoredPieceSize;
 using StoredFetch = int (*)(void* context, uint64_t offset, uint8_t* to, uint32_t count);
 int FetchFromMemory(void* context, uint64_t offset, uint8_t* to, uint32_t count);
 struct MemberReader {
   const ArchiveEntry* entry;
   StoredFetch fetch;
   void* context;
-  uint8_t* input;      // the input window (the output window is window.out)
+  uint8_t* outputs[2]; // the output windows; window.out is one of them
+  uint8_t* input;      // the input window
   DecodeWindows window;
   uint64_t fetched;    // stored bytes fetched so far
   uint64_t handedOut;  // plain bytes handed out so far
@@ -204,10 +207,11 @@ struct MemberReader {
 };
 void OpenMemberReader(MemberReader* reader, const ArchiveEntry& entry, StoredFetch fetch, void* context,
                       uint8_t* workspace);
-// Piece: *bytes and *count hold the next plain bytes, valid until the next
-// call. End: every plain byte was handed out and the stream ended exactly
-// there. Damaged: the stored bytes do not decode to exactly the stated size,
-// or could not be fetched.
+// Piece: *bytes and *count hold the next plain bytes, which stay valid until
+// the call after next (so a digest on another thread may still read one
+// while the next is made). End: every plain byte was handed out and the
+// stream ended exactly there. Damaged: the stored bytes do not decode to
+// exactly the stated size, or could not be fetched.
 enum class PieceStatus { Piece, End, Damaged };
 PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_t* count);
 

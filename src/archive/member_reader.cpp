@@ -3,20 +3,21 @@
 //
 // The input window holds stored bytes, unscrambled as they are fetched (the
 // transform works on whole words at their place in the member, so every
-// fetch but the last is a whole number of words). The output window holds
+// fetch but the last is a whole number of words). An output window holds
 // the decoder's history (the last 8 KiB, which copies may reach back into)
 // followed by room for one piece. The decoder stops when either window runs
 // short: input is moved down and topped up; output is handed out as a
-// piece, and on the next call everything but the history is dropped. A plain
-// member needs no decoder: each piece is fetched straight into the output
-// window.
+// piece, and on the next call the history is copied to the front of the
+// other output window, where decoding goes on, so the piece just handed out
+// stays where it is for one more call. A plain member needs no decoder: each
+// piece is fetched straight into the output windows in turn.
 #include <cstring>
 
 #include "archive/archive.h"
 
 namespace {
 
-constexpr size_t kOutputCapacity = kDecodeHistory + kMemberPieceSize;
+constexpr size_t kOutputCapacity = kMemberOutputWindow;
 
 size_t Least(uint64_t a, uint64_t b) { return size_t(a < b ? a : b); }
 
@@ -40,6 +41,10 @@ void PlaceOutputEnd(MemberReader& r) {
   r.window.outFinal = r.window.outEnd - r.window.outPos == remaining;
 }
 
+uint8_t* OtherOutput(const MemberReader& r) {
+  return r.window.out == r.outputs[0] ? r.outputs[1] : r.outputs[0];
+}
+
 }  // namespace
 
 int FetchFromMemory(void* context, uint64_t offset, uint8_t* to, uint32_t count) {
@@ -54,8 +59,10 @@ void OpenMemberReader(MemberReader* reader, const ArchiveEntry& entry, StoredFet
   r.entry = &entry;
   r.fetch = fetch;
   r.context = context;
-  r.window.out = workspace;
-  r.input = workspace + kOutputCapacity;
+  r.outputs[0] = workspace;
+  r.outputs[1] = workspace + kOutputCapacity;
+  r.input = workspace + 2 * kOutputCapacity;
+  r.window.out = r.outputs[0];
   r.window.in = r.input;
   r.window.inFinal = entry.storedSize == 0;
   PlaceOutputEnd(r);
@@ -67,6 +74,7 @@ PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_
   if (r.finished) return PieceStatus::End;
   if (!(r.entry->storageFlags & kMemberCompressed)) {
     size_t got = 0;
+    w.out = OtherOutput(r);
     if (!FetchStored(r, w.out, kMemberPieceSize, &got)) return PieceStatus::Damaged;
     if (got == 0) return r.finished = 1, PieceStatus::End;
     r.handedOut += got;
@@ -74,9 +82,12 @@ PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_
     *count = uint32_t(got);
     return PieceStatus::Piece;
   }
-  // Drop what was handed out last time, keeping the history.
+  // Go on in the other window behind a copy of the history, leaving what
+  // was handed out last time in place.
   if (w.outPos > kDecodeHistory) {
-    std::memmove(w.out, w.out + w.outPos - kDecodeHistory, kDecodeHistory);
+    uint8_t* other = OtherOutput(r);
+    std::memcpy(other, w.out + w.outPos - kDecodeHistory, kDecodeHistory);
+    w.out = other;
     w.outPos = r.pending = kDecodeHistory;
     PlaceOutputEnd(r);
   }

@@ -132,7 +132,11 @@ uint32_t CurrentProcessId();
 // ---- Digests ------------------------------------------------------------------
 // SHA-256 in steps, by the system's own implementation: BeginDigest gives a
 // handle (none: 0), UpdateDigest adds bytes, FinishDigest stores the digest
-// and releases the handle whatever it returns. 1 on success.
+// and releases the handle whatever it returns. 1 on success. UpdateDigest
+// may go on reading the bytes after it returns (on a thread of its own, so
+// the caller can make the next bytes meanwhile): the caller leaves them
+// unchanged until its next UpdateDigest or FinishDigest on the same handle.
+// A failure may be reported by the call after the one that failed.
 using DigestHandle = void*;
 DigestHandle BeginDigest();
 int UpdateDigest(DigestHandle digest, const void* data, size_t size);

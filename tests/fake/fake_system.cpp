@@ -176,19 +176,37 @@ uint32_t ResourceSize(ModuleHandle, ResourceHandle r) {
 }
 void* LoadResourceData(ModuleHandle, ResourceHandle r) { return r; }
 const uint8_t* LockResourceData(void* loaded) { return loaded ? M().resource.data() : nullptr; }
+// Each piece is hashed only at the next call, as a digest on another thread
+// may read it: a caller that changes a piece too early gets a wrong digest.
+struct FakeDigest {
+  EVP_MD_CTX* context;
+  const void* pending;
+  size_t size;
+};
+static int HashPending(FakeDigest* d) {
+  const int ok = !d->size || EVP_DigestUpdate(d->context, d->pending, d->size) == 1;
+  d->size = 0;
+  return ok;
+}
 DigestHandle BeginDigest() {
   EVP_MD_CTX* context = EVP_MD_CTX_new();
-  if (context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) return context;
+  if (context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) return new FakeDigest{context, nullptr, 0};
   EVP_MD_CTX_free(context);
   return nullptr;
 }
 int UpdateDigest(DigestHandle digest, const void* data, size_t size) {
-  return EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(digest), data, size) == 1;
+  auto* d = static_cast<FakeDigest*>(digest);
+  const int ok = HashPending(d);
+  d->pending = data;
+  d->size = size;
+  return ok;
 }
 int FinishDigest(DigestHandle digest, uint8_t out[32]) {
+  auto* d = static_cast<FakeDigest*>(digest);
   unsigned int length = 0;
-  const int ok = EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(digest), out, &length) == 1 && length == 32;
-  EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(digest));
+  const int ok = HashPending(d) && EVP_DigestFinal_ex(d->context, out, &length) == 1 && length == 32;
+  EVP_MD_CTX_free(d->context);
+  delete d;
   return ok;
 }
 
