@@ -32,6 +32,45 @@ int WaitForDisc(WindowHandle dialog, const UpdateContext& context, int32_t disc,
   return 1;
 }
 
+// A file line copied all or nothing: the shell copies to a staged name
+// beside the destination, which then replaces the destination as an update
+// line's file does (journal, backup, roll back). A copy that fails or is
+// cancelled part-way leaves the old file, or none, and no staged file.
+// 1 when in place; 0 when it failed or was cancelled (*aborted says which);
+// -1 when there is no room for the staging names (copied directly instead).
+int CopyFileStaged(WindowHandle dialog, const UpdateContext& context, int index, const CopyPlan& plan,
+                   int* aborted) {
+  char journal[kPathBuffer];
+  StagedUpdate one;
+  StagedFile& f = one.files[0];
+  std::memset(&f, 0, sizeof f);
+  one.count = 1;
+  CopyText(f.destination, sizeof f.destination, plan.destination);
+  if (!JournalPath(context.game->installPath, journal) || !StagingNameBeside(f.destination, 'c', index, ".new", f.staged) ||
+      !StagingNameBeside(f.destination, 'c', index, ".old", f.backup))
+    return -1;
+  if (!WriteJournal(journal, JournalState::Staging, one)) return 0;
+  const int result = ShellCopy(dialog, plan.source, f.staged, plan.flags, aborted);
+  f.attributes = ReadAttributes(f.destination);
+  f.hadOriginal = f.attributes != kAttrMissing;
+  if (!f.hadOriginal) f.attributes = 0;
+  // A folder of the destination's name stays what it is.
+  if (*aborted || result != 0 || (f.attributes & kAttrDirectory)) {
+    RemoveFile(f.staged);
+    RemoveJournal(journal);
+    return 0;
+  }
+  WriteFailure failure{};
+  if (!SwapStagedFiles(one, journal, &failure)) {
+    // Rolled back; an old file that could not be put back stays listed in
+    // the journal for the next start.
+    if (ReadAttributes(f.backup) == kAttrMissing) RemoveJournal(journal);
+    return 0;
+  }
+  RemoveJournal(journal);
+  return 1;
+}
+
 }  // namespace
 
 int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry) {
@@ -132,12 +171,14 @@ int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyL
     if (!PlanCopy(entry, drive, context.game->installPath, &plan)) return RefuseCopyLine(dialog, entry);
     ShowInfoText(dialog, "%s をコピーしています", entry.relativePath);
     int aborted = 0;
-    const int result = ShellCopy(dialog, plan.source, plan.destination, plan.flags, &aborted);
+    int copied = plan.flags == kCopyFileFlags ? CopyFileStaged(dialog, context, i, plan, &aborted) : -1;
+    // A folder goes file by file through the shell, into the install folder.
+    if (copied < 0) copied = ShellCopy(dialog, plan.source, plan.destination, plan.flags, &aborted) == 0;
     if (aborted) {
       EndModalDialog(dialog, -1);
       return 0;
     }
-    if (result != 0) return RefuseCopyLine(dialog, entry);
+    if (!copied) return RefuseCopyLine(dialog, entry);
     // A file brought from the disc loses its read-only attribute.
     WriteAttributes(plan.destination, kAttrNormal);
   }

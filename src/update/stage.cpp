@@ -20,14 +20,6 @@ void Fail(WriteFailure* failure, const char* path, uint32_t reason) {
   failure->reason = reason;
 }
 
-// "<folder of path>\~fa2<pid>s<index><suffix>": beside the destination, so
-// each rename stays on one volume.
-int NameBeside(const char* path, int index, const char* suffix, char out[kPathBuffer]) {
-  char name[48];
-  FormatText(name, sizeof name, "~fa2%us%i%s", CurrentProcessId(), index, suffix);
-  return NameBesidePath(path, name, out);
-}
-
 void DeleteStaged(const StagedUpdate& update) {
   for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].staged);
 }
@@ -115,6 +107,13 @@ void RollBack(StagedUpdate& update) {
 
 }  // namespace
 
+int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]) {
+  char name[48];
+  const char kindText[2] = {kind, 0};
+  FormatText(name, sizeof name, "~fa2%u%s%i%s", CurrentProcessId(), kindText, index, suffix);
+  return NameBesidePath(path, name, out);
+}
+
 int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
                     StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure) {
   update->count = 0;
@@ -129,8 +128,8 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
     std::memset(&f, 0, sizeof f);
     char folder[kPathBuffer];
     if (!UpdateFolder(list.entries[i], context, folder) ||
-        !UpdateDestination(folder, list.entries[i], f.destination) || !NameBeside(f.destination, i, ".new", f.staged) ||
-        !NameBeside(f.destination, i, ".old", f.backup))
+        !UpdateDestination(folder, list.entries[i], f.destination) || !StagingNameBeside(f.destination, 's', i, ".new", f.staged) ||
+        !StagingNameBeside(f.destination, 's', i, ".old", f.backup))
       return 0;
   }
   if (!WriteJournal(journal, JournalState::Staging, planned)) return Fail(failure, journal, LastSystemError()), 0;

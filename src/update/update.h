@@ -156,6 +156,10 @@ enum class JournalState { Staging, Swapping, Committed };
 // deleted and no game file touched (a message may have been shown).
 int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
                     StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure);
+// "<folder of path>\~fa2<pid><kind><index><suffix>": a name of this run
+// beside the destination, so each rename stays on one volume. Kind 's' is an
+// update line's, 'c' a copy line's. 0 when it does not fit.
+int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]);
 // Replaces each destination by its staged file, the old one kept at its
 // backup path; deletes the backups when all are in place. 0 when a swap
 // failed: every destination replaced so far has its old file back.

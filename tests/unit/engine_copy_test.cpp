@@ -39,7 +39,7 @@ TEST_F(EngineCopy, DiscPrefixNamesTheDiscToCopyFrom) {
   const fake::CopyCall& copy = fake::Copies()[0];
   EXPECT_EQ(dialog, copy.owner);
   EXPECT_EQ("Q:\\movie\\op.mpg", copy.from);
-  EXPECT_EQ("C:\\Game\\movie\\op.mpg", copy.to);
+  EXPECT_EQ("C:\\Game\\movie\\~fa24242c0.new", copy.to);  // staged beside, then swapped in
   EXPECT_EQ(0x0210, copy.flags);
   EXPECT_EQ("disc two", fake::Content("C:\\Game\\movie\\op.mpg"));
 }
@@ -250,6 +250,40 @@ TEST_F(EngineCopy, FailedCopyShowsTheFailureAndStopsTheList) {
   Ini({"CopyFile00=1:a.txt", "CopyFile01=1:DISC1.CHK"});
   ExpectRefusedWith(Run(), CopyFailed("a.txt"));
   EXPECT_EQ(1u, fake::Copies().size());
+}
+
+// A file line is all or nothing: a copy that fails or is cancelled part-way,
+// or a swap that fails, leaves the old file (or none) and nothing staged.
+TEST_F(EngineCopy, FileCopyThatFailsPartWayLeavesTheOldFileOrNone) {
+  struct Case {
+    const char* what;
+    bool cancelled, failedSwap, hadFile;
+  } cases[] = {
+      {"failed copy over a file", false, false, true}, {"failed copy, no file before", false, false, false},
+      {"cancelled copy", true, false, true},           {"failed swap", false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake::Reset();
+    SetUp();
+    InsertDisc('Q', 1);
+    fake::AddFile(On('Q', "a.txt"), "new from the disc");
+    if (c.hadFile) fake::AddFile("C:\\Game\\a.txt", "old");
+    Ini({"CopyFile00=1:a.txt"});
+    const auto before = fake::AllFiles();
+    fake::OnCopy([&](const fake::CopyCall& call, int* aborted) {
+      // The journal's next version goes in; moving the old file aside fails.
+      if (c.failedSwap) return fake::FailReplaceAfter(1), fake::DefaultCopy(call, aborted);
+      fake::AddFile(call.to, "new fr");  // the shell stopped part-way
+      *aborted = c.cancelled;
+      return c.cancelled ? 0 : 0x75;
+    });
+    const int result = Run();
+    if (c.cancelled) EXPECT_EQ(-1, result);
+    else ExpectRefusedWith(result, CopyFailed("a.txt"));
+    EXPECT_EQ(before, fake::AllFiles());
+    if (c.hadFile) EXPECT_EQ("old", fake::Content("C:\\Game\\a.txt"));
+  }
 }
 
 // ---- Both lists -------------------------------------------------------------------------
