@@ -46,7 +46,8 @@ int CopyFileStaged(WindowHandle dialog, const UpdateContext& context, int index,
   std::memset(&f, 0, sizeof f);
   one.count = 1;
   CopyText(f.destination, sizeof f.destination, plan.destination);
-  if (!JournalPath(context.game->installPath, journal) || !StagingNameBeside(f.destination, 'c', index, ".new", f.staged) ||
+  if (!JournalPath(context.game->installPath, journal) ||
+      !StagingNameBeside(f.destination, 'c', index, ".new", f.staged) ||
       !StagingNameBeside(f.destination, 'c', index, ".old", f.backup))
     return -1;
   if (!WriteJournal(journal, JournalState::Staging, one)) return 0;

@@ -128,7 +128,8 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
     std::memset(&f, 0, sizeof f);
     char folder[kPathBuffer];
     if (!UpdateFolder(list.entries[i], context, folder) ||
-        !UpdateDestination(folder, list.entries[i], f.destination) || !StagingNameBeside(f.destination, 's', i, ".new", f.staged) ||
+        !UpdateDestination(folder, list.entries[i], f.destination) ||
+        !StagingNameBeside(f.destination, 's', i, ".new", f.staged) ||
         !StagingNameBeside(f.destination, 's', i, ".old", f.backup))
       return 0;
   }
