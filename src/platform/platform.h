@@ -118,6 +118,13 @@ int ModuleHoldsRange(ModuleHandle module, const void* start, uint32_t size);
 // success, anything else is failure; *aborted is set when the user cancelled.
 int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags,
               int* aborted);
+// The shell's move and delete, with no question, progress or error box:
+// ShellMove moves `from` into the folder `to` (a folder merges with one of
+// its name there, files of the same names replaced); ShellDelete deletes a
+// file, or a folder with everything in it. 0 on success. (Some shells
+// report the move of a missing `from` as done: check that it is there.)
+int ShellMove(const char* from, const char* to);
+int ShellDelete(const char* path);
 
 // ---- Drives, free space, temporary folder ----------------------------------
 uint32_t DriveType(const char* driveText); // "X:"

@@ -72,6 +72,40 @@ int CopyFileStaged(WindowHandle dialog, const UpdateContext& context, int index,
   return 1;
 }
 
+// A folder line: the shell copies the folder from the disc into a staging
+// folder in the install folder ("~fa2<pid>c<index>"), and only a whole copy
+// is moved into place, merging with what is there as the copy itself would
+// (renames on one disk). A copy that fails or is cancelled part-way leaves
+// the game as it was. Results as CopyFileStaged's.
+int CopyFolderStaged(WindowHandle dialog, const UpdateContext& context, int index, const CopyPlan& plan,
+                     int* aborted) {
+  const char* name = plan.source;
+  for (const char* p = plan.source; *p;) {
+    const char* next = NextCharacter(p);
+    if (next - p == 1 && *p == '\\') name = next;
+    if (next == p) break;
+    p = next;
+  }
+  char journal[kPathBuffer], staging[kPathBuffer], staged[kPathBuffer], folder[32];
+  FormatText(folder, sizeof folder, "~fa2%uc%i", CurrentProcessId(), index);
+  if (!*name || !JournalPath(context.game->installPath, journal) ||
+      !CopyText(staging, sizeof staging, context.game->installPath) || !JoinPath(staging, sizeof staging, folder) ||
+      !CopyText(staged, sizeof staged, staging) || !JoinPath(staged, sizeof staged, name))
+    return -1;
+  StagedUpdate none;
+  none.count = 0;
+  if (!WriteJournal(journal, JournalState::Staging, none, staging)) return 0;
+  // The staging folder exists first, so that the shell copies the folder
+  // into it rather than as it; what did not land as <staging>\<name> is
+  // moved nowhere.
+  MakeDirectory(staging);
+  int copied = ShellCopy(dialog, plan.source, staging, plan.flags, aborted) == 0 && !*aborted;
+  const uint32_t landed = ReadAttributes(staged);
+  copied = copied && landed != kAttrMissing && (landed & kAttrDirectory) && ShellMove(staged, plan.destination) == 0;
+  if (ReadAttributes(staging) == kAttrMissing || ShellDelete(staging) == 0) RemoveJournal(journal);
+  return copied;
+}
+
 }  // namespace
 
 int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry) {
@@ -172,8 +206,9 @@ int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyL
     if (!PlanCopy(entry, drive, context.game->installPath, &plan)) return RefuseCopyLine(dialog, entry);
     ShowInfoText(dialog, "%s をコピーしています", entry.relativePath);
     int aborted = 0;
-    int copied = plan.flags == kCopyFileFlags ? CopyFileStaged(dialog, context, i, plan, &aborted) : -1;
-    // A folder goes file by file through the shell, into the install folder.
+    int copied = plan.flags == kCopyFileFlags ? CopyFileStaged(dialog, context, i, plan, &aborted)
+                                              : CopyFolderStaged(dialog, context, i, plan, &aborted);
+    // No room for the staging names: straight to the destination, the last resort.
     if (copied < 0) copied = ShellCopy(dialog, plan.source, plan.destination, plan.flags, &aborted) == 0;
     if (aborted) {
       EndModalDialog(dialog, -1);

@@ -10,6 +10,7 @@
 //   state swapping
 //   file 1 20<TAB>C:\Game\GAME.DAT<TAB>C:\Game\~fa2123s0.new<TAB>C:\Game\~fa2123s0.old
 //   file 0 0<TAB>C:\Data\NEW.DAT<TAB>C:\Data\~fa2123s1.new<TAB>C:\Data\~fa2123s1.old
+//   folder<TAB>C:\Game\~fa2123c2
 //
 // "state" is one of:
 //   staging    new files are being written beside their destinations; no
@@ -19,13 +20,14 @@
 //   committed  every destination holds its new file; only backups remain.
 // Each "file" line: whether the destination had a file before (1/0), that
 // file's attributes (hexadecimal), then the destination, staged and backup
-// paths. Paths never hold a tab.
+// paths. Paths never hold a tab. A "folder" line names a staging folder of
+// the run (a disc copy of a folder, before it is moved into place).
 //
 // Recovery (at the next start, before anything else is done to the game):
 // "staging" deletes the staged files; "swapping" puts every backup back over
 // its destination, deletes the new files of destinations that had none, and
-// deletes the staged files; "committed" deletes the backups. Then the
-// journal itself goes. Every step can be repeated, so a recovery that is
+// deletes the staged files; "committed" deletes the backups. A staging
+// folder is deleted in any state. Then the journal itself goes. Every step can be repeated, so a recovery that is
 // itself interrupted finishes at the next start.
 #include <cstring>
 
@@ -79,6 +81,15 @@ void NextVersionPath(const char* journal, char out[kPathBuffer]) {
   if (n >= 3) std::memcpy(out + n - 3, "new", 3);
 }
 
+// Only a staging folder directly in the install folder is ever deleted
+// whole, whatever a journal says.
+bool StagingFolderOf(const char* installPath, const char* folder) {
+  char prefix[kPathBuffer];
+  if (!CopyText(prefix, sizeof prefix, installPath) || !JoinPath(prefix, sizeof prefix, "~fa2")) return false;
+  const size_t n = std::strlen(prefix);
+  return std::strncmp(folder, prefix, n) == 0 && folder[n] && !std::strchr(folder + n, '\\');
+}
+
 }  // namespace
 
 int JournalPath(const char* installPath, char path[kPathBuffer]) {
@@ -86,7 +97,7 @@ int JournalPath(const char* installPath, char path[kPathBuffer]) {
   return JoinPath(path, kPathBuffer, "~fa2update.jnl");
 }
 
-int WriteJournal(const char* journal, JournalState state, const StagedUpdate& update) {
+int WriteJournal(const char* journal, JournalState state, const StagedUpdate& update, const char* folder) {
   char* text = static_cast<char*>(AllocateBlock(kJournalCapacity, true));
   if (!text) return 0;
   size_t length = 0;
@@ -108,6 +119,11 @@ int WriteJournal(const char* journal, JournalState state, const StagedUpdate& up
       Append(text, kJournalCapacity, &length, "\t");
       Append(text, kJournalCapacity, &length, path);
     }
+    Append(text, kJournalCapacity, &length, "\r\n");
+  }
+  if (folder) {
+    Append(text, kJournalCapacity, &length, "folder\t");
+    Append(text, kJournalCapacity, &length, folder);
     Append(text, kJournalCapacity, &length, "\r\n");
   }
   char next[kPathBuffer];
@@ -147,6 +163,7 @@ int RecoverInterruptedUpdate(const char* installPath) {
   int state = -1;
   StagedUpdate update;
   update.count = 0;
+  char folder[kPathBuffer] = {};
   for (char* line = text; *line;) {
     char* end = line;
     while (*end && *end != '\r' && *end != '\n') ++end;
@@ -155,6 +172,8 @@ int RecoverInterruptedUpdate(const char* installPath) {
     if (std::strncmp(line, "state ", 6) == 0) {
       for (int s = 0; s < 3; ++s)
         if (std::strcmp(line + 6, kStateNames[s]) == 0) state = s;
+    } else if (std::strncmp(line, "folder\t", 7) == 0) {
+      CopyText(folder, sizeof folder, line + 7);
     } else if (std::strncmp(line, "file ", 5) == 0 && update.count < kUpdateListCapacity) {
       char* fields[4];
       if (SplitTabs(line + 5, fields, 4) == 4) {
@@ -170,6 +189,7 @@ int RecoverInterruptedUpdate(const char* installPath) {
   }
   FreeBlock(text);
   if (state < 0) return 0;
+  if (folder[0] && StagingFolderOf(installPath, folder) && Exists(folder) && ShellDelete(folder) != 0) return 0;
 
   for (int i = 0; i < update.count; ++i) {
     const StagedFile& f = update.files[i];

@@ -167,7 +167,9 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* fai
 
 // "<install path>\~fa2update.jnl". 0 when the path does not fit.
 int JournalPath(const char* installPath, char path[kPathBuffer]);
-int WriteJournal(const char* journal, JournalState state, const StagedUpdate& update);
+// `folder`, when given, is a staging folder of this run: a recovery deletes
+// it with everything in it.
+int WriteJournal(const char* journal, JournalState state, const StagedUpdate& update, const char* folder = nullptr);
 void RemoveJournal(const char* journal);
 // Puts the game back to one whole version after a run that was killed while
 // updating: rolls an interrupted swap back, deletes staged files and

@@ -304,6 +304,22 @@ void TestShellCopy() {
   CHECK(ShellCopy(nullptr, from, to, kCopyNoConfirm | kCopyMakeFolders | kCopyNoErrorUi,
                   &aborted) != 0);
   CHECK_EQ(aborted, 0);
+
+  // A folder moved into a folder that holds one of its name merges with it,
+  // then goes whole. (Wine's shell reports a move of a missing folder as
+  // done: callers check that it is there.)
+  WriteText(Scratch("copied\\deeper\\kept.txt"), "K");
+  WriteText(source + "\\a.txt", "A2");
+  std::strcpy(from, Scratch("copy-source").c_str());
+  std::strcpy(to, Scratch("copied").c_str());
+  CHECK(MoveFileA(from, Scratch("deeper").c_str()));
+  std::strcpy(from, Scratch("deeper").c_str());
+  CHECK_EQ(ShellMove(from, to), 0);
+  CHECK_EQ(ReadText(Scratch("copied\\deeper\\a.txt")), std::string("A2"));
+  CHECK_EQ(ReadText(Scratch("copied\\deeper\\kept.txt")), std::string("K"));
+  CHECK_EQ(ReadAttributes(from), kAttrMissing);
+  CHECK_EQ(ShellDelete(to), 0);
+  CHECK_EQ(ReadAttributes(to), kAttrMissing);
 }
 
 void TestDrives() {

@@ -110,7 +110,9 @@ int DefaultCopy(const CopyCall& call, int* aborted) {
   *aborted = 0;
   Node* source = Find(call.from);
   if (!source) return 0x402;
-  std::string target = source->directory ? call.to + "\\" + BaseName(call.from) : call.to;
+  // A folder goes into `to` when that is a folder already, else becomes it.
+  const Node* into = Find(call.to);
+  std::string target = source->directory && into && into->directory ? call.to + "\\" + BaseName(call.from) : call.to;
   if (!(call.flags & kCopyMakeFolders) && !Find(Parent(target))) return 0x402;
   CopyTree(call.from, target);
   return 0;
@@ -222,6 +224,24 @@ int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t fla
   M().copies.push_back(call);
   *aborted = 0;
   return M().copyHandler ? M().copyHandler(call, aborted) : DefaultCopy(call, aborted);
+}
+
+int ShellMove(const char* from, const char* to) {
+  Node* source = Find(from);
+  if (!source || !Find(to)) return 0x402;
+  const std::string target = std::string(to) + "\\" + BaseName(from);
+  if (Node* existing = Find(target); existing && existing->directory != source->directory) return 0x402;
+  CopyTree(from, target);
+  return ShellDelete(from);
+}
+
+int ShellDelete(const char* path) {
+  const std::string key = Key(path), prefix = key + "\\";
+  if (!Find(path)) return 0x402;
+  std::erase_if(M().files, [&](const auto& entry) {
+    return entry.first == key || entry.first.compare(0, prefix.size(), prefix) == 0;
+  });
+  return 0;
 }
 
 WindowHandle FindTopWindow(const char* className, const char* title) {

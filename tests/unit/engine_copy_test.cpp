@@ -183,13 +183,18 @@ TEST_F(EngineCopy, FolderLandsUnderItsOwnNameInTheInstallFolder) {
   InsertDisc('Q', 1);
   fake::AddFile(On('Q', "bgm\\track01.ogg"), "t1");
   fake::AddFile(On('Q', "bgm\\track02.ogg"), "t2");
+  fake::AddFile("C:\\Game\\bgm\\track01.ogg", "old");
+  fake::AddFile("C:\\Game\\bgm\\mine.ogg", "kept");
   Ini({"CopyFile00=1:bgm"});
   Run();
   ExpectCompleted();
   ASSERT_EQ(1u, fake::Copies().size());
-  EXPECT_EQ("C:\\Game", fake::Copies()[0].to);
+  EXPECT_EQ("C:\\Game\\~fa24242c0", fake::Copies()[0].to);  // staged, then moved in
   EXPECT_EQ(0x0610, fake::Copies()[0].flags);
+  EXPECT_EQ("t1", fake::Content("C:\\Game\\bgm\\track01.ogg"));
   EXPECT_EQ("t2", fake::Content("C:\\Game\\bgm\\track02.ogg"));
+  EXPECT_EQ("kept", fake::Content("C:\\Game\\bgm\\mine.ogg"));  // merged, as the copy would
+  EXPECT_FALSE(fake::Exists("C:\\Game\\~fa24242c0"));
 }
 
 TEST_F(EngineCopy, MissingSourceGoesTheFoldersWayAndFails) {
@@ -197,7 +202,7 @@ TEST_F(EngineCopy, MissingSourceGoesTheFoldersWayAndFails) {
   Ini({"CopyFile00=1:none.dat", "CopyFile01=1:DISC1.CHK"});
   ExpectRefusedWith(Run(), CopyFailed("none.dat"));
   ASSERT_EQ(1u, fake::Copies().size());
-  EXPECT_EQ("C:\\Game", fake::Copies()[0].to);
+  EXPECT_EQ("C:\\Game\\~fa24242c0", fake::Copies()[0].to);
   EXPECT_EQ(0x0610, fake::Copies()[0].flags);
 }
 
@@ -252,37 +257,66 @@ TEST_F(EngineCopy, FailedCopyShowsTheFailureAndStopsTheList) {
   EXPECT_EQ(1u, fake::Copies().size());
 }
 
-// A file line is all or nothing: a copy that fails or is cancelled part-way,
-// or a swap that fails, leaves the old file (or none) and nothing staged.
-TEST_F(EngineCopy, FileCopyThatFailsPartWayLeavesTheOldFileOrNone) {
+// A copy line is all or nothing: a copy that fails or is cancelled
+// part-way, or a swap that fails, leaves the old file (or none) and nothing
+// staged. A folder is copied into a staging folder and moved in only whole.
+TEST_F(EngineCopy, CopyThatFailsPartWayLeavesTheGameAsItWas) {
   struct Case {
     const char* what;
-    bool cancelled, failedSwap, hadFile;
+    bool folder, cancelled, failedSwap, hadFile;
   } cases[] = {
-      {"failed copy over a file", false, false, true}, {"failed copy, no file before", false, false, false},
-      {"cancelled copy", true, false, true},           {"failed swap", false, true, true},
+      {"failed copy over a file", false, false, false, true},
+      {"failed copy, no file before", false, false, false, false},
+      {"cancelled copy", false, true, false, true},
+      {"failed swap", false, false, true, true},
+      {"failed folder copy", true, false, false, true},
+      {"cancelled folder copy", true, true, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     fake::Reset();
     SetUp();
     InsertDisc('Q', 1);
-    fake::AddFile(On('Q', "a.txt"), "new from the disc");
-    if (c.hadFile) fake::AddFile("C:\\Game\\a.txt", "old");
-    Ini({"CopyFile00=1:a.txt"});
+    const std::string line = c.folder ? "bgm" : "a.txt", file = c.folder ? "bgm\\a.txt" : "a.txt";
+    fake::AddFile(On('Q', file), "new from the disc");
+    if (c.hadFile) fake::AddFile("C:\\Game\\" + file, "old");
+    Ini({"CopyFile00=1:" + line});
     const auto before = fake::AllFiles();
     fake::OnCopy([&](const fake::CopyCall& call, int* aborted) {
       // The journal's next version goes in; moving the old file aside fails.
       if (c.failedSwap) return fake::FailReplaceAfter(1), fake::DefaultCopy(call, aborted);
-      fake::AddFile(call.to, "new fr");  // the shell stopped part-way
+      fake::AddFile(call.to + (c.folder ? "\\" + file : ""), "new fr");  // the shell stopped part-way
       *aborted = c.cancelled;
       return c.cancelled ? 0 : 0x75;
     });
     const int result = Run();
     if (c.cancelled) EXPECT_EQ(-1, result);
-    else ExpectRefusedWith(result, CopyFailed("a.txt"));
+    else ExpectRefusedWith(result, CopyFailed(line));
     EXPECT_EQ(before, fake::AllFiles());
-    if (c.hadFile) EXPECT_EQ("old", fake::Content("C:\\Game\\a.txt"));
+    if (c.hadFile) EXPECT_EQ("old", fake::Content("C:\\Game\\" + file));
+  }
+}
+
+// A run killed while a folder was staged: the next start deletes the staging
+// folder it journaled, and only a staging folder directly in the install
+// folder, whatever the journal names.
+TEST_F(EngineCopy, RecoveryDeletesOnlyTheRunsStagingFolder) {
+  const struct {
+    const char* folder;
+    bool deleted;
+  } cases[] = {{"C:\\Game\\~fa299c1", true},
+               {"C:\\Game\\movie\\~fa299c1", false},
+               {"C:\\Data\\~fa299c1", false},
+               {"C:\\Game\\movie", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    fake::AddFile(std::string(c.folder) + "\\bgm\\a.ogg", "part");
+    StagedUpdate none;
+    none.count = 0;
+    ASSERT_EQ(1, WriteJournal("C:\\Game\\~fa2update.jnl", JournalState::Staging, none, c.folder));
+    EXPECT_EQ(1, RecoverInterruptedUpdate("C:\\Game"));
+    EXPECT_EQ(!c.deleted, fake::Exists(c.folder));
+    EXPECT_FALSE(fake::Exists("C:\\Game\\~fa2update.jnl"));
   }
 }
 

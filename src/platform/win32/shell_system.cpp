@@ -18,22 +18,44 @@ struct WideList : WideOf<kPathCapacity + 2> {
 
 }  // namespace
 
-int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags,
-              int* aborted) {
-  const WideList wideFrom(from), wideTo(to);
+namespace {
+
+int RunShellOperation(WindowHandle owner, UINT function, const char* from, const char* to, uint16_t flags,
+                      int* aborted) {
+  const WideList wideFrom(from), wideTo(to ? to : "");
   if (aborted) *aborted = 0;
   if (!wideFrom.ok() || !wideTo.ok()) return ERROR_NO_UNICODE_TRANSLATION;
   SHFILEOPSTRUCTW record{};
   record.hwnd = AsWindow(owner);
-  record.wFunc = FO_COPY;
+  record.wFunc = function;
   record.pFrom = wideFrom.get();
-  record.pTo = wideTo.get();
+  record.pTo = to ? wideTo.get() : nullptr;
   record.fFlags = flags;
   record.fAnyOperationsAborted = FALSE;
   auto shellFileOperation = Bound().shellFileOperation;
   int result = shellFileOperation ? shellFileOperation(&record) : ERROR_INVALID_FUNCTION;
   if (aborted) *aborted = record.fAnyOperationsAborted ? 1 : 0;
   return result;
+}
+
+constexpr uint16_t kQuietFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+
+}  // namespace
+
+int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags, int* aborted) {
+  return RunShellOperation(owner, FO_COPY, from, to, flags, aborted);
+}
+
+int ShellMove(const char* from, const char* to) {
+  int aborted = 0;
+  const int result = RunShellOperation(nullptr, FO_MOVE, from, to, kQuietFlags, &aborted);
+  return result != 0 ? result : aborted;
+}
+
+int ShellDelete(const char* path) {
+  int aborted = 0;
+  const int result = RunShellOperation(nullptr, FO_DELETE, path, nullptr, kQuietFlags, &aborted);
+  return result != 0 ? result : aborted;
 }
 
 uint32_t DriveType(const char* driveText) {
