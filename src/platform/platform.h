@@ -80,6 +80,12 @@ int ReadLastWriteTime(FileHandle file, FileTime* out);
 int StampFileTimes(FileHandle file, const FileTime* time); // creation, access, write
 void RemoveFile(const char* path);
 void MakeDirectory(const char* path);
+// Calls `visit` with the bare name, attributes and size of each entry of
+// `folder` ("." and ".." left out) until it returns 0. 1 when the folder was
+// listed to its end and every visit returned 1; 0 also when a name has no
+// Shift-JIS form.
+using FolderVisit = int (*)(void* context, const char* name, uint32_t attributes, uint64_t size);
+int ListFolder(const char* folder, FolderVisit visit, void* context);
 // Replaces `to` with `from` in one step (rename over an existing file).
 int ReplaceFile(const char* from, const char* to);
 // Sets creation, access and write time of an existing file by its path.

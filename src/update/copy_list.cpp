@@ -72,6 +72,32 @@ int CopyFileStaged(WindowHandle dialog, const UpdateContext& context, int index,
   return 1;
 }
 
+// 1 when every file under `source` has a file of the same size at its place
+// under `copy`: some shells report a folder copy that ran out of room, or
+// could not read a file, as done.
+struct TreeWalk {
+  const char* source;
+  const char* copy;
+};
+int SameTree(const char* source, const char* copy);
+int CheckEntry(void* context, const char* name, uint32_t attributes, uint64_t size) {
+  const TreeWalk& walk = *static_cast<const TreeWalk*>(context);
+  char from[kPathBuffer], to[kPathBuffer];
+  if (!CopyText(from, sizeof from, walk.source) || !JoinPath(from, sizeof from, name) ||
+      !CopyText(to, sizeof to, walk.copy) || !JoinPath(to, sizeof to, name))
+    return 0;
+  if (attributes & kAttrDirectory) return SameTree(from, to);
+  FileHandle file = OpenFileForRead(to);
+  if (file == kInvalidFile) return 0;
+  const uint32_t copied = FileSizeLow(file);
+  CloseFile(file);
+  return copied == uint32_t(size);
+}
+int SameTree(const char* source, const char* copy) {
+  TreeWalk walk{source, copy};
+  return ListFolder(source, CheckEntry, &walk);
+}
+
 // A folder line: the shell copies the folder from the disc into a staging
 // folder in the install folder ("~fa2<pid>c<index>"), and only a whole copy
 // is moved into place, merging with what is there as the copy itself would
@@ -101,7 +127,8 @@ int CopyFolderStaged(WindowHandle dialog, const UpdateContext& context, int inde
   MakeDirectory(staging);
   int copied = ShellCopy(dialog, plan.source, staging, plan.flags, aborted) == 0 && !*aborted;
   const uint32_t landed = ReadAttributes(staged);
-  copied = copied && landed != kAttrMissing && (landed & kAttrDirectory) && ShellMove(staged, plan.destination) == 0;
+  copied = copied && landed != kAttrMissing && (landed & kAttrDirectory) && SameTree(plan.source, staged) &&
+           ShellMove(staged, plan.destination) == 0;
   if (ReadAttributes(staging) == kAttrMissing || ShellDelete(staging) == 0) RemoveJournal(journal);
   return copied;
 }

@@ -244,6 +244,21 @@ int ShellDelete(const char* path) {
   return 0;
 }
 
+int ListFolder(const char* folder, FolderVisit visit, void* context) {
+  Node* listed = Find(folder);
+  if (!listed || !listed->directory) return 0;
+  const std::string prefix = Key(folder) + "\\";
+  std::vector<Node> children;
+  for (auto& [key, node] : M().files)
+    if (key.compare(0, prefix.size(), prefix) == 0 && key.find('\\', prefix.size()) == std::string::npos)
+      children.push_back(node);
+  for (const Node& child : children)
+    if (!visit(context, BaseName(child.path).c_str(), child.directory ? kAttrDirectory : child.attributes,
+               child.content.size()))
+      return 0;
+  return 1;
+}
+
 WindowHandle FindTopWindow(const char* className, const char* title) {
   std::string cls = className ? className : "#32770";
   for (auto& [id, w] : M().windows)

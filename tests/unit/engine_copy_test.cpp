@@ -263,14 +263,15 @@ TEST_F(EngineCopy, FailedCopyShowsTheFailureAndStopsTheList) {
 TEST_F(EngineCopy, CopyThatFailsPartWayLeavesTheGameAsItWas) {
   struct Case {
     const char* what;
-    bool folder, cancelled, failedSwap, hadFile;
+    bool folder, cancelled, failedSwap, hadFile, reportedDone;
   } cases[] = {
-      {"failed copy over a file", false, false, false, true},
-      {"failed copy, no file before", false, false, false, false},
-      {"cancelled copy", false, true, false, true},
-      {"failed swap", false, false, true, true},
-      {"failed folder copy", true, false, false, true},
-      {"cancelled folder copy", true, true, false, false},
+      {"failed copy over a file", false, false, false, true, false},
+      {"failed copy, no file before", false, false, false, false, false},
+      {"cancelled copy", false, true, false, true, false},
+      {"failed swap", false, false, true, true, false},
+      {"failed folder copy", true, false, false, true, false},
+      {"cancelled folder copy", true, true, false, false, false},
+      {"folder copy cut short, reported done", true, false, false, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -287,7 +288,7 @@ TEST_F(EngineCopy, CopyThatFailsPartWayLeavesTheGameAsItWas) {
       if (c.failedSwap) return fake::FailReplaceAfter(1), fake::DefaultCopy(call, aborted);
       fake::AddFile(call.to + (c.folder ? "\\" + file : ""), "new fr");  // the shell stopped part-way
       *aborted = c.cancelled;
-      return c.cancelled ? 0 : 0x75;
+      return c.cancelled || c.reportedDone ? 0 : 0x75;
     });
     const int result = Run();
     if (c.cancelled) EXPECT_EQ(-1, result);

@@ -108,3 +108,24 @@ int ReplaceFile(const char* from, const char* to) {
 }
 
 uint32_t LastSystemError() { return GetLastError(); }
+
+int ListFolder(const char* folder, FolderVisit visit, void* context) {
+  WidePath pattern(folder);
+  const size_t length = pattern.ok() ? wcslen(pattern.get()) : 0;
+  if (!pattern.ok() || length + 3 > kPathCapacity + 1) return 0;
+  wcscpy(pattern.buffer() + length, L"\\*");
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.get(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int ok = 1;
+  do {
+    const wchar_t* n = found.cFileName;
+    if (n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
+    char name[kPathBuffer];
+    const uint64_t size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    ok = NarrowFromWide(n, name, sizeof name) && visit(context, name, found.dwFileAttributes, size);
+  } while (ok && FindNextFileW(search, &found));
+  if (ok && GetLastError() != ERROR_NO_MORE_FILES) ok = 0;
+  FindClose(search);
+  return ok;
+}

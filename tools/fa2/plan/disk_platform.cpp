@@ -377,6 +377,7 @@ int FinishDigest(DigestHandle digest, uint8_t out[32]) {
 int ShellCopy(WindowHandle, const char*, const char*, uint16_t, int*) { Forbidden("ShellCopy"); }
 int ShellMove(const char*, const char*) { Forbidden("ShellMove"); }
 int ShellDelete(const char*) { Forbidden("ShellDelete"); }
+int ListFolder(const char*, FolderVisit, void*) { Forbidden("ListFolder"); }
 
 uint32_t DriveType(const char* driveText) {
   const Drive* drive = DriveOf(driveText);
