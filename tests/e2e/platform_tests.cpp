@@ -318,6 +318,23 @@ void TestShellCopy() {
   CHECK_EQ(ReadText(Scratch("copied\\deeper\\a.txt")), std::string("A2"));
   CHECK_EQ(ReadText(Scratch("copied\\deeper\\kept.txt")), std::string("K"));
   CHECK_EQ(ReadAttributes(from), kAttrMissing);
+
+  // Its entries, "." and ".." left out, with Shift-JIS names and sizes.
+  FileHandle sjis = CreateFileForWrite(Scratch("copied\\deeper\\\x83\x5c\x83\x74\x83\x67.txt").c_str());  // ソフト
+  uint32_t done = 0;
+  CHECK_EQ(WriteToFile(sjis, "SJIS", 4, &done), 1);
+  CloseFile(sjis);
+  std::string listed;
+  auto visit = [](void* context, const char* name, uint32_t attributes, uint64_t size) {
+    *static_cast<std::string*>(context) += std::string(name) + (attributes & kAttrDirectory ? "/" : "") + "=" +
+                                           std::to_string(size) + " ";
+    return 1;
+  };
+  CHECK_EQ(ListFolder(Scratch("copied\\deeper").c_str(), visit, &listed), 1);
+  CHECK(listed.find("a.txt=2 ") != std::string::npos && listed.find("kept.txt=1 ") != std::string::npos);
+  CHECK(listed.find("\x83\x5c\x83\x74\x83\x67.txt=4 ") != std::string::npos && listed.find("sub/") != std::string::npos);
+  CHECK(listed.find(". ") == std::string::npos && listed.find("./") == std::string::npos);
+  CHECK_EQ(ListFolder(Scratch("no-such-folder").c_str(), visit, &listed), 0);
   CHECK_EQ(ShellDelete(to), 0);
   CHECK_EQ(ReadAttributes(to), kAttrMissing);
 }
