@@ -320,7 +320,8 @@ void TestShellCopy() {
   CHECK_EQ(ReadAttributes(from), kAttrMissing);
 
   // Its entries, "." and ".." left out, with Shift-JIS names and sizes.
-  FileHandle sjis = CreateFileForWrite(Scratch("copied\\deeper\\\x83\x5c\x83\x74\x83\x67.txt").c_str());  // ソフト
+  // ソフト, with a 0x5C trail byte
+  FileHandle sjis = CreateFileForWrite(Scratch("copied\\deeper\\\x83\x5c\x83\x74\x83\x67.txt").c_str());
   uint32_t done = 0;
   CHECK_EQ(WriteToFile(sjis, "SJIS", 4, &done), 1);
   CloseFile(sjis);
