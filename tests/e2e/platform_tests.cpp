@@ -333,7 +333,8 @@ void TestShellCopy() {
   };
   CHECK_EQ(ListFolder(Scratch("copied\\deeper").c_str(), visit, &listed), 1);
   CHECK(listed.find("a.txt=2 ") != std::string::npos && listed.find("kept.txt=1 ") != std::string::npos);
-  CHECK(listed.find("\x83\x5c\x83\x74\x83\x67.txt=4 ") != std::string::npos && listed.find("sub/") != std::string::npos);
+  CHECK(listed.find("\x83\x5c\x83\x74\x83\x67.txt=4 ") != std::string::npos);
+  CHECK(listed.find("sub/") != std::string::npos);
   CHECK(listed.find(". ") == std::string::npos && listed.find("./") == std::string::npos);
   CHECK_EQ(ListFolder(Scratch("no-such-folder").c_str(), visit, &listed), 0);
   CHECK_EQ(ShellDelete(to), 0);
