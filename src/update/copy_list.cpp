@@ -62,12 +62,7 @@ int CopyFileStaged(WindowHandle dialog, const UpdateContext& context, int index,
     return 0;
   }
   WriteFailure failure{};
-  if (!SwapStagedFiles(one, journal, &failure)) {
-    // Rolled back; an old file that could not be put back stays listed in
-    // the journal for the next start.
-    if (ReadAttributes(f.backup) == kAttrMissing) RemoveJournal(journal);
-    return 0;
-  }
+  if (!SwapStagedFiles(one, journal, &failure)) return 0;
   RemoveJournal(journal);
   return 1;
 }
@@ -105,18 +100,12 @@ int SameTree(const char* source, const char* copy) {
 // the game as it was. Results as CopyFileStaged's.
 int CopyFolderStaged(WindowHandle dialog, const UpdateContext& context, int index, const CopyPlan& plan,
                      int* aborted) {
-  const char* name = plan.source;
-  for (const char* p = plan.source; *p;) {
-    const char* next = NextCharacter(p);
-    if (next - p == 1 && *p == '\\') name = next;
-    if (next == p) break;
-    p = next;
-  }
-  char journal[kPathBuffer], staging[kPathBuffer], staged[kPathBuffer], folder[32];
-  FormatText(folder, sizeof folder, "~fa2%uc%i", CurrentProcessId(), index);
+  const char* name = plan.source + BaseNameOffset(plan.source);
+  char journal[kPathBuffer], staging[kPathBuffer], staged[kPathBuffer];
+  // The staging folder sits beside the journal, in the install folder.
   if (!*name || !JournalPath(context.game->installPath, journal) ||
-      !CopyText(staging, sizeof staging, context.game->installPath) || !JoinPath(staging, sizeof staging, folder) ||
-      !CopyText(staged, sizeof staged, staging) || !JoinPath(staged, sizeof staged, name))
+      !StagingNameBeside(journal, 'c', index, "", staging) || !CopyText(staged, sizeof staged, staging) ||
+      !JoinPath(staged, sizeof staged, name))
     return -1;
   StagedUpdate none;
   none.count = 0;

@@ -27,8 +27,9 @@
 // "staging" deletes the staged files; "swapping" puts every backup back over
 // its destination, deletes the new files of destinations that had none, and
 // deletes the staged files; "committed" deletes the backups. A staging
-// folder is deleted in any state. Then the journal itself goes. Every step can be repeated, so a recovery that is
-// itself interrupted finishes at the next start.
+// folder is deleted in any state. Then the journal itself goes. Every step
+// can be repeated, so a recovery that is itself interrupted finishes at the
+// next start.
 #include <cstring>
 
 #include "archive/archive.h"

@@ -92,8 +92,10 @@ int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFi
 }
 
 // Puts back every destination replaced so far, newest first, and deletes
-// what was staged.
-void RollBack(StagedUpdate& update) {
+// what was staged; then the journal, unless it still lists a backup: an old
+// file that could not be put back stays for the next start to finish.
+void RollBack(StagedUpdate& update, const char* journal) {
+  bool restored = true;
   for (int i = update.count - 1; i >= 0; --i) {
     StagedFile& f = update.files[i];
     if (f.swapped) RemoveFile(f.destination);
@@ -102,7 +104,9 @@ void RollBack(StagedUpdate& update) {
       WriteAttributes(f.destination, f.attributes);
     }
     RemoveFile(f.staged);
+    restored &= ReadAttributes(f.backup) == kAttrMissing;
   }
+  if (restored) RemoveJournal(journal);
 }
 
 }  // namespace
@@ -176,7 +180,7 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
 int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* failure) {
   if (!WriteJournal(journal, JournalState::Swapping, update)) {
     Fail(failure, journal, LastSystemError());
-    RollBack(update);
+    RollBack(update, journal);
     return 0;
   }
   for (int i = 0; i < update.count; ++i) {
@@ -188,14 +192,14 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* fai
       if (!ReplaceFile(f.destination, f.backup)) {
         Fail(failure, f.destination, LastSystemError());
         WriteAttributes(f.destination, f.attributes);
-        RollBack(update);
+        RollBack(update, journal);
         return 0;
       }
       f.movedAside = 1;
     }
     if (!ReplaceFile(f.staged, f.destination)) {
       Fail(failure, f.destination, LastSystemError());
-      RollBack(update);
+      RollBack(update, journal);
       return 0;
     }
     f.swapped = 1;

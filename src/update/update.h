@@ -162,7 +162,8 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
 int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]);
 // Replaces each destination by its staged file, the old one kept at its
 // backup path; deletes the backups when all are in place. 0 when a swap
-// failed: every destination replaced so far has its old file back.
+// failed: every destination replaced so far has its old file back, and the
+// journal is gone unless an old file could not be put back.
 int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* failure);
 
 // "<install path>\~fa2update.jnl". 0 when the path does not fit.

@@ -171,14 +171,7 @@ int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const Upd
     RemoveJournal(journal);
     return RefuseWriteOf(dialog, failure);
   }
-  if (!SwapStagedFiles(update, journal, &failure)) {
-    // Rolled back. A journal that still lists a backup means some old file
-    // could not be put back: it stays for the next start to finish.
-    bool restored = true;
-    for (int i = 0; i < update.count; ++i) restored &= ReadAttributes(update.files[i].backup) == kAttrMissing;
-    if (restored) RemoveJournal(journal);
-    return RefuseWriteOf(dialog, failure);
-  }
+  if (!SwapStagedFiles(update, journal, &failure)) return RefuseWriteOf(dialog, failure);
   for (int i = 0; i < keptReadOnly.count; ++i) WriteAttributes(keptReadOnly.paths[i], kAttrNormal);
   RemoveJournal(journal);
   return 1;

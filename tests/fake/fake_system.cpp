@@ -89,6 +89,16 @@ void OnCopy(std::function<int(const CopyCall&, int*)> handler) { M().copyHandler
 
 namespace {
 
+// The entries directly in folder `path`, copied.
+std::vector<Node> Children(const std::string& path) {
+  const std::string prefix = Key(path) + "\\";
+  std::vector<Node> children;
+  for (auto& [key, node] : M().files)
+    if (key.compare(0, prefix.size(), prefix) == 0 && key.find('\\', prefix.size()) == std::string::npos)
+      children.push_back(node);
+  return children;
+}
+
 void CopyTree(const std::string& from, const std::string& to) {
   Node source = *Find(from);
   if (!source.directory) {
@@ -96,12 +106,7 @@ void CopyTree(const std::string& from, const std::string& to) {
     return;
   }
   AddDirectory(to);
-  std::string prefix = Key(from) + "\\";
-  std::vector<std::string> children;
-  for (auto& [key, node] : M().files)
-    if (key.compare(0, prefix.size(), prefix) == 0 && key.find('\\', prefix.size()) == std::string::npos)
-      children.push_back(node.path);
-  for (const std::string& child : children) CopyTree(child, to + "\\" + BaseName(child));
+  for (const Node& child : Children(from)) CopyTree(child.path, to + "\\" + BaseName(child.path));
 }
 
 }  // namespace
@@ -247,12 +252,7 @@ int ShellDelete(const char* path) {
 int ListFolder(const char* folder, FolderVisit visit, void* context) {
   Node* listed = Find(folder);
   if (!listed || !listed->directory) return 0;
-  const std::string prefix = Key(folder) + "\\";
-  std::vector<Node> children;
-  for (auto& [key, node] : M().files)
-    if (key.compare(0, prefix.size(), prefix) == 0 && key.find('\\', prefix.size()) == std::string::npos)
-      children.push_back(node);
-  for (const Node& child : children)
+  for (const Node& child : Children(folder))
     if (!visit(context, BaseName(child.path).c_str(), child.directory ? kAttrDirectory : child.attributes,
                child.content.size()))
       return 0;

@@ -16,10 +16,6 @@ struct WideList : WideOf<kPathCapacity + 2> {
   }
 };
 
-}  // namespace
-
-namespace {
-
 int RunShellOperation(WindowHandle owner, UINT function, const char* from, const char* to, uint16_t flags,
                       int* aborted) {
   const WideList wideFrom(from), wideTo(to ? to : "");
@@ -38,7 +34,13 @@ int RunShellOperation(WindowHandle owner, UINT function, const char* from, const
   return result;
 }
 
-constexpr uint16_t kQuietFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+// No question, progress or error box; a cancel counts as a failure.
+int RunQuietly(UINT function, const char* from, const char* to) {
+  constexpr uint16_t kQuietFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+  int aborted = 0;
+  const int result = RunShellOperation(nullptr, function, from, to, kQuietFlags, &aborted);
+  return result != 0 ? result : aborted;
+}
 
 }  // namespace
 
@@ -46,17 +48,9 @@ int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t fla
   return RunShellOperation(owner, FO_COPY, from, to, flags, aborted);
 }
 
-int ShellMove(const char* from, const char* to) {
-  int aborted = 0;
-  const int result = RunShellOperation(nullptr, FO_MOVE, from, to, kQuietFlags, &aborted);
-  return result != 0 ? result : aborted;
-}
+int ShellMove(const char* from, const char* to) { return RunQuietly(FO_MOVE, from, to); }
 
-int ShellDelete(const char* path) {
-  int aborted = 0;
-  const int result = RunShellOperation(nullptr, FO_DELETE, path, nullptr, kQuietFlags, &aborted);
-  return result != 0 ? result : aborted;
-}
+int ShellDelete(const char* path) { return RunQuietly(FO_DELETE, path, nullptr); }
 
 uint32_t DriveType(const char* driveText) {
   const WidePath wide(driveText);
