@@ -291,8 +291,11 @@ TEST_F(EngineCopy, CopyThatFailsPartWayLeavesTheGameAsItWas) {
       return c.cancelled || c.reportedDone ? 0 : 0x75;
     });
     const int result = Run();
-    if (c.cancelled) EXPECT_EQ(-1, result);
-    else ExpectRefusedWith(result, CopyFailed(line));
+    if (c.cancelled) {
+      EXPECT_EQ(-1, result);
+    } else {
+      ExpectRefusedWith(result, CopyFailed(line));
+    }
     EXPECT_EQ(before, fake::AllFiles());
     if (c.hadFile) EXPECT_EQ("old", fake::Content("C:\\Game\\" + file));
   }
