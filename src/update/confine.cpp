@@ -17,6 +17,9 @@
 //   - no component is a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
 //     CONIN$, CONOUT$, with or without an extension): those open a device,
 //     not a file in the folder.
+//
+// ConfinePath says which of these a refused path breaks first, reading it
+// from the left; PathStaysInside is its yes or no.
 #include "update/update.h"
 
 namespace {
@@ -46,8 +49,10 @@ bool IsDeviceName(const char* name, int n) {
   return stem == 4 && port && upper[3] >= '1' && upper[3] <= '9';
 }
 
-// One component's verdict: its effect on the depth, or refusal.
-enum class Component { Stay, Down, Up, Refuse };
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// One component's verdict: its effect on the depth, or why it is refused.
+enum class Component { Stay, Down, Up, DotsAndBlanks, Device };
 
 Component Classify(const char* name, int n) {
   if (n == 0) return Component::Stay;
@@ -57,33 +62,44 @@ Component Classify(const char* name, int n) {
   if (dotsAndBlanks) {
     if (n == 1) return Component::Stay;                     // "."
     if (n == 2 && name[1] == '.') return Component::Up;      // ".."
-    return Component::Refuse;                                // "...", ". ", " "
+    return Component::DotsAndBlanks;                         // "...", ". ", " "
   }
-  return IsDeviceName(name, n) ? Component::Refuse : Component::Down;
+  return IsDeviceName(name, n) ? Component::Device : Component::Down;
+}
+
+// A rooted path: "\\?\" and "\\.\" open devices, any other "\\" a server.
+Confinement Rooted(const char* path) {
+  if (!IsSeparator(path[1])) return Confinement::Rooted;
+  const bool device = (path[2] == '.' || path[2] == '?') && (path[3] == 0 || IsSeparator(path[3]));
+  return device ? Confinement::DevicePath : Confinement::Server;
 }
 
 }  // namespace
 
-int PathStaysInside(const char* path) {
-  if (path[0] == '\\' || path[0] == '/') return 0;
+Confinement ConfinePath(const char* path) {
+  if (IsSeparator(path[0])) return Rooted(path);
   int depth = 0;
   const char* component = path;
   for (const char* p = path;; ++p) {
     const char c = *p;
     if (c != 0 && IsLeadByte(uint8_t(c))) {
-      if (p[1] == 0) return 0;  // a lead byte without its trail byte
+      if (p[1] == 0) return Confinement::CutCharacter;
       ++p;
       continue;
     }
-    if (c == ':') return 0;
-    if (c != 0 && c != '\\' && c != '/') continue;
+    // "X:" as the first character is a drive; a colon anywhere else names a stream.
+    if (c == ':') return p == path + 1 ? Confinement::Drive : Confinement::Stream;
+    if (c != 0 && !IsSeparator(c)) continue;
     switch (Classify(component, int(p - component))) {
       case Component::Stay: break;
       case Component::Down: if (depth < kMaxDepth) ++depth; break;
-      case Component::Up: if (--depth < 0) return 0; break;
-      case Component::Refuse: return 0;
+      case Component::Up: if (--depth < 0) return Confinement::Climbs; break;
+      case Component::DotsAndBlanks: return Confinement::DotsAndBlanks;
+      case Component::Device: return Confinement::Device;
     }
-    if (c == 0) return 1;
+    if (c == 0) return Confinement::Inside;
     component = p + 1;
   }
 }
+
+int PathStaysInside(const char* path) { return ConfinePath(path) == Confinement::Inside ? 1 : 0; }

@@ -236,6 +236,20 @@ int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyL
 // as Windows resolves it: relative, no drive, UNC or device path, no colon,
 // no device name, and ".." never climbing above the start (confine.cpp).
 int PathStaysInside(const char* path);
+// Which rule a path breaks first, read from the left (Inside when none).
+enum class Confinement {
+  Inside,
+  Rooted,        // "\x.dat" or "/x.dat"
+  Server,        // "\\server\share\x.dat"
+  DevicePath,    // "\\.\" or "\\?\"
+  Drive,         // a colon after the first character ("D:x.dat")
+  Stream,        // a colon anywhere else ("x.dat:s")
+  Climbs,        // ".." above the start ("sub\..\..\x.dat")
+  DotsAndBlanks, // a component of only dots and blanks other than "." and ".." ("...")
+  Device,        // a device name (CON, NUL, COM1, "nul.txt", ...)
+  CutCharacter,  // ends in the lead byte of a double-byte character
+};
+Confinement ConfinePath(const char* path);
 
 enum class ListFault {
   None,

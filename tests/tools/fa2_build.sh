@@ -61,6 +61,18 @@ mkdir -p "$utf8"
 printf '[SETUP]\nCompanyName=会社\nGameTitle=t\nGameClass=c\nGameDir=d\n[UPDATE]\nUpdateFile00=u,ゲーム.dat\n' >"$utf8/UPDATE.INI"
 echo x >"$utf8/ゲーム.dat"
 check "a UTF-8 UPDATE.INI is refused" "out=\$('$FA2' build '$utf8' --check 2>&1); [ \$? -eq 1 ] && grep -q 'UPDATE.INI:2: error: this line and 1 more are not Shift-JIS text (they look like UTF-8)' <<<\"\$out\""
+expect_lines() { # FILE, then the whole lines expected in it on stdin
+  while IFS= read -r line; do
+    grep -qxF -- "$line" "$1" || { echo "FAIL: expected in $(basename "$1"): $line"; fails=$((fails + 1)); }
+  done
+}
+# After that, names are shown as written: UTF-8 as it is, other bytes in hex.
+printf '[SETUP]\nCompanyName=c\nGameTitle=t\nGameClass=c\nGameDir=d\n[UPDATE]\nUpdateFile00=u,a\\サンプル.dat\nUpdateFile01=u,\x80\xfd.dat\n' >"$utf8/UPDATE.INI"
+"$FA2" build "$utf8" --check 2>"$work/utf8.err" >/dev/null
+expect_lines "$work/utf8.err" <<'EOF'
+UPDATE.INI:7: error: UpdateFile00 names "a\サンプル.dat", but the folder has neither "a\サンプル.dat" nor "サンプル.dat"
+UPDATE.INI:8: error: UpdateFile01 names "<80><FD>.dat", but the folder has no such file
+EOF
 
 warn=$work/warn
 mkdir -p "$warn"
@@ -101,7 +113,28 @@ check "escaping lines: exit 1" "! '$FA2' build '$esc' --check 2>'$work/esc.err' 
 for n in 7 8 9; do expect_in "$work/esc.err" "UPDATE.INI:$n: error: UpdateFile0$((n - 7)) writes outside its folder"; done
 expect_in "$work/esc.err" 'UPDATE.INI:10: error: CopyFile00 copies from or to outside its folder'
 expect_in "$work/esc.err" 'UPDATE.INI:11: error: CopyFile01 has the disc "x", which is not a digit'
+# A refused path names what it breaks; an update line that climbs out of the
+# install folder is pointed at a "d" line, a "d" line that climbs is not.
+printf '%s\r\n' '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass=w' 'GameDir=d' 'DataFolder=\Save' '[UPDATE]' \
+  'UpdateFile00=u,..\Save\GAME.DAT' 'UpdateFile01=d,..\GAME.DAT' 'UpdateFile02=u,GAME.DAT:s' 'CopyFile00=1:D:movie' \
+  >"$esc/UPDATE.INI"
+"$FA2" build "$esc" --check 2>"$work/esc.err" >/dev/null
+expect_lines "$work/esc.err" <<'EOF'
+UPDATE.INI:6: error: DataFolder "\Save" leads outside the game's folders: it is rooted (starts with "\" or "/"), so the updater refuses every update line
+UPDATE.INI:8: error: UpdateFile00 writes outside its folder: "..\Save\GAME.DAT" climbs above the folder with ".."; the updater refuses the whole update. A file for the data folder is a "d" line ("d,GAME.DAT", its path relative to the data folder; an existing file there is kept), not a path out of the install folder
+UPDATE.INI:9: error: UpdateFile01 writes outside its folder: "..\GAME.DAT" climbs above the folder with ".."; the updater refuses the whole update
+UPDATE.INI:10: error: UpdateFile02 writes outside its folder: "GAME.DAT:s" names a file's alternate stream (a colon after a name); the updater refuses the whole update
+UPDATE.INI:11: error: CopyFile00 copies from or to outside its folder: "D:movie" names a drive (a character and a colon at its start); the updater refuses the whole update
+EOF
 check "--strict turns warnings into errors" "! '$FA2' build '$warn' --check --strict 2>/dev/null >/dev/null"
+# The closing line says so when --strict alone stopped the build.
+while IFS='|' read -r folder strict ending; do
+  check "closing line: $folder $strict" "'$FA2' build '$work/$folder' --check $strict 2>&1 >/dev/null | tail -1 | grep -q -- '$ending\$'"
+done <<'EOF'
+warn|--strict| warnings; nothing written (--strict stops on warnings)
+bad|--strict| warnings*; nothing written
+warn|| warnings
+EOF
 # Sizes the format cannot carry, found by --check before anything is read.
 huge=$work/huge
 mkdir -p "$huge"

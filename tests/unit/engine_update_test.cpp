@@ -258,6 +258,25 @@ TEST(EngineConfinement, PathsThatStayInside) {
     EXPECT_TRUE(PathStaysInside(path)) << path;
 }
 
+// The first rule broken, from the left, is the one named.
+TEST(EngineConfinement, EachRefusedPathNamesTheRuleItBreaks) {
+  using C = Confinement;
+  const struct {
+    const char* path;
+    Confinement why;
+  } cases[] = {
+      {"\\x", C::Rooted},         {"/x", C::Rooted},           {"\\\\server\\s\\x", C::Server},
+      {"//.x/s", C::Server},      {"\\\\.\\x", C::DevicePath}, {"//?/C:/x", C::DevicePath},
+      {"D:x", C::Drive},          {"x.dat:s", C::Stream},      {"ソ:x", C::Stream},
+      {"..\\x:s", C::Climbs},     {"a/../../x", C::Climbs},    {"a\\. .\\x", C::DotsAndBlanks},
+      {"sub\\nul.txt", C::Device}, {"x\x83", C::CutCharacter},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(int(c.why), int(ConfinePath(c.path))) << c.path;
+    EXPECT_FALSE(PathStaysInside(c.path)) << c.path;
+  }
+}
+
 // ---- The existence check ------------------------------------------------------------
 
 struct CheckCase {

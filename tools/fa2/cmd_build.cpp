@@ -97,9 +97,11 @@ bool CheckFolder(const BuildOptions& o, const fa2::UpdateFolder& folder, fa2::Up
     (f.error ? errors : warnings) += 1;
   }
   const bool stop = errors > 0 || (o.strict && warnings > 0);
+  // Without errors, only --strict stops the build: say so.
+  const char* ending = !stop ? "" : errors ? "; nothing written" : "; nothing written (--strict stops on warnings)";
   if (stop || warnings)
     std::fprintf(stderr, "fa2: build: %zu error%s, %zu warning%s%s\n", errors, errors == 1 ? "" : "s", warnings,
-                 warnings == 1 ? "" : "s", stop ? "; nothing written" : "");
+                 warnings == 1 ? "" : "s", ending);
   return !stop;
 }
 

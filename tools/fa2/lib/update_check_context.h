@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fa2/lib/update_checks.h"
+#include "update/update.h"
 
 namespace fa2::checks {
 
@@ -30,8 +31,15 @@ struct Context {
   void AddMember(const std::string& name, int file, bool scramble, int line, const std::string& what);
 };
 
-// "name" in the local encoding, in quotes.
+// A name or text of UPDATE.INI as messages show it: Shift-JIS converted to
+// the local encoding, but text that is UTF-8 already (a file saved in the
+// wrong encoding) as it is, and bytes that are neither as <hex>.
+std::string Shown(const std::string& cp932);
+// Shown, in quotes.
 std::string Quote(const std::string& cp932);
+// What a refused path does, to follow the path in a message, such as
+// 'climbs above the folder with ".."'.
+std::string OutsideWhy(Confinement why);
 
 // Section UPDATE: RequiredDiskSpace, OverwriteOnly, the update and copy lists.
 void CheckUpdateSection(Context& c);

@@ -6,6 +6,7 @@
 // author meant; a warning is legal but often a mistake.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <set>
 
 #include "fa2/lib/toolkit.h"
@@ -16,11 +17,52 @@ namespace fa2 {
 
 namespace checks {
 
-std::string Quote(const std::string& cp932) {
-  std::string quoted = "\"";
-  quoted += Cp932ToLocal(cp932);
-  quoted += '"';
-  return quoted;
+std::string Shown(const std::string& cp932) {
+  if (LooksLikeUtf8(cp932)) return cp932;
+  // Cp932ToLocal hands back what it cannot convert unchanged. Text past the
+  // test above is not UTF-8 and what it converts to is, so an unchanged
+  // result with a byte above ASCII means the conversion failed.
+  const auto converts = [](const std::string& text, const std::string& local) {
+    return local != text || std::all_of(text.begin(), text.end(), [](char b) { return uint8_t(b) < 0x80; });
+  };
+  std::string shown = Cp932ToLocal(cp932);
+  if (converts(cp932, shown)) return shown;
+  // Character by character: what converts, converted; any other byte as <hex>.
+  shown.clear();
+  for (size_t i = 0; i < cp932.size();) {
+    const std::string one = cp932.substr(i, IsCp932LeadByte(uint8_t(cp932[i])) ? 2 : 1);
+    const std::string local = Cp932ToLocal(one);
+    if (IsValidCp932(one) && converts(one, local)) {
+      shown += local;
+      i += one.size();
+      continue;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "<%02X>", unsigned(uint8_t(cp932[i++])));
+    shown += hex;
+  }
+  return shown;
+}
+
+std::string Quote(const std::string& cp932) { return '"' + Shown(cp932) + '"'; }
+
+std::string OutsideWhy(Confinement why) {
+  switch (why) {
+    case Confinement::Inside: break;
+    case Confinement::Rooted: return "is rooted (starts with \"\\\" or \"/\")";
+    case Confinement::Server: return "names a server (\"\\\\server\\share\")";
+    case Confinement::DevicePath: return "is a device path (\"\\\\.\\\" or \"\\\\?\\\")";
+    case Confinement::Drive: return "names a drive (a character and a colon at its start)";
+    case Confinement::Stream: return "names a file's alternate stream (a colon after a name)";
+    case Confinement::Climbs: return "climbs above the folder with \"..\"";
+    case Confinement::DotsAndBlanks:
+      return "has a component of only dots and blanks, which Windows would trim to something else";
+    case Confinement::Device:
+      return "names a device (CON, PRN, AUX, NUL, COM1-COM9 or LPT1-LPT9, with or without an extension), "
+             "so the file must be renamed";
+    case Confinement::CutCharacter: return "ends in the first byte of a double-byte character";
+  }
+  return "stays inside";
 }
 
 void Context::AddMember(const std::string& name, int file, bool scramble, int line, const std::string& what) {
@@ -103,7 +145,7 @@ void CheckShape(Context& c, const std::string& name) {
       continue;
     }
     if (!seen.insert(UpperCp932(e.key)).second) {
-      c.Warn(e.line, Cp932ToLocal(e.key) + " appears again; only its first line is read");
+      c.Warn(e.line, Shown(e.key) + " appears again; only its first line is read");
       continue;
     }
     bool known = false;
@@ -113,7 +155,7 @@ void CheckShape(Context& c, const std::string& name) {
       known = SameIniName(e.key, "RequiredDiskSpace") || SameIniName(e.key, "OverwriteOnly") ||
               StartsWithName(e.key, "UpdateFile") || StartsWithName(e.key, "CopyFile");
     }
-    if (!known) c.Warn(e.line, "unknown key " + Cp932ToLocal(e.key) + " in [" + name + "] is ignored by the updater");
+    if (!known) c.Warn(e.line, "unknown key " + Shown(e.key) + " in [" + name + "] is ignored by the updater");
   }
 }
 
@@ -143,10 +185,9 @@ void CheckSetup(Context& c) {
   if (const IniEntry* e = FindIniEntry(c.ini, "SETUP", "DataFolder")) {
     std::string inner = dataFolder;
     while (!inner.empty() && inner.back() == '\\') inner.pop_back();
-    if (!PathStaysInside(dataFolder.c_str()))
-      c.Error(e->line, "DataFolder " + Quote(dataFolder) +
-                           " leads outside the game's folders (rooted, a drive, a server, a device, or \"..\" above "
-                           "them), so the updater refuses every update line");
+    if (const Confinement why = ConfinePath(dataFolder.c_str()); why != Confinement::Inside)
+      c.Error(e->line, "DataFolder " + Quote(dataFolder) + " leads outside the game's folders: it " + OutsideWhy(why) +
+                           ", so the updater refuses every update line");
     else if (inner.find('/') != std::string::npos)
       c.Warn(e->line, "DataFolder uses '/'; the updater separates folders with '\\' only");
     else if (Cp932BaseName(inner) != inner)

@@ -17,9 +17,6 @@ namespace fa2::checks {
 namespace {
 
 constexpr int kListLength = 16;
-constexpr const char* kOutsideWhy =
-    " is rooted, names a drive, a server, a stream or a device, or climbs above the folder with \"..\"; "
-    "the updater refuses the whole update";
 
 struct LeadingNumber {
   bool digits = false, trailing = false;
@@ -86,7 +83,7 @@ void CheckList(Context& c, const char* prefix, CheckLine line) {
     const std::string p = prefix;
     if (!e.hasEquals || e.key.size() < p.size() || !SameIniName(e.key.substr(0, p.size()), p)) continue;
     if (!seen.insert(UpperCp932(e.key)).second) continue;
-    const std::string suffix = e.key.substr(p.size()), key = Cp932ToLocal(e.key);
+    const std::string suffix = e.key.substr(p.size()), key = Shown(e.key);
     if (suffix.size() == 2 && AllDigits(suffix) && std::stoi(suffix) < kListLength) {
       if (std::stoi(suffix) > end) c.Error(e.line, key + " is never read: " + why);
     } else if (AllDigits(suffix) && std::stoi(suffix.substr(0, 6)) >= kListLength) {
@@ -134,7 +131,7 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
     const bool rest = s.operationIndex + 1 < s.items.size() && !s.items[s.operationIndex + 1].written.empty();
     if (letter) {
       c.Error(e.line, Quote(op.text) + " in " + key + " ends with a blank, which stays part of it, so it is not "
-                          "the operation " + Cp932ToLocal(bare) + ": remove the blank");
+                          "the operation " + Shown(bare) + ": remove the blank");
       return;
     }
     if (rest) {
@@ -175,8 +172,15 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
   }
   // The updater's own rule: a destination outside its folder refuses the
   // whole update.
-  if (!PathStaysInside(s.path.c_str())) {
-    c.Error(e.line, key + " writes outside its folder: " + Quote(s.path) + kOutsideWhy);
+  if (const Confinement why = ConfinePath(s.path.c_str()); why != Confinement::Inside) {
+    // A file meant for the data folder, reached from the install folder.
+    const bool forData = why == Confinement::Climbs && s.operation != LineOperation::Data;
+    c.Error(e.line, key + " writes outside its folder: " + Quote(s.path) + " " + OutsideWhy(why) +
+                        "; the updater refuses the whole update" +
+                        (forData ? ". A file for the data folder is a \"d\" line (\"d," + Shown(s.member) +
+                                       "\", its path relative to the data folder; an existing file there is kept), "
+                                       "not a path out of the install folder"
+                                 : ""));
     return;
   }
   if (file < 0) {
@@ -185,7 +189,7 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
                                             : "neither " + Quote(s.path) + " nor " + Quote(s.member)));
     return;
   }
-  c.AddMember(s.member, file, true, e.line, key + " (" + Cp932ToLocal(s.path) + ")");
+  c.AddMember(s.member, file, true, e.line, key + " (" + Shown(s.path) + ")");
   tally.bytes += c.folder.files[size_t(file)].size;
 }
 
@@ -215,8 +219,9 @@ void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
     c.Error(e.line, key + " names nothing to copy");
     return;
   }
-  if (!PathStaysInside(s.path.c_str())) {
-    c.Error(e.line, key + " copies from or to outside its folder: " + Quote(s.path) + kOutsideWhy);
+  if (const Confinement why = ConfinePath(s.path.c_str()); why != Confinement::Inside) {
+    c.Error(e.line, key + " copies from or to outside its folder: " + Quote(s.path) + " " + OutsideWhy(why) +
+                        "; the updater refuses the whole update");
     return;
   }
   if (s.path[0] == ' ' || s.path[0] == '\t')
@@ -227,7 +232,7 @@ void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
     tally.discSearched = true;
   } else if (!tally.discSearched) {
     c.Warn(e.line, key + " has no disc number and no line before it looks for a disc, so no drive is known "
-                         "to copy it from: write it as \"1:" + Cp932ToLocal(s.path) + "\"");
+                         "to copy it from: write it as \"1:" + Shown(s.path) + "\"");
   }
 }
 
