@@ -18,6 +18,9 @@
 #                              5.00" file written in UTF-8
 #   fa2_map_drive LETTER DIR [cdrom]  map a drive letter to a folder
 #   fa2_winpath PATH           the Windows (Z:) path of a Linux path
+#   fa2_skip_without_32bit     a test of the i686 build (FA2_E2E_BUILD=win32)
+#                              on a machine that runs no 32-bit code: says
+#                              why and exits 77 (skipped)
 #
 # FA2_LOCALE (default ja_JP.UTF-8) is the locale of every Wine call: Wine
 # takes the system's ANSI code page from it (ja_JP 932, en_US 1252, zh_CN
@@ -50,6 +53,16 @@ fa2_log() { echo "[wine-env] $*" >&2; }
 fa2_wine_available() {
   [[ -n $FA2_WINE && -x $FA2_WINE && -x $WINESERVER ]] && command -v Xvfb >/dev/null &&
     command -v localedef >/dev/null
+}
+
+# Tests of the i686 build cannot run where the kernel runs no 32-bit code
+# (scripts/runs-32bit.sh); the x86_64 build's tests run them there instead.
+fa2_skip_without_32bit() {
+  [[ ${FA2_E2E_BUILD:-} == win32 ]] || return 0
+  local why
+  why=$("$FA2_ROOT/scripts/runs-32bit.sh") && return 0
+  echo "skipped: this test runs the i686 build, and ${why#32-bit code: }; the x86_64 build (win64 preset) runs it instead"
+  exit 77
 }
 
 # The glibc locale NAME (default FA2_LOCALE), built into the build folder

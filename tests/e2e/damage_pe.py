@@ -48,6 +48,13 @@ class Image:
         if self.rsrc_section is None:
             raise SystemExit("no resource section")
 
+    def places_code_or_data(self, at):
+        """True for a byte that says where another section's code or data lies (its sizes,
+        address and file offset): damage there makes the loader run or bind garbage, which no
+        program can survive, so it is no test of the updater's own reading."""
+        i, field = divmod(at - self.table, 40)
+        return 0 <= i < self.sections and self.table + 40 * i != self.rsrc_section and 8 <= field < 24
+
     def entries(self, directory):
         """(entry offset in the file, id or name offset, target) of one directory."""
         base = self.rsrc_file
@@ -129,6 +136,8 @@ def main(argv):
     for n in range(random_count):
         at = rng.randrange(0, image.table + 40 * image.sections) if n % 2 == 0 else \
             rng.randrange(image.rsrc_file, min(directory_end, len(data)))
+        while image.places_code_or_data(at):
+            at = rng.randrange(0, image.table + 40 * image.sections)
         bit = 1 << rng.randrange(8)
         variant(f"flip-{n:02d}", f"byte {at:#x} bit {bit:#04x} flipped",
                 lambda b, at=at, bit=bit: b.__setitem__(at, b[at] ^ bit))

@@ -19,6 +19,7 @@ source "$here/scenario-lib.sh"
 
 DRIVER=$(realpath "$1") UPDATER=$(realpath "$2") WORK=$(realpath -m "$3") count=${4:-12}
 fa2_wine_available || { echo "Wine or Xvfb not there: skipped"; exit 77; }
+fa2_skip_without_32bit
 
 fa2_run_in "$WORK" || exit 1
 mkdir -p "$WORK/variants"

@@ -11,6 +11,7 @@ source "$here/../../scripts/wine-env.sh"
 
 fa2_exe=$(realpath "$1") updater=$(realpath "$2") host_fa2=$(realpath "$3") WORK=$(realpath -m "$4")
 fa2_wine_available || { echo "Wine not there: skipped"; exit 77; }
+fa2_skip_without_32bit
 
 fa2_run_in "$WORK" || exit 1
 

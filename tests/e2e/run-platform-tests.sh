@@ -11,6 +11,7 @@ source "$here/../../scripts/wine-env.sh"
 
 program=$(realpath "$1") WORK=$(realpath -m "$2")
 fa2_wine_available || { echo "Wine or Xvfb not installed: skipped"; exit 77; }
+fa2_skip_without_32bit
 
 fa2_run_in "$WORK" || exit 1
 mkdir -p "$DRIVE_C/scratch" "$WORK/disc"

@@ -57,6 +57,7 @@ if [[ -z $DRIVER || -z $UPDATER || -z $WORK || -z $scenario ]]; then
   exit 2
 fi
 fa2_wine_available || { echo "Wine or Xvfb not installed: skipped"; exit 77; }
+fa2_skip_without_32bit
 
 scenario=$(realpath "$scenario")
 WORK=$(realpath -m "$WORK")

@@ -10,6 +10,7 @@ set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine-env.sh"
 fa2_wine_available || { echo "Wine or Xvfb not there: skipped"; exit 77; }
+fa2_skip_without_32bit
 fa2=$(realpath "$1") work=$(realpath -m "$2")
 rm -rf "$work"
 mkdir -p "$work/update" "$work/game"
@@ -26,6 +27,11 @@ echo new >update/GAME.DAT
 
 "$fa2" try update --game game --headless --shots shots >try.out 2>&1
 check "exit 1: the updater stopped" "[ $? -eq 1 ]"
+if "$FA2_ROOT/scripts/runs-32bit.sh" >/dev/null; then
+  check "the 32-bit updater ran" "! grep -q 'x86_64 updater' try.out"
+else
+  check "said once that the x86_64 updater ran" "[ \$(grep -c 'trying the same archive in the x86_64 updater' try.out) -eq 1 ]"
+fi
 step() { grep -q "^  0$1 $2" try.out; }
 check "the agreement accepted, then Next" "step 1 'wizard .* -> \"同意する\" -> \"次へ\"'"
 check "the confirmation page, Next" "step 2 'wizard .*: \"アップデートを実行します\" -> \"次へ\"'"
@@ -35,7 +41,7 @@ check "then, the third time, Cancel" "step 5 '$disc -> \"キャンセル\"'"
 check "then the abort message" "step 6 'box .*: \"アップデートが中断されました\" -> \"OK\"'"
 check "GAME.DAT written before the copy" "grep -q 'C:.Game.GAME.DAT .* updated$' try.out"
 check "the exit code explained" "grep -qxF 'updater exit code: 0 (the updater stopped: refused, aborted or failed (its messages above))' try.out"
-check "a screenshot of each step" "[ \$(ls shots | wc -l) -eq 6 ]"
+check "a screenshot of each step, and the log" "[ \$(ls shots/*.png | wc -l) -eq 6 ] && [ -s shots/try.log ]"
 check "the game folder given is untouched" "[ \$(stat -c %Y game/GAME.DAT) -eq \$(date -d '2020-01-01 00:00:00 UTC' +%s) ]"
 ((fails)) && cat try.out
 exit $((fails ? 1 : 0))
