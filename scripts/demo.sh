@@ -12,6 +12,10 @@
 # X server (Xvfb) and is driven as a player would: OK on the update message,
 # 次へ, 次へ, 完了; screenshots of each step land in build/demo/shots.
 #
+# Where the kernel runs no 32-bit code (scripts/runs-32bit.sh; FA2_NO_32BIT=1
+# makes the answer no anywhere), 'fa2 try' tries the same archive in the
+# x86_64 updater (the win64 build's stub), and says so.
+#
 # Environment: FA2_DEMO_HEADLESS=1 forces the driven run; FA2_DEMO_KEEP=1
 # keeps the Wine prefix afterwards; FA2_JOBS (default 2) limits the build's
 # parallel jobs.
@@ -41,11 +45,21 @@ scripts/setup.sh || die "installing the packages failed"
 step "The Wine that runs 32-bit programs (scripts/wine-wow64.sh: set up once, about 2 minutes)"
 scripts/wine-wow64.sh >/dev/null || die "setting up the WoW64 Wine failed"
 
+step "Can this machine run the 32-bit updater? (scripts/runs-32bit.sh)"
+if FA2_RUNS_32BIT_WHY=$(scripts/runs-32bit.sh); then FA2_RUNS_32BIT=yes; else FA2_RUNS_32BIT=no; fi
+export FA2_RUNS_32BIT FA2_RUNS_32BIT_WHY
+echo "$FA2_RUNS_32BIT_WHY"
+
 step "Building the fa2 tool (host) and the 32-bit updater with the sample update (win32)"
 logged build/demo-host.log cmake --preset host
 logged build/demo-host-build.log cmake --build --preset host --target fa2 -j "$jobs"
 logged build/demo-win32.log cmake --preset win32
 logged build/demo-win32-build.log cmake --build --preset win32 --target updater e2e-driver -j "$jobs"
+if [[ $FA2_RUNS_32BIT == no ]]; then
+  step "Building the x86_64 updater stub and driver (win64), which run where 32-bit code does not"
+  logged build/demo-win64.log cmake --preset win64
+  logged build/demo-win64-build.log cmake --build --preset win64 --target updater-stub e2e-driver -j "$jobs"
+fi
 updater=$root/build/win32/bin/updater.exe
 echo "updater: ${updater#"$root"/}"
 build/host/bin/fa2 list "$updater" | awk -F'\t' '{ printf "  member %-12s %7d bytes  %s UTC\n", $1, $4, $6 }'

@@ -134,10 +134,19 @@ if ((headless)); then
   tail -n +1 -f --pid=$driven "$work/driver.log" | tr -d '\r' | sed -n 's/^# \([0-9][0-9] \)/  \1/p'
   wait $driven
   driver_rc=$?
-  code=$(tr -d '\r' <"$work/driver.log" | sed -n 's/^# program 1 ended with \([0-9]*\)$/\1/p')
+  # The log as UTF-8, kept beside the screenshots: the driver writes UTF-8,
+  # Wine's own messages come in the locale's code page.
+  while IFS= read -r line || [[ -n $line ]]; do
+    iconv -f UTF-8 -t UTF-8 <<<"$line" >/dev/null 2>&1 || line=$(iconv -c -f CP932 -t UTF-8 <<<"$line")
+    printf '%s\n' "$line"
+  done < <(tr -d '\r' <"$work/driver.log") >"$shots/try.log"
+  code=$(sed -n 's/^# program 1 ended with \([0-9]*\)$/\1/p' "$shots/try.log")
   if ((driver_rc != 0)) || [[ -z $code ]]; then
-    tr -d '\r' <"$work/driver.log" | grep -v '^ok ' >&2
-    die "the driven run did not finish (see above)"
+    grep -av '^ok ' "$shots/try.log" >&2
+    reason=$(grep -a '^FAIL ' "$shots/try.log" | head -1 | cut -c6-)
+    [[ -n $reason ]] || reason=$(grep -av '^\(ok \|# \|PASS\)' "$shots/try.log" | grep -a . | tail -1)
+    [[ -n $reason ]] || reason="the driver ended with exit code $driver_rc and said nothing"
+    die "the driven run did not finish: $reason (log: $shots/try.log)"
   fi
   if command -v convert >/dev/null; then
     for shot in "$shots"/*.bmp; do
@@ -168,7 +177,7 @@ awk -F'\t' '
     if (!changed) print "  (no file changed)"
   }
 ' "$work/before.txt" "$work/after.txt"
-((headless)) && echo "screenshots: $shots"
+((headless)) && echo "screenshots and the driver's log (try.log): $shots"
 
 case $code in
   1) meaning="the wizard ended normally: the update is done" ;;

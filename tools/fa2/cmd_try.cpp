@@ -3,8 +3,14 @@
 // before any Wine starts (the update, the game folder's SETUP.INI as the
 // updater reads it), then hands over to the script that sets up the prefix
 // and runs the updater (scripts/try-update.sh).
+//
+// On a machine whose kernel runs no 32-bit code (scripts/runs-32bit.sh says
+// which) no 32-bit program can start under any Wine: there the same archive
+// is stamped into the x86_64 updater stub and that is run instead, and the
+// run says so. It never claims a 32-bit run that did not happen.
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -49,6 +55,12 @@ const char kHelp[] =
     "  --shots DIR      where the screenshots go (default: try-shots)\n"
     "  --keep           keep the Wine prefix afterwards (its path is printed)\n"
     "  --stub STUB.exe  the updater stub, for an UPDATE_FOLDER (as 'fa2 build')\n"
+    "\n"
+    "On a machine whose kernel runs no 32-bit code (or with FA2_NO_32BIT=1) the\n"
+    "same archive runs in the x86_64 updater instead (the win64 build's stub,\n"
+    "x64/updater-stub.exe in the release package), and try says so.\n"
+    "The screenshots and, headless, the driver's log (try.log, UTF-8) go to the\n"
+    "--shots folder; a run that fails names its reason and that log.\n"
     "\n"
     "Needs, the first time: root (or sudo) for scripts/wine-wow64.sh, which sets\n"
     "up the Wine that runs the 32-bit updater (about 2 minutes, once), and the\n"
@@ -129,6 +141,58 @@ int UpdaterOf(const TryArguments& a, const std::string& work, std::string& updat
   return RunBuild(build);
 }
 
+// Whether 32-bit code runs here, as `script` (runs-32bit.sh) finds it; its
+// one line in `line`.
+bool Runs32BitCode(const std::string& script, std::string& line) {
+  std::string quoted = "'";
+  for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  FILE* pipe = popen(("bash " + quoted + "' 2>/dev/null").c_str(), "r");
+  if (!pipe) return false;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) line += buffer;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return pclose(pipe) == 0;
+}
+
+// True when `path` is a 32-bit (i386) PE executable.
+bool IsI386Executable(const std::string& path) {
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  fa2::Bytes head(4096);
+  in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+  head.resize(size_t(in.gcount()));
+  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return false;
+  const size_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | size_t(head[0x3F]) << 24;
+  return pe + 6 <= head.size() && std::memcmp(&head[pe], "PE\0\0", 4) == 0 && head[pe + 4] == 0x4C &&
+         head[pe + 5] == 0x01;
+}
+
+// Where 32-bit code cannot run, the updater's archive stamped into the
+// x86_64 stub (`updater` then names that), and the x86_64 driver. Says so.
+int UseX64WhereNeeded(const TryArguments& a, const std::string& work, std::string& updater, std::string& driver) {
+  std::string probe, line, error;
+  if (!FindSupportFile("runs-32bit.sh", SupportKind::Script, probe, error)) return FailFile("try: " + error);
+  if (Runs32BitCode(probe, line)) return 0;
+  if (a.headless && !FindSupportFile("e2e-driver.exe", SupportKind::Program64, driver, error))
+    return FailFile("try: " + line + ", and there is no x86_64 driver for --headless: " + error);
+  if (!IsI386Executable(updater)) {
+    std::printf("fa2: try: %s: running %s, which is not a 32-bit updater, as it is\n", line.c_str(), updater.c_str());
+    return 0;
+  }
+  std::string stub;
+  if (!FindSupportFile("updater-stub.exe", SupportKind::Program64, stub, error))
+    return FailFile("try: " + line + ", and there is no x86_64 updater stub to try the archive in: " + error);
+  const std::string x64 = work + "/Update-x86_64.exe";
+  fa2::Bytes image;
+  fa2::ArchiveFile archive;
+  if (!fa2::ReadWholeFile(stub, image, error) || !fa2::CheckExecutable(image, error) || !archive.Open(updater, error) ||
+      !StampAndWrite(image, stub, archive, x64, error))
+    return FailFile("try: cannot stamp the archive into the x86_64 stub: " + error);
+  std::printf("fa2: try: %s: trying the same archive in the x86_64 updater (stamped into %s), not the 32-bit %s\n",
+              line.c_str(), stub.c_str(), updater.c_str());
+  updater = x64;
+  return 0;
+}
+
 // Checks the update and the game folder as the updater would; false (with
 // the message printed) when the updater would stop before its wizard.
 int CheckBeforeWine(const TryArguments& a, const std::string& updater, plan::Startup& startup) {
@@ -166,6 +230,7 @@ int RunTry(const Args& args) {
   plan::Startup startup;
   int code = UpdaterOf(a, work, updater);
   if (code == 0) code = CheckBeforeWine(a, updater, startup);
+  if (code == 0) code = UseX64WhereNeeded(a, work, updater, driver);
   if (code != 0) {
     std::error_code ignored;
     std::filesystem::remove_all(work, ignored);

@@ -38,9 +38,10 @@ bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa
                    const std::string& output, std::string& error);
 
 // The files that come with fa2: Windows programs (the updater stub, the
-// driver of 'fa2 try') and scripts. The places looked at, in order, and the
+// driver of 'fa2 try'), their x86_64 builds (for 'fa2 try' on a machine that
+// runs no 32-bit code) and scripts. The places looked at, in order, and the
 // first that exists; `error` names every place looked at.
-enum class SupportKind { Program, Script };
+enum class SupportKind { Program, Program64, Script };
 std::vector<std::string> SupportCandidates(const std::string& name, SupportKind kind);
 bool FindSupportFile(const std::string& name, SupportKind kind, std::string& path, std::string& error);
 // Threads that encode blocks: FA2_THREADS when set (1 to 64), else one per

@@ -2,11 +2,12 @@
 // 'fa2 try' its script and the driver), relative to the folder of the fa2
 // executable itself:
 //   1. beside it (a release package: fa2, updater-stub.exe, e2e-driver.exe,
-//      scripts/),
+//      scripts/, and the x86_64 builds of the two programs in x64/),
 //   2. ../share/fa2/ when fa2 lies in a folder named bin (an installed tool),
 //   3. in a build tree (build/<preset>/bin/fa2, recognised by
 //      build/<preset>/CMakeCache.txt): the Windows programs in
-//      build/win32/bin/, the scripts in the source folder's scripts/.
+//      build/win32/bin/ (x86_64: build/win64/bin/), the scripts in the
+//      source folder's scripts/.
 #include <filesystem>
 #include <system_error>
 
@@ -45,13 +46,15 @@ std::string Utf8(const fs::path& p) {
 std::vector<std::string> SupportCandidates(const std::string& name, SupportKind kind) {
   const fs::path here = ExecutableFolder();
   if (here.empty()) return {};
-  const fs::path relative = fs::u8path(kind == SupportKind::Script ? "scripts/" + name : name);
+  const char* folder = kind == SupportKind::Script ? "scripts/" : kind == SupportKind::Program64 ? "x64/" : "";
+  const fs::path relative = fs::u8path(folder + name);
   std::vector<std::string> places{Utf8(here / relative)};
   if (here.filename() == "bin") places.push_back(Utf8(here / ".." / "share" / "fa2" / relative));
   std::error_code ec;
   if (fs::is_regular_file(here / ".." / "CMakeCache.txt", ec)) {
     const fs::path build = here / ".." / "..";
-    places.push_back(Utf8(kind == SupportKind::Script ? build / ".." / relative : build / "win32" / "bin" / relative));
+    const char* preset = kind == SupportKind::Program64 ? "win64" : "win32";
+    places.push_back(Utf8(kind == SupportKind::Script ? build / ".." / relative : build / preset / "bin" / fs::u8path(name)));
   }
   return places;
 }
