@@ -57,11 +57,11 @@ if ((skipped)); then
   printf '  %s\n' "${skips[@]}"
 fi
 if [[ " ${presets[*]} " == *" win32 "* && $FA2_RUNS_32BIT == yes ]]; then
-  echo "scenarios: ran on the i686 updater (win32), the product; ${FA2_RUNS_32BIT_WHY#32-bit code: }"
+  echo "scenarios: on the i686 updater (win32), the product; $FA2_RUNS_32BIT_WHY"
 elif [[ " ${presets[*]} " == *" win64 "* && $FA2_RUNS_32BIT == no ]]; then
-  echo "scenarios: ran on the x86_64 updater (win64), not the i686 one: ${FA2_RUNS_32BIT_WHY#32-bit code: }"
+  echo "scenarios: on the x86_64 updater (win64), not the i686 one; $FA2_RUNS_32BIT_WHY"
 else
-  echo "scenarios: none ran (FA2_PRESETS has no Windows preset that runs them here; ${FA2_RUNS_32BIT_WHY#32-bit code: })"
+  echo "scenarios: none ran (FA2_PRESETS has no Windows preset that runs them here); $FA2_RUNS_32BIT_WHY"
 fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -61,7 +61,7 @@ fa2_skip_without_32bit() {
   [[ ${FA2_E2E_BUILD:-} == win32 ]] || return 0
   local why
   why=$("$FA2_ROOT/scripts/runs-32bit.sh") && return 0
-  echo "skipped: this test runs the i686 build, and ${why#32-bit code: }; the x86_64 build (win64 preset) runs it instead"
+  echo "skipped: this test runs the i686 build, which cannot run here ($why); the x86_64 build (win64 preset) runs it instead"
   exit 77
 }
 
