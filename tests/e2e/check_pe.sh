@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Static check of a built updater executable, without running it:
 #   - the machine (i386 or x86-64) and the GUI subsystem;
-#   - imports only from system libraries, and none of the operations that
-#     are bound at run time by name;
+#   - imports only from KnownDLLs (libraries the system always loads from
+#     its own folder, whatever lies beside the program), and none of the
+#     operations that are bound at run time by name;
 #   - the resources: the manifest (id 1) asking for administrator rights and
 #     declaring Windows Vista to 10, the wizard templates 100 and 101 in
 #     Japanese exactly as expected, and "UPDATE" 102 (absent in the stub).
@@ -48,24 +49,26 @@ grep -q "^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)" "$work/headers
   pass "GUI subsystem" || fail "not the GUI subsystem: $(grep '^Subsystem' "$work/headers")"
 
 # ---- Imports ----
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt|comdlg32|comctl32|shlwapi|version|winmm|imm32|uuid|bcrypt)\.dll$'
+# KnownDLLs on every Windows from Vista on. Any other library (bcrypt,
+# version, comctl32, ...) is looked for in the program's folder first.
+allowed='^(kernel32|user32|gdi32|advapi32|shell32|ole32|msvcrt)\.dll$'
 mapfile -t dlls < <(sed -n 's/^[[:space:]]*DLL Name: //p' "$work/headers")
 ((${#dlls[@]})) || fail "no imports found"
 for dll in "${dlls[@]}"; do
-  if [[ ${dll,,} =~ $allowed ]]; then pass "imports $dll"; else fail "imports a non-system library: $dll"; fi
+  if [[ ${dll,,} =~ $allowed ]]; then pass "imports $dll"; else fail "imports a library that is not a KnownDLL: $dll"; fi
 done
 # Functions named in the import table, as "DLL function" lines.
 awk '/DLL Name:/ {dll = tolower($3)} dll && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print dll, $3}' \
   "$work/headers" >"$work/imports"
 # The binding itself is imported; seeing it also proves the listing was read.
-for name in LoadLibraryA GetProcAddress; do
+for name in LoadLibraryExW GetProcAddress; do
   grep -q "^kernel32.dll $name\$" "$work/imports" || fail "$name is not imported from KERNEL32"
 done
 # The operations the program binds by name itself. CloseHandle and
 # RegCloseKey are left out: the C and thread runtimes may import those.
 for name in CreateFileW WriteFile ReadFile GetFileSize SetFilePointer SetFileAttributesW \
   GetFileAttributesW SHFileOperationW RegOpenKeyExW RegQueryValueExW FindResourceW \
-  SizeofResource LoadResource LockResource; do
+  SizeofResource LoadResource LockResource SetDefaultDllDirectories; do
   if grep -q " $name\$" "$work/imports"; then fail "$name is imported, not bound at run time"; fi
 done
 pass "bound operations are not imported"

@@ -597,6 +597,14 @@ void TestDigest() {
   CHECK(std::memcmp(digest, whole, 32) == 0);
 }
 
+// Two requests of random bytes differ, and neither is all zero.
+void TestRandom() {
+  static const uint8_t kZero[16] = {};
+  uint8_t first[16], second[16];
+  CHECK(RandomBytes(first, 16) == 1 && RandomBytes(second, 16) == 1 && std::memcmp(first, second, 16) != 0 &&
+        std::memcmp(first, kZero, 16) != 0 && std::memcmp(second, kZero, 16) != 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -624,6 +632,7 @@ int main(int argc, char** argv) {
   TestDialog(101);
   TestCursor();
   TestDigest();
+  TestRandom();
   std::printf("%s: %d checks, %d failed\n", gFailures ? "FAIL" : "PASS", gChecks, gFailures);
   return gFailures ? 1 : 0;
 }

@@ -1,5 +1,11 @@
 // Start-up binding. The names of the libraries and operations are never
 // stored whole: each is put together from short fragments when it is needed.
+//
+// The program's folder is no place to load code from: it is often a
+// downloads folder that others write to, and the program runs as
+// administrator. So the first act of the process keeps every later load to
+// the system folder, and the libraries bound here are loaded by their full
+// path there, which also covers systems that cannot keep loads there.
 #include "platform/win32/binding.h"
 
 #include <cstring>
@@ -16,6 +22,9 @@ struct NameParts {
 constexpr NameParts kFileLibrary{{"ker", "nel", "32", ".dll"}};
 constexpr NameParts kShellLibrary{{"sh", "ell", "32", ".dll"}};
 constexpr NameParts kRegistryLibrary{{"adv", "api", "32", ".dll"}};
+constexpr NameParts kCryptoLibrary{{"bcr", "ypt", ".dll"}};
+
+constexpr NameParts kRestrictSearch{{"SetDefault", "Dll", "Directories"}};
 
 constexpr NameParts kCreateFile{{"Create", "File", "W"}};
 constexpr NameParts kWriteFile{{"Write", "File"}};
@@ -33,6 +42,15 @@ constexpr NameParts kFindResource{{"Find", "Resource", "W"}};
 constexpr NameParts kSizeofResource{{"Sizeof", "Resource"}};
 constexpr NameParts kLoadResource{{"Load", "Resource"}};
 constexpr NameParts kLockResource{{"Lock", "Resource"}};
+constexpr NameParts kOpenAlgorithm{{"BCrypt", "Open", "Algorithm", "Provider"}};
+constexpr NameParts kCreateHash{{"BCrypt", "Create", "Hash"}};
+constexpr NameParts kHashData{{"BCrypt", "Hash", "Data"}};
+constexpr NameParts kFinishHash{{"BCrypt", "Finish", "Hash"}};
+constexpr NameParts kDestroyHash{{"BCrypt", "Destroy", "Hash"}};
+constexpr NameParts kCloseAlgorithm{{"BCrypt", "Close", "Algorithm", "Provider"}};
+constexpr NameParts kGenerateRandom{{"BCrypt", "Gen", "Random"}};
+
+constexpr DWORD kSearchSystemFolder = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 constexpr size_t kNameCapacity = 64;
 
@@ -48,27 +66,48 @@ void Compose(char (&out)[kNameCapacity], const NameParts& name) {
   out[length] = 0;
 }
 
+// Loads the library of that name from the system folder by its full path;
+// the libraries it needs in turn are looked for there first too.
 HMODULE LoadSystemLibrary(const NameParts& name) {
   char text[kNameCapacity];
   Compose(text, name);
-  return LoadLibraryA(text);
+  wchar_t path[MAX_PATH + kNameCapacity];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  path[length++] = L'\\';
+  const char* c = text; // the name is plain ASCII; its terminator too
+  do path[length++] = wchar_t(*c);
+  while (*c++);
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // Looks up one operation; a library that failed to load yields nothing
 // rather than a search of the executable itself.
-template <typename Entry>
-void LookUp(Entry& entry, HMODULE library, const NameParts& name) {
-  entry = nullptr;
-  if (!library) return;
+FARPROC Find(HMODULE library, const NameParts& name) {
+  if (!library) return nullptr;
   char text[kNameCapacity];
   Compose(text, name);
-  FARPROC found = GetProcAddress(library, text);
-  entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(found));
+  return GetProcAddress(library, text);
+}
+
+// The same, stored in an entry of the operation's own type (one Find for all).
+template <typename Entry>
+inline __attribute__((always_inline)) void LookUp(Entry& entry, HMODULE library, const NameParts& name) {
+  entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(Find(library, name)));
 }
 
 }  // namespace
 
 BoundOperations& Bound() { return gBound; }
+
+// Every later load of a library by name, ours or the system's own (themes,
+// the shell, COM), searches the system folder alone. Systems before the
+// call existed (Vista, 7 without its update) keep their search order.
+void RestrictLibrarySearch() {
+  BOOL(WINAPI * restrictSearch)(DWORD);
+  LookUp(restrictSearch, LoadSystemLibrary(kFileLibrary), kRestrictSearch);
+  if (restrictSearch) restrictSearch(kSearchSystemFolder);
+}
 
 int BindSystemOperations() {
   BoundOperations& b = gBound;
@@ -109,4 +148,21 @@ void BindResourceOperations() {
   LookUp(b.sizeofResource, b.fileLibrary, kSizeofResource);
   LookUp(b.loadResource, b.fileLibrary, kLoadResource);
   LookUp(b.lockResource, b.fileLibrary, kLockResource);
+}
+
+int BindCryptography() {
+  static int bound = -1; // not tried yet
+  if (bound >= 0) return bound;
+  BoundOperations& b = gBound;
+  b.cryptoLibrary = LoadSystemLibrary(kCryptoLibrary);
+  LookUp(b.openAlgorithm, b.cryptoLibrary, kOpenAlgorithm);
+  LookUp(b.createHash, b.cryptoLibrary, kCreateHash);
+  LookUp(b.hashData, b.cryptoLibrary, kHashData);
+  LookUp(b.finishHash, b.cryptoLibrary, kFinishHash);
+  LookUp(b.destroyHash, b.cryptoLibrary, kDestroyHash);
+  LookUp(b.closeAlgorithm, b.cryptoLibrary, kCloseAlgorithm);
+  LookUp(b.generateRandom, b.cryptoLibrary, kGenerateRandom);
+  bound = b.openAlgorithm && b.createHash && b.hashData && b.finishHash && b.destroyHash &&
+          b.closeAlgorithm && b.generateRandom;
+  return bound;
 }

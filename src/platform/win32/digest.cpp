@@ -1,5 +1,7 @@
-// SHA-256 by the system's cryptography primitives (BCrypt, Windows Vista and
-// later): no digest code of our own in the updater.
+// SHA-256 and random bytes by the system's cryptography primitives (BCrypt,
+// Windows Vista and later, bound at the first request): no digest or random
+// generator of our own in the updater. Without the library no digest can be
+// made, so every member with a digest to check is refused.
 //
 // A large piece is hashed on a thread of the digest's own while the caller
 // decodes and writes the next one, so hashing and decoding share the time
@@ -8,8 +10,6 @@
 // once, and so is everything when no thread can be started.
 #include "platform/win32/binding.h"
 #include "platform/win32/system.h"
-
-#include <bcrypt.h>
 
 namespace {
 
@@ -34,7 +34,7 @@ int HashBytes(BCRYPT_HASH_HANDLE hash, const UCHAR* bytes, size_t size) {
   // One call takes at most 4 GiB - 1 bytes.
   while (size) {
     const ULONG chunk = size > 0x40000000u ? 0x40000000u : ULONG(size);
-    if (BCryptHashData(hash, const_cast<PUCHAR>(bytes), chunk, 0) != 0) return 0;
+    if (Bound().hashData(hash, const_cast<PUCHAR>(bytes), chunk, 0) != 0) return 0;
     bytes += chunk;
     size -= chunk;
   }
@@ -91,15 +91,17 @@ void StopThread(Digest* d) {
 }  // namespace
 
 DigestHandle BeginDigest() {
+  if (!BindCryptography()) return nullptr;
+  const BoundOperations& b = Bound();
   auto* d = static_cast<Digest*>(AllocateBlock(sizeof(Digest), true));
   if (!d) return nullptr;
-  if (BCryptOpenAlgorithmProvider(&d->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+  if (b.openAlgorithm(&d->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
     FreeBlock(d);
     return nullptr;
   }
   // The system keeps the hash object itself (Windows 7 and later).
-  if (BCryptCreateHash(d->algorithm, &d->hash, nullptr, 0, nullptr, 0, 0) != 0) {
-    BCryptCloseAlgorithmProvider(d->algorithm, 0);
+  if (b.createHash(d->algorithm, &d->hash, nullptr, 0, nullptr, 0, 0) != 0) {
+    b.closeAlgorithm(d->algorithm, 0);
     FreeBlock(d);
     return nullptr;
   }
@@ -122,12 +124,25 @@ int UpdateDigest(DigestHandle digest, const void* data, size_t size) {
 }
 
 int FinishDigest(DigestHandle digest, uint8_t out[32]) {
+  const BoundOperations& b = Bound();
   auto* d = static_cast<Digest*>(digest);
   int ok = Settle(d);
   StopThread(d);
-  ok = BCryptFinishHash(d->hash, out, 32, 0) == 0 && ok;
-  BCryptDestroyHash(d->hash);
-  BCryptCloseAlgorithmProvider(d->algorithm, 0);
+  ok = b.finishHash(d->hash, out, 32, 0) == 0 && ok;
+  b.destroyHash(d->hash);
+  b.closeAlgorithm(d->algorithm, 0);
   FreeBlock(d);
   return ok;
+}
+
+int RandomBytes(void* out, uint32_t count) {
+  // The generator is opened at the first request and kept for the process.
+  static BCRYPT_ALG_HANDLE generator;
+  const BoundOperations& b = Bound();
+  if (!generator &&
+      (!BindCryptography() || b.openAlgorithm(&generator, BCRYPT_RNG_ALGORITHM, nullptr, 0) != 0)) {
+    generator = nullptr;
+    return 0;
+  }
+  return b.generateRandom(generator, static_cast<PUCHAR>(out), count, 0) == 0;
 }
