@@ -59,14 +59,18 @@ uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index) {
   return offset > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(offset);
 }
 
+int EntryHasName(const ArchiveEntry& entry, const char* name) {
+  // A name without its terminator inside the field matches nothing.
+  return std::memchr(entry.name, 0, kNameCapacity) && CompareNoCase(entry.name, name) == 0;
+}
+
 int LocateMember(const ArchiveImage& image, const char* name, MemberRef* out) {
   if (image.directory == nullptr) return 0;
   const ArchiveHeader* header = reinterpret_cast<const ArchiveHeader*>(image.directory);
   uint64_t offset = kHeaderSize; // 64 bits: damaged sizes must not wrap around
   for (uint32_t i = 0; i < header->entryCount; ++i) {
     const ArchiveEntry& entry = image.entries[i];
-    // A name without its terminator inside the field matches nothing.
-    if (std::memchr(entry.name, 0, kNameCapacity) && CompareNoCase(entry.name, name) == 0) {
+    if (EntryHasName(entry, name)) {
       if (!MemberReadable(entry, offset, header->directoryOffset)) return 0;
       out->entry = &entry;
       out->stored = image.base + offset;

@@ -16,7 +16,11 @@
 //     such a component would not mean what it says;
 //   - no component is a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
 //     CONIN$, CONOUT$, with or without an extension): those open a device,
-//     not a file in the folder.
+//     not a file in the folder;
+//   - something is left: a path whose "." and ".." lead back to the start
+//     ("a\..", ".", ".\") names the folder itself, not a file or folder in
+//     it. The empty path is no path and stays the caller's to judge (an empty
+//     DataFolder is none).
 //
 // ConfinePath says which of these a refused path breaks first, reading it
 // from the left; PathStaysInside is its yes or no.
@@ -97,7 +101,7 @@ Confinement ConfinePath(const char* path) {
       case Component::DotsAndBlanks: return Confinement::DotsAndBlanks;
       case Component::Device: return Confinement::Device;
     }
-    if (c == 0) return Confinement::Inside;
+    if (c == 0) return depth == 0 && p != path ? Confinement::FoldsToStart : Confinement::Inside;
     component = p + 1;
   }
 }

@@ -39,6 +39,7 @@ const std::vector<const char*> kKnownTexts = {
     "Can't Find File in Resource !!",
     "Can't Allocate Memory !!",
     "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です",
+    "「%s」のデータが壊れています（チェックサムが一致しません）",  // against the archive's digest table
 };
 
 // What the member holds, decoded apart from the extraction code; false when

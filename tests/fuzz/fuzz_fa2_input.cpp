@@ -63,9 +63,11 @@ void Extract(const uint8_t* base, const fa2::ParsedArchive& archive) {
     FUZZ_CHECK(!error.empty(), "extract refused without a reason");
     return;
   }
-  // The first member of each name is the one written.
+  // The first member of each name is the one written; the digest table is
+  // checked, never written.
   std::set<std::string> seen;
   for (size_t i = 0; i < archive.entries.size(); ++i) {
+    if (fa2::IsDigestTable(archive, i)) continue;
     const std::string name =
         fa2::Cp932ToLocal(std::string(archive.entries[i].name, strnlen(archive.entries[i].name, kNameCapacity)));
     if (!seen.insert(fa2::UpperAscii(name)).second) continue;

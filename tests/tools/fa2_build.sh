@@ -116,15 +116,17 @@ expect_in "$work/esc.err" 'UPDATE.INI:11: error: CopyFile01 has the disc "x", wh
 # A refused path names what it breaks; an update line that climbs out of the
 # install folder is pointed at a "d" line, a "d" line that climbs is not.
 printf '%s\r\n' '[SETUP]' 'CompanyName=c' 'GameTitle=t' 'GameClass=w' 'GameDir=d' 'DataFolder=\Save' '[UPDATE]' \
-  'UpdateFile00=u,..\Save\GAME.DAT' 'UpdateFile01=d,..\GAME.DAT' 'UpdateFile02=u,GAME.DAT:s' 'CopyFile00=1:D:movie' \
-  >"$esc/UPDATE.INI"
+  'UpdateFile00=u,..\Save\GAME.DAT' 'UpdateFile01=d,..\GAME.DAT' 'UpdateFile02=u,GAME.DAT:s' 'UpdateFile03=u,sub\..' \
+  'CopyFile00=1:D:movie' 'CopyFile01=1:MOVIE\..' >"$esc/UPDATE.INI"
 "$FA2" build "$esc" --check 2>"$work/esc.err" >/dev/null
 expect_lines "$work/esc.err" <<'EOF'
 UPDATE.INI:6: error: DataFolder "\Save" leads outside the game's folders: it is rooted (starts with "\" or "/"), so the updater refuses every update line
 UPDATE.INI:8: error: UpdateFile00 writes outside its folder: "..\Save\GAME.DAT" climbs above the folder with ".."; the updater refuses the whole update. A file for the data folder is a "d" line ("d,GAME.DAT", its path relative to the data folder; an existing file there is kept), not a path out of the install folder
 UPDATE.INI:9: error: UpdateFile01 writes outside its folder: "..\GAME.DAT" climbs above the folder with ".."; the updater refuses the whole update
 UPDATE.INI:10: error: UpdateFile02 writes outside its folder: "GAME.DAT:s" names a file's alternate stream (a colon after a name); the updater refuses the whole update
-UPDATE.INI:11: error: CopyFile00 copies from or to outside its folder: "D:movie" names a drive (a character and a colon at its start); the updater refuses the whole update
+UPDATE.INI:11: error: UpdateFile03 names no file: "sub\.." leads back to the folder itself (nothing is left after "." and "..") and names no file or folder in it; the updater refuses the whole update
+UPDATE.INI:12: error: CopyFile00 copies from or to outside its folder: "D:movie" names a drive (a character and a colon at its start); the updater refuses the whole update
+UPDATE.INI:13: error: CopyFile01 names nothing to copy: "MOVIE\.." leads back to the folder itself (nothing is left after "." and "..") and names no file or folder in it; the updater refuses the whole update
 EOF
 check "--strict turns warnings into errors" "! '$FA2' build '$warn' --check --strict 2>/dev/null >/dev/null"
 # The closing line says so when --strict alone stopped the build.

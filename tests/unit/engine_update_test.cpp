@@ -238,7 +238,8 @@ TEST_F(EngineUpdate, DestinationsOutsideTheirFolderRefuseBeforeAnyWrite) {
       {"u,\\ABS2.DAT", ""},           {"u,\\\\server\\share\\UNC4.DAT", ""}, {"C:\\GAME.DAT", ""},
       {"u,sub/../../GAME.DAT", ""},            {"u,a\\...\\GAME.DAT", ""},
       {"u,NUL", ""},                    {"u,com1.dat", ""},                      {"u,GAME.DAT:stream", ""},
-      {"u,GAME.DAT", "..\\Other"},     {"d,GAME.DAT", "\\Save"},
+      {"u,GAME.DAT", "..\\Other"},     {"d,GAME.DAT", "\\Save"},       {"u,SUB\\..", ""},
+      {"u,GAME.DAT", "Save\\.."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line + std::string(" below ") + c.dataFolder);
@@ -254,7 +255,8 @@ TEST_F(EngineUpdate, DestinationsOutsideTheirFolderRefuseBeforeAnyWrite) {
 
 TEST(EngineConfinement, PathsThatStayInside) {
   for (const char* path : {"GAME.DAT", "sub\\GAME.DAT", "sub/GAME.DAT", "sub\\..\\GAME.DAT", ".\\GAME.DAT",
-                           "a\\\\b", "console\\x", "COM10", "LPT0.txt", "a..", "表\\ソ.DAT", "ソ\\..\\x"})
+                           "a\\\\b", "console\\x", "COM10", "LPT0.txt", "a..", "表\\ソ.DAT", "ソ\\..\\x",
+                           "a\\.", ""})
     EXPECT_TRUE(PathStaysInside(path)) << path;
 }
 
@@ -269,7 +271,9 @@ TEST(EngineConfinement, EachRefusedPathNamesTheRuleItBreaks) {
       {"//.x/s", C::Server},      {"\\\\.\\x", C::DevicePath}, {"//?/C:/x", C::DevicePath},
       {"D:x", C::Drive},          {"x.dat:s", C::Stream},      {"ソ:x", C::Stream},
       {"..\\x:s", C::Climbs},     {"a/../../x", C::Climbs},    {"a\\. .\\x", C::DotsAndBlanks},
-      {"sub\\nul.txt", C::Device}, {"x\x83", C::CutCharacter},
+      {"sub\\nul.txt", C::Device}, {"x\x83", C::CutCharacter},  {"MOVIE\\..", C::FoldsToStart},
+      {".", C::FoldsToStart},     {".\\", C::FoldsToStart},    {"a\\b\\..//..", C::FoldsToStart},
+      {"ソ\\..", C::FoldsToStart}, {"a\\..\\..", C::Climbs},   {"a\\..\\nul", C::Device},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(int(c.why), int(ConfinePath(c.path))) << c.path;

@@ -2,6 +2,7 @@
 // working buffers, and the write that never leaves a file half-written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "unit/archive_helpers.h"
@@ -71,6 +72,74 @@ TEST(ExtractInPieces, EveryFormAndSizeAroundTheWindowsIsWrittenExactly) {
         EXPECT_EQ(fake::AllFiles().size(), damage ? 0u : 1u);
         CloseArchive(image);
       }
+}
+
+// Moves the table (the last of three entries) in front of PLAIN.TXT, its
+// bytes and slots too, and names PLAIN.TXT as it: a valid table, then a
+// second entry of its name.
+void TableThenASecond(fa2::Bytes& b, ArchiveEntry* e, size_t at) {
+  const size_t plainAt = at - RoundUp16(e[1].storedSize);
+  const fa2::Bytes plain(b.begin() + plainAt, b.begin() + at);
+  fa2::Bytes table(b.begin() + at, b.begin() + at + RoundUp16(e[2].storedSize));
+  std::swap_ranges(table.begin() + 48, table.begin() + 80, table.begin() + 80);
+  std::copy(plain.begin(), plain.end(), std::copy(table.begin(), table.end(), b.begin() + plainAt));
+  std::swap(e[1], e[2]);
+  std::strcpy(e[2].name, kDigestMemberName);
+}
+
+// A digest table that is there but cannot be used refuses the member as a
+// damaged member is refused, before any file is made; only an archive where
+// no entry has the table's name (in any letter case) is read unchecked.
+TEST(ExtractDigestTable, AnUnusableTableRefusesTheMemberAndWritesNothing) {
+  // entries: GAME.DAT, PLAIN.TXT, the table; `at` is where the table's bytes start.
+  using Edit = void (*)(fa2::Bytes& archive, ArchiveEntry* entries, size_t at);
+  const struct {
+    const char* form;
+    bool digests;
+    bool written;
+    Edit edit;
+  } cases[] = {
+      {"no table", false, true, nullptr},
+      {"intact", true, true, nullptr},
+      {"bytes past the directory", true, false,
+       [](fa2::Bytes&, ArchiveEntry* e, size_t) { e[2].storedSize = e[2].uncompressedSize = 0x7FFFFFF0; }},
+      {"stated size not its stored size", true, false,
+       [](fa2::Bytes&, ArchiveEntry* e, size_t) { ++e[2].uncompressedSize; }},
+      {"another letter case", true, false,
+       [](fa2::Bytes&, ArchiveEntry* e, size_t) { std::strcpy(e[2].name, "\\sha-256"); }},
+      {"a second entry of the name", true, false, TableThenASecond},
+      {"an earlier one in another case", true, false,
+       [](fa2::Bytes&, ArchiveEntry* e, size_t) { std::strcpy(e[1].name, "\\Sha-256"); }},
+      {"scrambled", true, false, [](fa2::Bytes&, ArchiveEntry* e, size_t) { e[2].scrambleMarker = kScrambled; }},
+      {"its entry count", true, false, [](fa2::Bytes& b, ArchiveEntry*, size_t at) { ++b[at + 8]; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.form);
+    fake::Reset();
+    fake::AddDirectory("C:\\Game");
+    fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
+    fa2::Bytes archive =
+        Build({Member("GAME.DAT", "new game", true, true, kMemberTime), Member("PLAIN.TXT", "plain")}, false, false,
+              c.digests);
+    if (c.edit) {
+      ArchiveEntry entries[3];
+      uint8_t* directory = archive.data() + archive.size() - sizeof entries;
+      std::memcpy(entries, directory, sizeof entries);
+      c.edit(archive, entries, kHeaderSize + RoundUp16(entries[0].storedSize) + RoundUp16(entries[1].storedSize));
+      std::memcpy(directory, entries, sizeof entries);
+    }
+    ArchiveImage image;
+    ASSERT_TRUE(Mount(archive, image));
+    EXPECT_EQ(c.written ? 1 : 0, ExtractMember(image, "GAME.DAT", "C:\\Game\\GAME.DAT", 0));
+    EXPECT_EQ(c.written ? "new game" : "old", fake::Content("C:\\Game\\GAME.DAT"));
+    EXPECT_EQ(1u, fake::AllFiles().size());
+    char damaged[kTextCapacity];
+    FormatText(damaged, sizeof damaged, kMemberDamagedFormat, "GAME.DAT");
+    EXPECT_EQ(c.written ? 0u : 1u, fake::Boxes().size());
+    EXPECT_EQ(c.written ? "" : damaged, fake::Boxes().empty() ? "" : fake::Boxes().back().text);
+    CloseArchive(image);
+    EXPECT_EQ(0, fake::OpenHandleCount());
+  }
 }
 
 TEST_F(Extract, EmptyMemberMakesAnEmptyStampedFile) {

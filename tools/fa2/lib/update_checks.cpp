@@ -61,6 +61,9 @@ std::string OutsideWhy(Confinement why) {
       return "names a device (CON, PRN, AUX, NUL, COM1-COM9 or LPT1-LPT9, with or without an extension), "
              "so the file must be renamed";
     case Confinement::CutCharacter: return "ends in the first byte of a double-byte character";
+    case Confinement::FoldsToStart:
+      return "leads back to the folder itself (nothing is left after \".\" and \"..\") and names no file or "
+             "folder in it";
   }
   return "stays inside";
 }

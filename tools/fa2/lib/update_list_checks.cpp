@@ -175,7 +175,8 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
   if (const Confinement why = ConfinePath(s.path.c_str()); why != Confinement::Inside) {
     // A file meant for the data folder, reached from the install folder.
     const bool forData = why == Confinement::Climbs && s.operation != LineOperation::Data;
-    c.Error(e.line, key + " writes outside its folder: " + Quote(s.path) + " " + OutsideWhy(why) +
+    const char* what = why == Confinement::FoldsToStart ? " names no file: " : " writes outside its folder: ";
+    c.Error(e.line, key + what + Quote(s.path) + " " + OutsideWhy(why) +
                         "; the updater refuses the whole update" +
                         (forData ? ". A file for the data folder is a \"d\" line (\"d," + Shown(s.member) +
                                        "\", its path relative to the data folder; an existing file there is kept), "
@@ -220,7 +221,9 @@ void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
     return;
   }
   if (const Confinement why = ConfinePath(s.path.c_str()); why != Confinement::Inside) {
-    c.Error(e.line, key + " copies from or to outside its folder: " + Quote(s.path) + " " + OutsideWhy(why) +
+    const char* what =
+        why == Confinement::FoldsToStart ? " names nothing to copy: " : " copies from or to outside its folder: ";
+    c.Error(e.line, key + what + Quote(s.path) + " " + OutsideWhy(why) +
                         "; the updater refuses the whole update");
     return;
   }
