@@ -24,6 +24,7 @@ constexpr uint32_t kAttrSystem = 0x04;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrArchive = 0x20;
 constexpr uint32_t kAttrNormal = 0x80;
+constexpr uint32_t kAttrReparsePoint = 0x400; // a junction, symbolic link or mount point
 constexpr uint32_t kAttrMissing = 0xFFFFFFFFu; // path absent or not examinable
 
 constexpr uint32_t kDriveCdrom = 5;
@@ -68,18 +69,30 @@ int BindSystemOperations();
 FileHandle OpenFileForRead(const char* path);
 // Write access, no sharing, always create (truncates an existing file).
 FileHandle CreateFileForWrite(const char* path);
+// Write access, no sharing, a new file only: fails when anything (a file, a
+// folder, a link, even a dangling one) is at the path already.
+FileHandle CreateNewFile(const char* path);
+// A new file as CreateNewFile makes it, that others may only read, and that
+// the system deletes when the handle is closed or the process ends however
+// it ends: it is never deleted by its path, which others could change.
+FileHandle CreateTemporaryFile(const char* path);
+// The number of names (hard links) of an open file; 0 when unknown.
+uint32_t FileLinkCount(FileHandle file);
 int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 // 1 when the request succeeded; *done is what was really written.
 int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
 // Low 32 bits of the size; 0xFFFFFFFF on failure.
 uint32_t FileSizeLow(FileHandle file);
 void CloseFile(FileHandle file);
+// A link's own attributes (kAttrReparsePoint set), never its target's.
 uint32_t ReadAttributes(const char* path);
 void WriteAttributes(const char* path, uint32_t attributes);
 int ReadLastWriteTime(FileHandle file, FileTime* out);
 int StampFileTimes(FileHandle file, const FileTime* time); // creation, access, write
 void RemoveFile(const char* path);
 void MakeDirectory(const char* path);
+// 1 only when this call made the folder (0 when anything was there).
+int CreateNewDirectory(const char* path);
 // Calls `visit` with the bare name, attributes and size of each entry of
 // `folder` ("." and ".." left out) until it returns 0. 1 when the folder was
 // listed to its end and every visit returned 1; 0 also when a name has no
@@ -141,6 +154,8 @@ int FreeBytesAvailable(const char* driveText, uint64_t* bytes);
 // with kErrorNoMapping when the folder's name cannot be given in Shift-JIS.
 void TemporaryFolder(char* buffer, uint32_t capacity);
 uint32_t CurrentProcessId();
+// The system's Windows folder without a trailing backslash; empty on failure.
+void WindowsFolder(char* buffer, uint32_t capacity);
 
 // ---- Digests ------------------------------------------------------------------
 // SHA-256 in steps, by the system's own implementation: BeginDigest gives a
@@ -154,6 +169,11 @@ using DigestHandle = void*;
 DigestHandle BeginDigest();
 int UpdateDigest(DigestHandle digest, const void* data, size_t size);
 int FinishDigest(DigestHandle digest, uint8_t out[32]);
+
+// ---- Randomness ----------------------------------------------------------------
+// `count` bytes from the system's cryptographic random generator (names no
+// other program can guess). 1 on success.
+int RandomBytes(void* out, uint32_t count);
 
 // ---- Memory (fixed blocks) ----------------------------------------------------
 void* AllocateBlock(size_t bytes, bool zeroFill);

@@ -29,7 +29,7 @@ size_t LastSeparator(const std::string& path) {
 Node* Create(const std::string& path) {
   Node& node = M().files[Key(path)];
   node = Node{};
-  node.path = Resolve(path);
+  node.path = Through(path);
   FileTime now{uint32_t(M().clock), uint32_t(M().clock >> 32)};
   M().clock += 10000000;
   node.times = {now, now, now};
@@ -76,8 +76,9 @@ std::string Resolve(const std::string& path) {
   return out;
 }
 
-std::string Key(const std::string& path) {
-  std::string key = Resolve(path);
+namespace {
+
+std::string Upper(std::string key) {
   for (size_t i = 0; i < key.size(); ++i) {
     if (Lead(uint8_t(key[i]))) {
       ++i;
@@ -87,6 +88,36 @@ std::string Key(const std::string& path) {
   }
   return key;
 }
+
+}  // namespace
+
+// The path with the links inside it followed (a few hops at most); the
+// last component is the entry itself, link or not. Letter case is kept.
+std::string Through(const std::string& path) {
+  std::string rest = Resolve(path), prefix;
+  for (int hops = 0; hops < 8;) {
+    const size_t sep = [&] {
+      for (size_t i = 0; i < rest.size(); ++i) {
+        if (Lead(uint8_t(rest[i]))) ++i;
+        else if (rest[i] == '\\') return i;
+      }
+      return std::string::npos;
+    }();
+    if (sep == std::string::npos) break;
+    const std::string next = prefix + (prefix.empty() ? "" : "\\") + rest.substr(0, sep);
+    rest = rest.substr(sep + 1);
+    auto it = M().files.find(Upper(next));
+    if (it != M().files.end() && !it->second.link.empty()) {
+      prefix = it->second.link;
+      ++hops;
+    } else {
+      prefix = next;
+    }
+  }
+  return prefix + (prefix.empty() ? "" : "\\") + rest;
+}
+
+std::string Key(const std::string& path) { return Upper(Through(path)); }
 
 std::string Parent(const std::string& path) {
   size_t sep = LastSeparator(path);
@@ -119,6 +150,16 @@ void AddFile(const std::string& path, const std::string& content, FileTime time,
   node->content = content;
   node->attributes = attributes;
   if (time.low || time.high) node->times = {time, time, time};
+}
+
+void AddLink(const std::string& path, const std::string& target, bool folder) {
+  Node* node = Create(path);
+  node->link = Resolve(target);
+  node->directory = folder;
+  node->attributes = kAttrReparsePoint | (folder ? kAttrDirectory : 0);
+}
+void SetLinkCount(const std::string& path, uint32_t names) {
+  if (Node* n = Find(path)) n->linkCount = names;
 }
 
 bool Exists(const std::string& path) { return Find(path) != nullptr; }
@@ -182,13 +223,37 @@ FileHandle NewHandle(const std::string& key, bool write) {
 
 }  // namespace
 
+// Opening a link opens its target.
+const char* Followed(const char* path) {
+  Node* node = Find(path);
+  return node && !node->link.empty() ? node->link.c_str() : path;
+}
+
 FileHandle OpenFileForRead(const char* path) {
+  path = Followed(path);
   Node* node = Find(path);
   if (!node || node->directory) return kInvalidFile;
   return NewHandle(Key(path), false);
 }
 
+FileHandle CreateNewFile(const char* path) {
+  if (Find(path)) return M().lastError = 80, kInvalidFile;  // the file exists
+  return CreateFileForWrite(path);
+}
+
+FileHandle CreateTemporaryFile(const char* path) {
+  const FileHandle file = CreateNewFile(path);
+  if (file != kInvalidFile) M().handles[file].deleteOnClose = true;
+  return file;
+}
+
+uint32_t FileLinkCount(FileHandle file) {
+  OpenFile* f = Handle(file);
+  return f ? M().files[f->key].linkCount : 0;
+}
+
 FileHandle CreateFileForWrite(const char* path) {
+  path = Followed(path);
   std::string key = Key(path);
   if (key == M().failCreateKey) return M().lastError = kErrorSharingViolation, kInvalidFile;
   std::string parent = Parent(path);
@@ -243,7 +308,12 @@ uint32_t FileSizeLow(FileHandle file) {
   return f ? uint32_t(M().files[f->key].content.size()) : 0xFFFFFFFFu;
 }
 
-void CloseFile(FileHandle file) { M().handles.erase(file); }
+void CloseFile(FileHandle file) {
+  auto it = M().handles.find(file);
+  if (it == M().handles.end()) return;
+  if (it->second.deleteOnClose) M().files.erase(it->second.key);
+  M().handles.erase(it);
+}
 
 uint32_t ReadAttributes(const char* path) { return Attributes(path); }
 
@@ -283,6 +353,14 @@ void MakeDirectory(const char* path) {
   if (parentNode && parentNode->directory && !Find(path)) AddDirectory(path);
 }
 
+int CreateNewDirectory(const char* path) {
+  std::string parent = Parent(path);
+  Node* parentNode = parent.empty() ? nullptr : Find(parent);
+  if (!parentNode || !parentNode->directory || Find(path)) return 0;
+  AddDirectory(path);
+  return 1;
+}
+
 int ReplaceFile(const char* from, const char* to) {
   Node* source = Find(from);
   Node* target = Find(to);
@@ -292,7 +370,7 @@ int ReplaceFile(const char* from, const char* to) {
   if (M().failReplace || !source || source->directory) return 0;
   if (target && (target->directory || (target->attributes & kAttrReadOnly))) return 0;
   Node moved = *source;
-  moved.path = Resolve(to);
+  moved.path = Through(to);
   M().files.erase(Key(from));
   M().files[Key(to)] = moved;
   return 1;
@@ -323,6 +401,7 @@ int FreeBytesAvailable(const char* driveText, uint64_t* bytes) {
 
 void TemporaryFolder(char* buffer, uint32_t capacity) { CopyText(buffer, capacity, "C:\\TEMP\\"); }
 uint32_t CurrentProcessId() { return 4242; }
+void WindowsFolder(char* buffer, uint32_t capacity) { CopyText(buffer, capacity, "C:\\WINDOWS"); }
 
 int StampTimesAtPath(const char* path, const FileTime* time) {
   Node* node = Find(path);

@@ -23,6 +23,12 @@ void Reset();
 void AddDirectory(const std::string& path); // creates parents too
 void AddFile(const std::string& path, const std::string& content, FileTime time = {0, 0},
              uint32_t attributes = kAttrArchive);
+// A junction or symbolic link at `path` to `target` (a folder when
+// `folder`): paths through it lead to the target, opening it opens the
+// target, and it reports kAttrReparsePoint. Renaming or deleting it acts on
+// the link itself.
+void AddLink(const std::string& path, const std::string& target, bool folder);
+void SetLinkCount(const std::string& path, uint32_t names); // a file's hard links
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 std::string Content(const std::string& path);

@@ -17,12 +17,15 @@ struct Node {
   std::string content;
   uint32_t attributes = kAttrArchive;
   Times times{};
+  std::string link;        // a link's target (empty: no link); followed inside paths
+  uint32_t linkCount = 1;  // the file's names (hard links)
 };
 
 struct OpenFile {
   std::string key;
   bool write = false;
   size_t position = 0;
+  bool deleteOnClose = false;
 };
 
 struct Drive {
@@ -87,6 +90,7 @@ struct Machine {
 Machine& M();
 std::string Key(const std::string& path);     // resolved as Windows does, upper-cased ASCII
 std::string Resolve(const std::string& path); // "/" and "\\", ".", ".." and trailing dots resolved
+std::string Through(const std::string& path); // the path with the links inside it followed
 std::string Parent(const std::string& path); // up to the last backslash, by whole characters
 std::string BaseName(const std::string& path);
 Node* Find(const std::string& path);

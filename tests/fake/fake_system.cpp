@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include "fake/fake_state.h"
 
@@ -216,6 +217,10 @@ int FinishDigest(DigestHandle digest, uint8_t out[32]) {
   delete d;
   return ok;
 }
+
+// The test machine's random bytes: OpenSSL's generator, as unpredictable as
+// the system's.
+int RandomBytes(void* out, uint32_t count) { return RAND_bytes(static_cast<unsigned char*>(out), int(count)) == 1; }
 
 // The test machine's module image is the resource's own bytes.
 int ModuleHoldsRange(ModuleHandle, const void* start, uint32_t size) {

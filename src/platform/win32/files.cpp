@@ -11,12 +11,12 @@ FILETIME ToSystem(const FileTime& t) {
   return f;
 }
 
-FileHandle OpenWith(const char* path, DWORD access, DWORD share, DWORD disposition) {
+FileHandle OpenWith(const char* path, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags = FILE_ATTRIBUTE_NORMAL) {
   auto createFile = Bound().createFile;
   const WidePath wide(path);
   if (!createFile || !wide.ok()) return kInvalidFile;
-  return AsFileHandle(createFile(wide.get(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+  return AsFileHandle(createFile(wide.get(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 }  // namespace
@@ -27,6 +27,20 @@ FileHandle OpenFileForRead(const char* path) {
 
 FileHandle CreateFileForWrite(const char* path) {
   return OpenWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+// CREATE_NEW fails on any name that exists, a link (even a dangling one)
+// included: nothing prepared at the path is ever opened.
+FileHandle CreateNewFile(const char* path) { return OpenWith(path, GENERIC_WRITE, 0, CREATE_NEW); }
+
+FileHandle CreateTemporaryFile(const char* path) {
+  return OpenWith(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
+}
+
+uint32_t FileLinkCount(FileHandle file) {
+  BY_HANDLE_FILE_INFORMATION information;
+  return GetFileInformationByHandle(AsHandle(file), &information) ? information.nNumberOfLinks : 0;
 }
 
 int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -87,6 +101,11 @@ void RemoveFile(const char* path) {
 void MakeDirectory(const char* path) {
   const WidePath wide(path);
   if (wide.ok()) CreateDirectoryW(wide.get(), nullptr);
+}
+
+int CreateNewDirectory(const char* path) {
+  const WidePath wide(path);
+  return wide.ok() && CreateDirectoryW(wide.get(), nullptr) ? 1 : 0;
 }
 
 int StampTimesAtPath(const char* path, const FileTime* time) {

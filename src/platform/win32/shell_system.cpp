@@ -88,6 +88,16 @@ void TemporaryFolder(char* buffer, uint32_t capacity) {
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
+void WindowsFolder(char* buffer, uint32_t capacity) {
+  if (capacity == 0) return;
+  buffer[0] = 0;
+  wchar_t wide[MAX_PATH + 1];
+  const UINT length = GetWindowsDirectoryW(wide, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return;
+  if (length > 3 && wide[length - 1] == L'\\') wide[length - 1] = 0;
+  if (!NarrowFromWide(wide, buffer, int(capacity < kPathCapacity ? capacity : kPathCapacity))) buffer[0] = 0;
+}
+
 void* AllocateBlock(size_t bytes, bool zeroFill) {
   return GlobalAlloc(zeroFill ? GPTR : GMEM_FIXED, bytes);
 }

@@ -155,13 +155,15 @@ uint32_t AttributesOfRealPath(const fs::path& path) {
   uint32_t attributes;
   if (plan::host::RealAttributes(path, &attributes)) return attributes;
   std::error_code ec;
+  // A symbolic link stands for a junction or a link on Windows.
+  const uint32_t link = fs::is_symlink(fs::symlink_status(path, ec)) ? kAttrReparsePoint : 0;
   const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) return kAttrMissing;
-  if (fs::is_directory(status)) return kAttrDirectory;
+  if (ec || !fs::exists(status)) return link ? link : kAttrMissing;
+  if (fs::is_directory(status)) return kAttrDirectory | link;
   attributes = 0;
   if ((status.permissions() & fs::perms::owner_write) == fs::perms::none) attributes |= kAttrReadOnly;
   if (!M().normalFiles) attributes |= kAttrArchive;
-  return attributes ? attributes : kAttrNormal;
+  return (attributes ? attributes : kAttrNormal) | link;
 }
 
 FileTime FileTimeOf(fs::file_time_type stamp) {
@@ -292,6 +294,9 @@ FileHandle OpenFileForRead(const char* path) {
 }
 
 FileHandle CreateFileForWrite(const char*) { Forbidden("CreateFileForWrite"); }
+FileHandle CreateNewFile(const char*) { Forbidden("CreateNewFile"); }
+FileHandle CreateTemporaryFile(const char*) { Forbidden("CreateTemporaryFile"); }
+uint32_t FileLinkCount(FileHandle) { return 1; }
 
 int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
@@ -347,6 +352,7 @@ int ReadLastWriteTime(FileHandle file, FileTime* out) {
 int StampFileTimes(FileHandle, const FileTime*) { Forbidden("StampFileTimes"); }
 void RemoveFile(const char*) { Forbidden("RemoveFile"); }
 void MakeDirectory(const char*) { Forbidden("MakeDirectory"); }
+int CreateNewDirectory(const char*) { Forbidden("CreateNewDirectory"); }
 int ReplaceFile(const char*, const char*) { Forbidden("ReplaceFile"); }
 int StampTimesAtPath(const char*, const FileTime*) { Forbidden("StampTimesAtPath"); }
 
@@ -399,6 +405,10 @@ void TemporaryFolder(char* buffer, uint32_t capacity) {
 }
 
 uint32_t CurrentProcessId() { return 1; }
+void WindowsFolder(char* buffer, uint32_t capacity) {
+  if (capacity) buffer[0] = 0;  // no folder of this disk is the system's
+}
+int RandomBytes(void*, uint32_t) { Forbidden("RandomBytes"); }
 
 void* AllocateBlock(size_t bytes, bool zeroFill) { return zeroFill ? std::calloc(bytes, 1) : std::malloc(bytes); }
 void FreeBlock(void* block) { std::free(block); }
