@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "update/update.h"
 
 namespace {
 
@@ -21,7 +22,13 @@ int QueryText(RegistryKey key, const char* name, char* field, const char* what) 
   uint32_t size = kPathCapacity;
   if (QueryKeyValue(key, name, raw, &size)) {
     CopyText(field, kPathCapacity, raw);
-    return 1;
+    // The registry key is the player's own to write; the system's folder
+    // is no game's, and the updater writes nothing there.
+    if (!InWindowsFolder(field)) return 1;
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, "%sが Windows のフォルダーの中にあるため、アップデートできません", what);
+    ShowCaptionError(text);
+    return -1;
   }
   const uint32_t error = LastSystemError();
   if (error != kErrorMoreData && error != kErrorNoMapping) return 0;

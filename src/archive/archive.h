@@ -169,6 +169,9 @@ struct MemberRef {
   const ArchiveEntry* entry;
   const uint8_t* stored; // image.base + MemberDataOffset
 };
+// Whether a lookup of `name` finds `entry`: its name is terminated within
+// the field and equal to `name` ignoring case, as the system compares names.
+int EntryHasName(const ArchiveEntry& entry, const char* name);
 // Case-insensitive lookup, first match wins. 0 when absent or unreadable
 // (stored bytes outside the data area); shows nothing.
 int LocateMember(const ArchiveImage& image, const char* name, MemberRef* out);
@@ -225,21 +228,28 @@ int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]);
 // and stamps `time` when given. 1 when written. 0 when the member cannot be
 // read: "Can't Allocate Memory !!", "Can't Find File in Resource !!" (a
 // stream that does not decode to exactly its stated size) or the damaged
-// member text (a digest that differs) was shown. -1 when the file cannot be
-// created or written, with the system's reason in *error. Whatever was
-// written stays for the caller to remove.
+// member text (a digest that differs; a damaged digest table, before `path`
+// is created) was shown. -1 when the file cannot be created or written,
+// with the system's reason in *error. Whatever was written stays for the
+// caller to remove.
 int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const char* path, const FileTime* time,
                     uint32_t* error);
-// Where the archive's digest of a member's plain bytes is: Absent (no table,
-// nothing to check), Present (*expected points at its 32 bytes), Damaged
-// (the table is unreadable or does not fit the directory: nothing can be
-// trusted against it).
+// The plain bytes of `member`, checked as WriteMemberFile checks them, in a
+// new zero-filled block two bytes longer than the member (so a text ends
+// with a terminator); the caller frees it. Null, with WriteMemberFile's
+// messages, when the member cannot be read or no memory is left.
+uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member);
+// Where the archive's digest of a member's plain bytes is: Absent (no entry
+// a lookup of kDigestMemberName finds, so nothing to check), Present
+// (*expected points at its 32 bytes), Damaged (such an entry is there but is
+// not one readable table of exactly that name that fits the directory, or
+// `entry` is the table itself: nothing can be trusted against it).
 enum class DigestTable { Absent, Present, Damaged };
 DigestTable ExpectedMemberDigest(const ArchiveImage& image, const ArchiveEntry& entry, const uint8_t** expected);
 // "「%s」のデータが壊れています（チェックサムが一致しません）": a member whose
 // bytes are not what the archive's digest says.
 extern const char kMemberDamagedFormat[];
-// Creates `path` (replacing a file there), writes all `length` bytes and,
+// Creates `path` new (nothing may be there), writes all `length` bytes and,
 // when `time` is given, sets its three times. 1 only when all of it worked;
 // whatever was written stays. On failure *error (when given) receives the
 // system's reason (a short write counts as a full disk).

@@ -35,18 +35,19 @@ int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]) {
 
 namespace {
 
-// Hands the member's pieces to the file and, when the archive has a digest
-// for it, to the digest. The result as WriteMemberFile's.
-int WritePieces(const ArchiveImage& image, const MemberRef& member, FileHandle file, uint8_t* workspace,
-                uint32_t* error) {
+// Hands the member's pieces to the file, or into `memory` (room for the
+// member's size) when given, and, when `expected` is the archive's digest
+// for it, to the digest. The result as WriteMemberFile's, with -2 for
+// content the digest does not vouch for.
+int WritePieces(const MemberRef& member, const uint8_t* expected, FileHandle file, uint8_t* memory,
+                uint8_t* workspace, uint32_t* error) {
   const ArchiveEntry& entry = *member.entry;
-  const uint8_t* expected = nullptr;
-  const DigestTable table = ExpectedMemberDigest(image, entry, &expected);
-  DigestHandle digest = table == DigestTable::Present ? BeginDigest() : nullptr;
+  DigestHandle digest = expected ? BeginDigest() : nullptr;
   // A member the archive's digest does not vouch for is never written whole.
-  int result = table == DigestTable::Damaged || (table == DigestTable::Present && !digest) ? -2 : 1;
+  int result = expected && !digest ? -2 : 1;
   MemberReader reader;
   OpenMemberReader(&reader, entry, FetchFromMemory, const_cast<uint8_t*>(member.stored), workspace);
+  uint32_t at = 0;
   while (result == 1) {
     const uint8_t* bytes;
     uint32_t count = 0;
@@ -57,6 +58,11 @@ int WritePieces(const ArchiveImage& image, const MemberRef& member, FileHandle f
       break;
     }
     if (digest && !UpdateDigest(digest, bytes, count)) result = -2;
+    if (memory) {
+      if (count > entry.uncompressedSize - at) result = 0;  // more than the member holds
+      else std::memcpy(memory + at, bytes, count), at += count;
+      continue;
+    }
     uint32_t written = 0;
     if (result == 1 && !(WriteToFile(file, bytes, count, &written) && written == count)) {
       // A write that reports success with fewer bytes is a full disk.
@@ -70,42 +76,73 @@ int WritePieces(const ArchiveImage& image, const MemberRef& member, FileHandle f
   return result;
 }
 
+void ShowMemberDamaged(const ArchiveEntry& entry) {
+  char text[kTextCapacity];
+  FormatText(text, sizeof text, kMemberDamagedFormat, entry.name);
+  ShowCaptionError(text);
+}
+
+// The message for what WritePieces found, if any; its result with -2 as 0.
+int Reported(int result, const ArchiveEntry& entry) {
+  if (result == 0) ShowCaptionError(kMemberMissingText);  // a damaged stream is a member that cannot be read
+  if (result == -2) ShowMemberDamaged(entry);
+  return result == -2 ? 0 : result;
+}
+
 }  // namespace
+
+uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member) {
+  const uint8_t* expected = nullptr;
+  if (ExpectedMemberDigest(image, *member.entry, &expected) == DigestTable::Damaged) {
+    ShowMemberDamaged(*member.entry);
+    return nullptr;
+  }
+  uint8_t* block = static_cast<uint8_t*>(AllocateBlock(size_t(member.entry->uncompressedSize) + 2, true));
+  uint8_t* workspace = block ? static_cast<uint8_t*>(AllocateBlock(kMemberReaderWorkspace, false)) : nullptr;
+  if (!workspace) {
+    FreeBlock(block);
+    ShowCaptionError("Can't Allocate Memory !!");
+    return nullptr;
+  }
+  uint32_t error = 0;
+  const int result = Reported(WritePieces(member, expected, kInvalidFile, block, workspace, &error), *member.entry);
+  FreeBlock(workspace);
+  if (result == 1) return block;
+  FreeBlock(block);
+  return nullptr;
+}
 
 int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const char* path, const FileTime* time,
                     uint32_t* error) {
+  // A damaged digest table vouches for nothing: refused before any file is made.
+  const uint8_t* expected = nullptr;
+  if (ExpectedMemberDigest(image, *member.entry, &expected) == DigestTable::Damaged) {
+    ShowMemberDamaged(*member.entry);
+    return 0;
+  }
   uint8_t* workspace = static_cast<uint8_t*>(AllocateBlock(kMemberReaderWorkspace, false));
   if (!workspace) {
     ShowCaptionError("Can't Allocate Memory !!");
     return 0;
   }
-  FileHandle file = CreateFileForWrite(path);
+  FileHandle file = CreateNewFile(path);  // a name of its own: nothing prepared there is opened
   if (file == kInvalidFile) {
     *error = LastSystemError();
     FreeBlock(workspace);
     return -1;
   }
-  int result = WritePieces(image, member, file, workspace, error);
+  int result = WritePieces(member, expected, file, nullptr, workspace, error);
   if (result == 1 && time && !StampFileTimes(file, time)) {
     *error = LastSystemError();
     result = -1;
   }
   CloseFile(file);
   FreeBlock(workspace);
-  if (result == 0) {
-    // A damaged stream is a member that cannot be read.
-    ShowCaptionError(kMemberMissingText);
-  } else if (result == -2) {
-    char text[kTextCapacity];
-    FormatText(text, sizeof text, kMemberDamagedFormat, member.entry->name);
-    ShowCaptionError(text);
-    result = 0;
-  }
-  return result;
+  return Reported(result, *member.entry);
 }
 
 int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time, uint32_t* error) {
-  FileHandle file = CreateFileForWrite(path);
+  FileHandle file = CreateNewFile(path);
   if (file == kInvalidFile) {
     if (error) *error = LastSystemError();
     return 0;

@@ -30,10 +30,27 @@
 // folder is deleted in any state. Then the journal itself goes. Every step
 // can be repeated, so a recovery that is itself interrupted finishes at the
 // next start.
+//
+// The journal lies in a folder the player's account may write, so it is
+// trusted for nothing but the choice among what this updater would do
+// anyway: a "file" line is acted on only when its destination is one that
+// a line of this update names (confined, below the install or data folder,
+// reached without a link) and its staged and backup paths are this
+// updater's own names beside it; a "folder" line only for a staging folder
+// of its own directly in the install folder. Attributes put back are the
+// four a file may carry. Any other line is left alone, the journal with it,
+// and the player is told. (A signed or administrators-only journal would
+// add a key or a folder to keep; these rules need neither, and a forged
+// journal can at most roll back files of the game, which the same account
+// could change directly.)
 #include <cstring>
 
 #include "archive/archive.h"
 #include "update/update.h"
+
+const char kJournalIgnoredText[] =
+    "中断されたアップデートの記録（~fa2update.jnl）に、このアップデートのものではないファイルが含まれていたため、"
+    "それらには手を付けませんでした";
 
 namespace {
 
@@ -82,13 +99,54 @@ void NextVersionPath(const char* journal, char out[kPathBuffer]) {
   if (n >= 3) std::memcpy(out + n - 3, "new", 3);
 }
 
-// Only a staging folder directly in the install folder is ever deleted
-// whole, whatever a journal says.
+// Only a staging folder of this updater's directly in the install folder,
+// and no link, is ever deleted whole, whatever a journal says.
 bool StagingFolderOf(const char* installPath, const char* folder) {
-  char prefix[kPathBuffer];
-  if (!CopyText(prefix, sizeof prefix, installPath) || !JoinPath(prefix, sizeof prefix, "~fa2")) return false;
-  const size_t n = std::strlen(prefix);
-  return std::strncmp(folder, prefix, n) == 0 && folder[n] && !std::strchr(folder + n, '\\');
+  char beside[kPathBuffer];
+  return CopyText(beside, sizeof beside, installPath) && JoinPath(beside, sizeof beside, "~fa2update.jnl") &&
+         IsOwnStagingName(beside, folder, nullptr) && PlainBelow(installPath, folder) && !IsLinkAt(folder);
+}
+
+// The base folder of `destination` when one of this update's confined lines
+// names it (an update line of any mode, or a copy line's file), else null.
+const char* KnownDestination(const UpdateContext& context, const char* destination) {
+  const InstalledGame& game = *context.game;
+  if (!PathStaysInside(context.description->dataFolder)) return nullptr;
+  for (int index = 0; index < kUpdateListCapacity; ++index) {
+    char key[16], value[kUpdateValueCapacity];
+    FormatText(key, sizeof key, "UpdateFile%02i", index);
+    if (!ReadDescriptionValue("UPDATE", key, value, sizeof value)) break;
+    UpdateLine line;
+    ParseUpdateLine(value, &line);
+    if (line.operation == kOperationCheck || !PathStaysInside(line.path)) continue;
+    UpdateEntry entry;
+    entry.operation = line.operation;
+    CopyText(entry.relativePath, sizeof entry.relativePath, line.path);
+    entry.baseNameOffset = BaseNameOffset(entry.relativePath);
+    char folder[kPathBuffer], path[kPathBuffer];
+    if (UpdateFolder(entry, context, folder) && UpdateDestination(folder, entry, path) &&
+        CompareNoCase(path, destination) == 0)
+      return entry.operation == kOperationData ? game.dataPath : game.installPath;
+  }
+  for (int index = 0; index < kCopyListCapacity; ++index) {
+    char key[16], value[kCopyValueCapacity];
+    FormatText(key, sizeof key, "CopyFile%02i", index);
+    if (!ReadDescriptionValue("UPDATE", key, value, sizeof value)) break;
+    CopyLine line;
+    char path[kPathBuffer];
+    if (ParseCopyLine(value, &line) && PathStaysInside(line.path) && CopyText(path, sizeof path, game.installPath) &&
+        JoinPath(path, sizeof path, line.path) && CompareNoCase(path, destination) == 0)
+      return game.installPath;
+  }
+  return nullptr;
+}
+
+// Whether a journal's file line is one this updater would have written.
+bool OwnFileLine(const UpdateContext& context, const StagedFile& f) {
+  const char* base = KnownDestination(context, f.destination);
+  return base && IsOwnStagingName(f.destination, f.staged, ".new") &&
+         IsOwnStagingName(f.destination, f.backup, ".old") && PlainBelow(base, f.destination) &&
+         PlainBelow(base, f.staged) && PlainBelow(base, f.backup);
 }
 
 }  // namespace
@@ -129,6 +187,7 @@ int WriteJournal(const char* journal, JournalState state, const StagedUpdate& up
   }
   char next[kPathBuffer];
   NextVersionPath(journal, next);
+  RemoveFile(next);  // made new below: a link left at the name is never written through
   const int ok = length + 1 < kJournalCapacity && WriteAndStamp(next, text, uint32_t(length), nullptr) &&
                  ReplaceFile(next, journal);
   if (!ok) RemoveFile(next);
@@ -143,7 +202,8 @@ void RemoveJournal(const char* journal) {
   RemoveFile(journal);
 }
 
-int RecoverInterruptedUpdate(const char* installPath) {
+int RecoverInterruptedUpdate(const UpdateContext& context) {
+  const char* installPath = context.game->installPath;
   char journal[kPathBuffer], next[kPathBuffer];
   if (!JournalPath(installPath, journal)) return 0;
   NextVersionPath(journal, next);
@@ -190,22 +250,31 @@ int RecoverInterruptedUpdate(const char* installPath) {
   }
   FreeBlock(text);
   if (state < 0) return 0;
-  if (folder[0] && StagingFolderOf(installPath, folder) && Exists(folder) && ShellDelete(folder) != 0) return 0;
+  bool ignored = folder[0] && !StagingFolderOf(installPath, folder);
+  if (folder[0] && !ignored && Exists(folder) && ShellDelete(folder) != 0) return 0;
 
   for (int i = 0; i < update.count; ++i) {
     const StagedFile& f = update.files[i];
+    if (!OwnFileLine(context, f)) {
+      ignored = true;
+      continue;
+    }
     if (state == int(JournalState::Swapping)) {
       if (Exists(f.backup)) {
         // The old file is still whole at its backup path: it goes back.
         if (Exists(f.destination)) RemoveFile(f.destination);
         if (!ReplaceFile(f.backup, f.destination)) return 0;
-        WriteAttributes(f.destination, f.attributes);
+        WriteAttributes(f.destination, f.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
       } else if (!f.hadOriginal && !Exists(f.staged) && Exists(f.destination)) {
         RemoveFile(f.destination);  // a file this update added
       }
     }
     if (state == int(JournalState::Committed)) RemoveFile(f.backup);
     RemoveFile(f.staged);
+  }
+  if (ignored) {
+    ShowCaptionError(kJournalIgnoredText);
+    return 1;
   }
   RemoveFile(journal);
   return 1;

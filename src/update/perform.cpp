@@ -87,14 +87,16 @@ void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
     case ListFault::None: break;
     case ListFault::NoFolder:
     case ListFault::TooLong:
-    case ListFault::Outside: {
+    case ListFault::Outside:
+    case ListFault::Link: {
       char text[kTextCapacity];
       FormatLineRefusal(refusal, updates, text, sizeof text);
       Refuse(dialog, text);
       return;
     }
     case ListFault::CopyNoDisc:
-    case ListFault::CopyOutside: RefuseCopyLine(dialog, copies.entries[refusal.index]); return;
+    case ListFault::CopyOutside:
+    case ListFault::CopyLink: RefuseCopyLine(dialog, copies.entries[refusal.index]); return;
   }
 
   if (!ApplyUpdateList(dialog, context, updates, overwriteOnly)) return;

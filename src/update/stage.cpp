@@ -1,10 +1,11 @@
 // Applying the update list all or nothing: stage, then swap.
 //
 // Staging writes every file the list will write as a new file beside its
-// destination ("~fa2<pid>s<n>.new"), after the engine's decisions for each
-// line; no game file is touched, so any failure here only deletes what was
-// staged. Swapping then moves each destination aside to its backup
-// ("~fa2<pid>s<n>.old") and the staged file into its place; if one swap
+// destination ("~fa2<run>s<n>.new", created new: nothing already at the name
+// is ever opened), after the engine's decisions for each line; no game file
+// is touched, so any failure here only deletes what was staged. Swapping
+// then moves each destination aside to its backup ("~fa2<run>s<n>.old") and
+// the staged file into its place; if one swap
 // fails, every destination replaced so far gets its old file back. Only when
 // all are swapped are the backups deleted. The journal (journal.cpp) says at
 // each point what a crash would leave, for the next run to undo.
@@ -30,11 +31,16 @@ void DeleteStaged(const StagedUpdate& update) {
 // or no room to stage it), -1 when it cannot be read at all (the member is
 // written instead).
 int StageOwnBytes(const char* destination, const char* staged) {
+  // Only a plain file is copied: never the target of a link, nor a file
+  // with another name elsewhere (a hard link), which would hand its bytes
+  // to the data folder.
+  if (ReadAttributes(destination) & kAttrReparsePoint) return 0;
   FileHandle from = OpenFileForRead(destination);
   if (from == kInvalidFile) return -1;
+  if (FileLinkCount(from) != 1) return CloseFile(from), 0;
   uint32_t size = FileSizeLow(from);
   void* block = size == 0xFFFFFFFFu ? nullptr : AllocateBlock(kMemberPieceSize, false);
-  FileHandle to = block ? CreateFileForWrite(staged) : kInvalidFile;
+  FileHandle to = block ? CreateNewFile(staged) : kInvalidFile;
   int result = block ? 0 : -1;
   if (to != kInvalidFile) {
     result = 1;
@@ -111,11 +117,41 @@ void RollBack(StagedUpdate& update, const char* journal) {
 
 }  // namespace
 
+namespace {
+
+// This run's part of every staging name: random, drawn once. Without the
+// system's generator the process id stands in; the names are created new
+// all the same, so a name prepared beforehand only stops the update.
+const char* RunPart() {
+  static char part[9];
+  if (!part[0]) {
+    uint8_t bytes[4];
+    uint32_t value = CurrentProcessId();
+    if (RandomBytes(bytes, sizeof bytes)) value = uint32_t(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+    static const char kHex[] = "0123456789abcdef";
+    for (int d = 0; d < 8; ++d) part[d] = kHex[(value >> (28 - 4 * d)) & 15];
+  }
+  return part;
+}
+
+}  // namespace
+
 int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]) {
   char name[48];
   const char kindText[2] = {kind, 0};
-  FormatText(name, sizeof name, "~fa2%u%s%i%s", CurrentProcessId(), kindText, index, suffix);
+  FormatText(name, sizeof name, "~fa2%s%s%i%s", RunPart(), kindText, index, suffix);
   return NameBesidePath(path, name, out);
+}
+
+int IsOwnStagingName(const char* destination, const char* name, const char* suffix) {
+  const int32_t folder = BaseNameOffset(destination);
+  if (folder == 0 || std::strncmp(name, destination, size_t(folder)) != 0) return 0;
+  const char* own = name + folder;
+  if (std::strncmp(own, "~fa2", 4) != 0) return 0;
+  const char* p = own + 4;
+  while ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')) ++p;
+  if (p == own + 4) return 0;
+  return suffix ? CompareNoCase(p, suffix) == 0 : *p == 0;
 }
 
 int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
@@ -131,6 +167,7 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
     StagedFile& f = planned.files[planned.count++];
     std::memset(&f, 0, sizeof f);
     char folder[kPathBuffer];
+    f.base = list.entries[i].operation == kOperationData ? context.game->dataPath : context.game->installPath;
     if (!UpdateFolder(list.entries[i], context, folder) ||
         !UpdateDestination(folder, list.entries[i], f.destination) ||
         !StagingNameBeside(f.destination, 's', i, ".new", f.staged) ||
@@ -148,6 +185,11 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
     // One level only: a folder inside the relative path is never created.
     MakeDirectory(folder);
 
+    // Checked again now, right before the first write beside it.
+    if (!PlainBelow(file.base, file.destination)) {
+      DeleteStaged(*update);
+      return Fail(failure, file.destination, kReasonLink), 0;
+    }
     const UpdateAction action = DecideUpdateAction(entry, overwriteOnly, file.destination);
     if (action == UpdateAction::Skip) continue;
     file.attributes = ReadAttributes(file.destination);
@@ -185,6 +227,12 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* fai
   }
   for (int i = 0; i < update.count; ++i) {
     StagedFile& f = update.files[i];
+    // No rename through a link put in place since the staging.
+    if (f.base && !PlainBelow(f.base, f.destination)) {
+      Fail(failure, f.destination, kReasonLink);
+      RollBack(update, journal);
+      return 0;
+    }
     if (f.hadOriginal) {
       // A read-only file cannot be moved over later; the backup keeps the
       // attributes to put back.
@@ -216,7 +264,7 @@ void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity
     CopyText(text, capacity, kWriteFailedText);
     return;
   }
-  char reason[64];
+  char reason[128];
   switch (failure.reason) {
     case 0:  // a write that came back short: the disk filled up
     case 39:
@@ -228,6 +276,7 @@ void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity
     case 3: CopyText(reason, sizeof reason, "フォルダーが見つかりません"); break;
     case kReasonFolder: CopyText(reason, sizeof reason, "同じ名前のフォルダーがあります"); break;
     case kReasonHidden: CopyText(reason, sizeof reason, "隠しファイルかシステムファイルです"); break;
+    case kReasonLink: CopyText(reason, sizeof reason, "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません"); break;
     case kReasonTooLong: FormatText(reason, sizeof reason, "パスが長すぎます。%u バイトまでです", kPathCapacity - 1); break;
     default: FormatText(reason, sizeof reason, "システムエラー %u", failure.reason); break;
   }

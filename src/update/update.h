@@ -126,9 +126,11 @@ struct WriteFailure {
 constexpr uint32_t kReasonFolder = 0xF0000001u;  // a folder stands at the destination
 constexpr uint32_t kReasonHidden = 0xF0000002u;  // a hidden or system file is there
 constexpr uint32_t kReasonTooLong = 0xF0000003u; // the destination's path does not fit
+constexpr uint32_t kReasonLink = 0xF0000004u;    // a link lies on the way to it, or at it
 // "ファイルの書き込みに失敗しました", then the file and the reason in Japanese.
 void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity);
 struct StagedFile {
+  const char* base;           // the game folder the destination lies below
   char destination[kPathBuffer];
   char staged[kPathBuffer];   // the new file, beside the destination
   char backup[kPathBuffer];   // where the old file waits during the swap
@@ -156,9 +158,11 @@ enum class JournalState { Staging, Swapping, Committed };
 // deleted and no game file touched (a message may have been shown).
 int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
                     StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure);
-// "<folder of path>\~fa2<pid><kind><index><suffix>": a name of this run
-// beside the destination, so each rename stays on one volume. Kind 's' is an
-// update line's, 'c' a copy line's. 0 when it does not fit.
+// "<folder of path>\~fa2<run><kind><index><suffix>": a name of this run
+// beside the destination, so each rename stays on one volume. <run> is
+// eight hexadecimal digits drawn at random once per run (no other program
+// can make the name beforehand). Kind 's' is an update line's, 'c' a copy
+// line's. 0 when it does not fit.
 int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]);
 // Replaces each destination by its staged file, the old one kept at its
 // backup path; deletes the backups when all are in place. 0 when a swap
@@ -175,7 +179,27 @@ void RemoveJournal(const char* journal);
 // Puts the game back to one whole version after a run that was killed while
 // updating: rolls an interrupted swap back, deletes staged files and
 // backups, then the journal. 1 when a journal was found and handled.
-int RecoverInterruptedUpdate(const char* installPath);
+// Only what this updater would have made is touched: a destination one of
+// its confined lines names in the install or data folder, reached without a
+// link, and a staged or backup name of its own beside it; a staging folder
+// of its own directly in the install folder. Anything else in the journal
+// is left alone, the journal kept, and kJournalIgnoredText shown.
+int RecoverInterruptedUpdate(const UpdateContext& context);
+extern const char kJournalIgnoredText[];
+// Whether `name` is one of this updater's staging names (StagingNameBeside)
+// in the folder of `destination`; with `suffix` null, a staging folder.
+int IsOwnStagingName(const char* destination, const char* name, const char* suffix);
+
+// ---- Links (links.cpp) ------------------------------------------------------------------
+// 1 when `path`, a path below the folder `base`, is reached from it without
+// a link: neither `base` nor a folder on the way to the path's own entry is
+// a junction, symbolic link or mount point. 0 also when `path` does not
+// start with `base`.
+int PlainBelow(const char* base, const char* path);
+// 1 when the entry at `path` itself is a junction, symbolic link or mount point.
+int IsLinkAt(const char* path);
+// 1 when `path` is the system's Windows folder or lies in it.
+int InWindowsFolder(const char* path);
 
 // ---- Disc copy list -------------------------------------------------------------------
 constexpr int kCopyListCapacity = 16;        // CopyFile00 .. CopyFile15
@@ -234,7 +258,8 @@ int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyL
 // ---- Refusal before anything is written --------------------------------------------
 // 1 when `path`, joined below a folder, names something inside that folder
 // as Windows resolves it: relative, no drive, UNC or device path, no colon,
-// no device name, and ".." never climbing above the start (confine.cpp).
+// no device name, ".." never climbing above the start and not leading back
+// to it (confine.cpp). The empty path passes.
 int PathStaysInside(const char* path);
 // Which rule a path breaks first, read from the left (Inside when none).
 enum class Confinement {
@@ -248,6 +273,7 @@ enum class Confinement {
   DotsAndBlanks, // a component of only dots and blanks other than "." and ".." ("...")
   Device,        // a device name (CON, NUL, COM1, "nul.txt", ...)
   CutCharacter,  // ends in the lead byte of a double-byte character
+  FoldsToStart,  // nothing left after "." and ".." ("MOVIE\..", ".")
 };
 Confinement ConfinePath(const char* path);
 
@@ -258,6 +284,8 @@ enum class ListFault {
   Outside,        // an update line (or DataFolder) leads outside its folder
   CopyNoDisc,     // a copy line's disc prefix is not a digit
   CopyOutside,    // a copy line leads outside the disc or the install folder
+  Link,           // an update line's destination lies through a link
+  CopyLink,       // a copy line's destination lies through a link
 };
 struct ListRefusal {
   ListFault fault;

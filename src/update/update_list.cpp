@@ -139,6 +139,8 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
     }
     if (!dataFolderInside || !PathStaysInside(entry.relativePath)) return {ListFault::Outside, i};
     if (!UpdateDestination(folder, entry, destination)) return {ListFault::TooLong, i};
+    const char* base = entry.operation == kOperationData ? context.game->dataPath : context.game->installPath;
+    if (!PlainBelow(base, destination)) return {ListFault::Link, i};
   }
   for (int i = 0; i < copies.count; ++i) {
     const CopyEntry& entry = copies.entries[i];
@@ -146,18 +148,23 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
     // The same path is the source below the disc's root and the destination
     // below the install folder: it must stay inside both.
     if (!PathStaysInside(entry.relativePath)) return {ListFault::CopyOutside, i};
+    char destination[kPathBuffer];
+    if (CopyText(destination, sizeof destination, context.game->installPath) &&
+        JoinPath(destination, sizeof destination, entry.relativePath) &&
+        (!PlainBelow(context.game->installPath, destination) || IsLinkAt(destination)))
+      return {ListFault::CopyLink, i};
   }
   return {ListFault::None, 0};
 }
 
 void FormatLineRefusal(const ListRefusal& refusal, const UpdateList& updates, char* text, size_t capacity) {
-  if (refusal.fault != ListFault::TooLong) {
+  if (refusal.fault != ListFault::TooLong && refusal.fault != ListFault::Link) {
     CopyText(text, capacity, kWriteFailedText);
     return;
   }
   WriteFailure failure{};
   CopyText(failure.path, sizeof failure.path, updates.entries[refusal.index].relativePath);
-  failure.reason = kReasonTooLong;
+  failure.reason = refusal.fault == ListFault::Link ? kReasonLink : kReasonTooLong;
   FormatWriteFailure(failure, text, capacity);
 }
 

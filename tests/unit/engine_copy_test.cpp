@@ -9,6 +9,11 @@ namespace {
 const char kPromptDisc2[] = "ＣＤ－ＲＯＭドライブに「サンプルゲーム」ディスク 2 を入れて下さい";
 
 std::string CopyFailed(const std::string& path) { return "SETUP.INI : \"" + path + "\" のコピーに失敗しました"; }
+// The staging name of the first copy line beside `path`.
+std::string Staging(const char* path, const char* suffix) {
+  char name[kPathBuffer];
+  return StagingNameBeside(path, 'c', 0, suffix, name) ? name : "";
+}
 
 class EngineCopy : public EngineTest {
  protected:
@@ -39,7 +44,7 @@ TEST_F(EngineCopy, DiscPrefixNamesTheDiscToCopyFrom) {
   const fake::CopyCall& copy = fake::Copies()[0];
   EXPECT_EQ(dialog, copy.owner);
   EXPECT_EQ("Q:\\movie\\op.mpg", copy.from);
-  EXPECT_EQ("C:\\Game\\movie\\~fa24242c0.new", copy.to);  // staged beside, then swapped in
+  EXPECT_EQ(Staging("C:\\Game\\movie\\op.mpg", ".new"), copy.to);  // staged beside, then swapped in
   EXPECT_EQ(0x0210, copy.flags);
   EXPECT_EQ("disc two", fake::Content("C:\\Game\\movie\\op.mpg"));
 }
@@ -77,7 +82,8 @@ TEST_F(EngineCopy, LinesThatCannotBeCopiedRefuseTheUpdateBeforeAnyWrite) {
     const char* line;
     const char* shown;
   } cases[] = {{"x:a.txt", "a.txt"},          {"2:..\\..\\Windows\\x.dll", "..\\..\\Windows\\x.dll"},
-               {"2:\\\\srv\\s\\a", "\\\\srv\\s\\a"}, {"2:C:\\boot.ini", "C:\\boot.ini"}};
+               {"2:\\\\srv\\s\\a", "\\\\srv\\s\\a"}, {"2:C:\\boot.ini", "C:\\boot.ini"},
+               {"2:MOVIE\\..", "MOVIE\\.."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     fake::Reset();
@@ -189,12 +195,12 @@ TEST_F(EngineCopy, FolderLandsUnderItsOwnNameInTheInstallFolder) {
   Run();
   ExpectCompleted();
   ASSERT_EQ(1u, fake::Copies().size());
-  EXPECT_EQ("C:\\Game\\~fa24242c0", fake::Copies()[0].to);  // staged, then moved in
+  EXPECT_EQ(Staging("C:\\Game\\x", ""), fake::Copies()[0].to);  // staged, then moved in
   EXPECT_EQ(0x0610, fake::Copies()[0].flags);
   EXPECT_EQ("t1", fake::Content("C:\\Game\\bgm\\track01.ogg"));
   EXPECT_EQ("t2", fake::Content("C:\\Game\\bgm\\track02.ogg"));
   EXPECT_EQ("kept", fake::Content("C:\\Game\\bgm\\mine.ogg"));  // merged, as the copy would
-  EXPECT_FALSE(fake::Exists("C:\\Game\\~fa24242c0"));
+  EXPECT_FALSE(fake::Exists(Staging("C:\\Game\\x", "")));
 }
 
 TEST_F(EngineCopy, MissingSourceGoesTheFoldersWayAndFails) {
@@ -202,7 +208,7 @@ TEST_F(EngineCopy, MissingSourceGoesTheFoldersWayAndFails) {
   Ini({"CopyFile00=1:none.dat", "CopyFile01=1:DISC1.CHK"});
   ExpectRefusedWith(Run(), CopyFailed("none.dat"));
   ASSERT_EQ(1u, fake::Copies().size());
-  EXPECT_EQ("C:\\Game\\~fa24242c0", fake::Copies()[0].to);
+  EXPECT_EQ(Staging("C:\\Game\\x", ""), fake::Copies()[0].to);
   EXPECT_EQ(0x0610, fake::Copies()[0].flags);
 }
 
@@ -318,9 +324,13 @@ TEST_F(EngineCopy, RecoveryDeletesOnlyTheRunsStagingFolder) {
     StagedUpdate none;
     none.count = 0;
     ASSERT_EQ(1, WriteJournal("C:\\Game\\~fa2update.jnl", JournalState::Staging, none, c.folder));
-    EXPECT_EQ(1, RecoverInterruptedUpdate("C:\\Game"));
+    const size_t boxes = fake::Boxes().size();
+    EXPECT_EQ(1, RecoverInterruptedUpdate(UpdateContext{&image, &description, &game}));
     EXPECT_EQ(!c.deleted, fake::Exists(c.folder));
-    EXPECT_FALSE(fake::Exists("C:\\Game\\~fa2update.jnl"));
+    // A line it will not act on keeps the journal, and the player is told.
+    EXPECT_EQ(!c.deleted, fake::Exists("C:\\Game\\~fa2update.jnl"));
+    EXPECT_EQ(c.deleted ? 0u : 1u, fake::Boxes().size() - boxes);
+    RemoveJournal("C:\\Game\\~fa2update.jnl");
   }
 }
 

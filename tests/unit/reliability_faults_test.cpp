@@ -5,6 +5,7 @@
 // messages, end with exit code 0 and "アップデートが中断されました", delete the
 // temporary description, and leave the update list all or nothing: a fault
 // while it is applied leaves every game file old (disc copies come after it).
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include "unit/reliability_sample.h"
@@ -65,6 +66,19 @@ class ReliabilityFaults : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(0, fake::LiveBlockCount());
     EXPECT_EQ(0, fake::OpenHandleCount());
+  }
+
+  // What the next start does first: recovery, with the same update's lines.
+  void RecoverAsNextStart() {
+    fake::AddFile("C:\\TEMP\\NEXT.INI", kUpdateIni);
+    ASSERT_TRUE(SetDescriptionPath("C:\\TEMP\\NEXT.INI"));
+    SetQuietFlag(1);
+    UpdateDescription description{};
+    InstalledGame game{};
+    std::strcpy(game.installPath, "C:\\Game");
+    std::strcpy(game.dataPath, "C:\\Data");
+    RecoverInterruptedUpdate(UpdateContext{nullptr, &description, &game});
+    RemoveFile("C:\\TEMP\\NEXT.INI");
   }
 
   // The install disc in drive E:, recognised by SETUP.INI's DiskCheckFile1.
@@ -280,7 +294,7 @@ TEST_F(ReliabilityFaults, KilledAtAnyStepTheNextStartLeavesOneWholeVersion) {
   for (size_t k = 0; k < moments.size(); ++k) {
     SCOPED_TRACE(k);
     fake::RestoreFiles(moments[k]);
-    RecoverInterruptedUpdate("C:\\Game");
+    RecoverAsNextStart();
     std::map<std::string, std::string> now = Snapshot(), oldGame = before, newGame = after;
     // The game's files; the disc copies come after the update list.
     for (auto* files : {&now, &oldGame, &newGame})

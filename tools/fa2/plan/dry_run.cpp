@@ -21,6 +21,7 @@
 
 #include "app/app.h"
 #include "fa2/lib/toolkit.h"
+#include "fa2/lib/update_check_context.h"
 #include "fa2/plan/disk_platform.h"
 #include "update/update.h"
 
@@ -510,9 +511,32 @@ std::string RefusalText(ListFault fault) {
     case ListFault::Outside: return "the path leads outside its folder (rooted, a drive, UNC, a device or \"..\" above it)";
     case ListFault::CopyNoDisc: return "the disc number is not a digit";
     case ListFault::CopyOutside: return "the path leads outside the disc and the install folder";
+    case ListFault::Link: return "a junction or symbolic link lies on the way to the destination, or at it";
+    case ListFault::CopyLink: return "a junction or symbolic link lies on the way to the destination, or at it";
     case ListFault::None: break;
   }
   return "";
+}
+
+// The same for a path the updater confines, naming the path (the line's
+// own, or the DataFolder every update line is joined below) and the rule it
+// breaks, in fa2 build's words.
+std::string RefusalText(const ListRefusal& refusal, const UpdateContext& context, const UpdateList& updates,
+                        const CopyList& copies) {
+  const char* dataFolder = context.description->dataFolder;
+  std::string what = "the path ";
+  const char* path;
+  if (refusal.fault == ListFault::CopyOutside) {
+    path = copies.entries[refusal.index].relativePath;
+  } else if (refusal.fault == ListFault::Outside && !PathStaysInside(dataFolder)) {
+    what = "DataFolder ";
+    path = dataFolder;
+  } else if (refusal.fault == ListFault::Outside) {
+    path = updates.entries[refusal.index].relativePath;
+  } else {
+    return RefusalText(refusal.fault);
+  }
+  return what + fa2::checks::Quote(path) + " " + fa2::checks::OutsideWhy(ConfinePath(path));
 }
 
 // ---- The whole run, in the updater's order ----------------------------------------------------
@@ -539,7 +563,8 @@ int Planner::Run() {
   // The updater's own refusal of a line before anything is written.
   const ListRefusal refusal = listRead && !nothing ? FindListRefusal(context_, updates, copies)
                                                    : ListRefusal{ListFault::None, 0};
-  const bool copyRefused = refusal.fault == ListFault::CopyNoDisc || refusal.fault == ListFault::CopyOutside;
+  const bool copyRefused = refusal.fault == ListFault::CopyNoDisc || refusal.fault == ListFault::CopyOutside ||
+                           refusal.fault == ListFault::CopyLink;
   const bool refusedLine = refusal.fault != ListFault::None;
   std::string refusedKey, refusedWhy, refusedPlayer;
   std::string stoppedAt;  // the key at which applying failed
@@ -553,7 +578,7 @@ int Planner::Run() {
             std::to_string(r_.game.installMode) + ")");
     } else if (refusedLine && !copyRefused && k.entry == refusal.index) {
       refusedKey = k.key;
-      refusedWhy = RefusalText(refusal.fault);
+      refusedWhy = RefusalText(refusal, context_, updates, copies);
       char text[kTextCapacity];
       FormatLineRefusal(refusal, updates, text, sizeof text);
       refusedPlayer = Quoted(text);
@@ -586,7 +611,7 @@ int Planner::Run() {
       char text[kTextCapacity];
       FormatText(text, sizeof text, kCopyFailedFormat, copies.entries[k.entry].relativePath);
       refusedKey = k.key;
-      refusedWhy = RefusalText(refusal.fault);
+      refusedWhy = RefusalText(refusal, context_, updates, copies);
       refusedPlayer = Quoted(text);
       Print(label + ": refused (" + refusedWhy + "): the update is refused with " + refusedPlayer);
     } else if (nothing || refusedLine) {
