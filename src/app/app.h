@@ -16,6 +16,8 @@ struct UpdaterRecords {
   InstalledGame game;
   char caption[kCaptionCapacity];
   char descriptionPath[kPathBuffer]; // the temporary UPDATE.INI of this run
+  FileHandle descriptionFile = kInvalidFile; // it, open: gone when closed
+  uint8_t* descriptionText = nullptr; // UPDATE.INI's checked bytes, which every read uses
   char settingsPath[kPathBuffer];    // the installed SETUP.INI
 };
 

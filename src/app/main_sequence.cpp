@@ -1,7 +1,8 @@
 // The main sequence: bind, map the archive, extract and read the update
 // description, find the installed game, check it, run the wizard, clean up.
 // Every path out runs the clean-up exactly once: the directory block is freed
-// and this run's temporary UPDATE.INI is deleted.
+// and this run's temporary UPDATE.INI is deleted (by closing it: the system
+// deletes it with its handle, never by a path someone could have changed).
 #include <cstring>
 
 #include "app/app.h"
@@ -15,7 +16,41 @@ UpdaterRecords gRecords;
 
 void CleanUp(UpdaterRecords& r) {
   CloseArchive(r.archive);
-  RemoveFile(r.descriptionPath);
+  SetDescriptionText(nullptr, 0);
+  FreeBlock(r.descriptionText);
+  r.descriptionText = nullptr;
+  if (r.descriptionFile != kInvalidFile) CloseFile(r.descriptionFile);
+  r.descriptionFile = kInvalidFile;
+}
+
+// UPDATE.INI: its bytes, checked against the archive's digest, are what every
+// description read uses, so nothing done to a file during the run is ever
+// carried out; the temporary copy is made new and only written.
+int LoadDescription(UpdaterRecords& r) {
+  MemberRef member;
+  if (!LocateMember(r.archive, "UPDATE.INI", &member)) {
+    ShowCaptionError(kMemberMissingText);
+    return 0;
+  }
+  const uint32_t size = member.entry->uncompressedSize;
+  char drive[3];
+  uint64_t shortfall = 0;
+  if (MemberShortfall(r.descriptionPath, size, &shortfall, drive)) {
+    char text[kTextCapacity];
+    FormatText(text, sizeof text, kShortageFormat, drive, (unsigned long long)shortfall);
+    ShowCaptionError(text);
+    return 0;
+  }
+  r.descriptionText = ReadMemberBytes(r.archive, member);
+  if (!r.descriptionText) return 0;
+  r.descriptionFile = CreateTemporaryFile(r.descriptionPath);
+  uint32_t written = 0;
+  if (r.descriptionFile == kInvalidFile || !WriteToFile(r.descriptionFile, r.descriptionText, size, &written) ||
+      written != size || !StampFileTimes(r.descriptionFile, &member.entry->timeStamp))
+    return 0;
+  SetDescriptionPath(r.descriptionPath);
+  SetDescriptionText(r.descriptionText, size);
+  return 1;
 }
 
 int FailWith(UpdaterRecords& r, const char* text) {
@@ -88,8 +123,7 @@ int RunUpdater(ModuleHandle module) {
   AttachDirectory(r.archive, directory);
 
   if (!MakeDescriptionPath(r)) return Stop(r);
-  if (!ExtractMember(r.archive, "UPDATE.INI", r.descriptionPath, 0)) return Stop(r);
-  SetDescriptionPath(r.descriptionPath);
+  if (!LoadDescription(r)) return Stop(r);
   if (!ReadDescriptionSetup(r)) return Stop(r);
   if (!LocateInstalledGame(r)) return Stop(r);
   ShowUpdateMessage(r);
@@ -106,11 +140,11 @@ int RunUpdater(ModuleHandle module) {
   if (!CheckNotAlreadyRunning(r)) return Stop(r);
   // An earlier run killed while it updated: the game goes back to one whole
   // version before anything else happens (no other copy runs now).
-  RecoverInterruptedUpdate(r.game.installPath);
-
   WizardSession session{};
   session.caption = r.caption;
   session.update = UpdateContext{&r.archive, &r.description, &r.game};
+  RecoverInterruptedUpdate(session.update);
+
   if (RunWizard(module, session) != 0) return FailWith(r, "アップデートが中断されました");
   CleanUp(r);
   return 1;

@@ -10,6 +10,8 @@ int gQuiet = 0;
 int gDisc = 0;
 char gInstalledSettingsPath[kPathCapacity] = "";
 char gDescriptionPath[kPathCapacity] = "";
+const uint8_t* gDescriptionText = nullptr;
+uint32_t gDescriptionSize = 0;
 
 const char kSetupSection[] = "SETUP";
 
@@ -19,12 +21,14 @@ int SetPath(char* path, const char* value) {
   return 0;
 }
 
-// One profile read into a zero-filled buffer; the count stored.
-uint32_t ReadValue(const char* file, const char* section, const char* key, char* buffer,
-                   uint32_t capacity) {
+// One profile read into a zero-filled buffer (from `text` when given, else
+// from `file`); the count stored.
+uint32_t ReadValue(const char* file, const char* section, const char* key, char* buffer, uint32_t capacity,
+                   const uint8_t* text = nullptr, uint32_t size = 0) {
   if (capacity == 0) return 0;
   std::memset(buffer, 0, capacity);
-  uint32_t count = ReadProfileString(section, key, buffer, capacity, file);
+  uint32_t count = text ? ReadProfileText(section, key, buffer, capacity, text, size)
+                        : ReadProfileString(section, key, buffer, capacity, file);
   buffer[capacity - 1] = 0;
   // What counts is the text stored: a value that starts with a NUL byte (a
   // damaged file) is as empty as a missing one.
@@ -60,6 +64,10 @@ int SetInstalledSettingsPath(const char* path) { return SetPath(gInstalledSettin
 const char* InstalledSettingsPath() { return gInstalledSettingsPath; }
 int SetDescriptionPath(const char* path) { return SetPath(gDescriptionPath, path); }
 const char* DescriptionPath() { return gDescriptionPath; }
+void SetDescriptionText(const uint8_t* text, uint32_t size) {
+  gDescriptionText = text;
+  gDescriptionSize = size;
+}
 
 int ReadSetupValue(const char* key, char* buffer, uint32_t capacity) {
   if (ReadValue(gInstalledSettingsPath, kSetupSection, key, buffer, capacity) != 0) return 1;
@@ -72,7 +80,7 @@ int ReadSetupValue(const char* key, char* buffer, uint32_t capacity) {
 }
 
 int ReadDescriptionValue(const char* section, const char* key, char* buffer, uint32_t capacity) {
-  if (ReadValue(gDescriptionPath, section, key, buffer, capacity) != 0) return 1;
+  if (ReadValue(gDescriptionPath, section, key, buffer, capacity, gDescriptionText, gDescriptionSize) != 0) return 1;
   if (gQuiet == 0) {
     char text[kTextCapacity];
     FormatText(text, sizeof text, "%s : %s キーが存在しません", section, key);

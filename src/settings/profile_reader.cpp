@@ -189,10 +189,11 @@ struct Value {
   }
 };
 
-// The file's bytes, a piece at a time.
+// The file's bytes, a piece at a time; or bytes in memory, all at once.
 struct Source {
-  FileHandle file;
+  FileHandle file = kInvalidFile;
   uint8_t piece[kPieceSize];
+  const uint8_t* data = piece;
   uint32_t at = 0, size = 0;
   bool end = false, failed = false;
 
@@ -208,7 +209,7 @@ struct Source {
         return kEnd;
       }
     }
-    return piece[at];
+    return data[at];
   }
   // The next character, or kEnd.
   int32_t Next() {
@@ -292,6 +293,21 @@ uint32_t ReadProfileString(const char* section, const char* key, char* buffer, u
   Value value{reinterpret_cast<uint8_t*>(buffer), capacity};
   const uint32_t count = Search(source, Trimmed(section), Trimmed(key), value);
   CloseFile(source.file);
+  if (count == 0) std::memset(buffer, 0, capacity);
+  return count;
+}
+
+uint32_t ReadProfileText(const char* section, const char* key, char* buffer, uint32_t capacity, const uint8_t* text,
+                         uint32_t size) {
+  if (capacity == 0) return 0;
+  std::memset(buffer, 0, capacity);
+  if (section == nullptr || key == nullptr || text == nullptr) return 0;
+  Source source;
+  source.data = text;
+  source.size = size;
+  source.end = true;
+  Value value{reinterpret_cast<uint8_t*>(buffer), capacity};
+  const uint32_t count = Search(source, Trimmed(section), Trimmed(key), value);
   if (count == 0) std::memset(buffer, 0, capacity);
   return count;
 }

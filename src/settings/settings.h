@@ -66,6 +66,11 @@ int SetInstalledSettingsPath(const char* path); // <install path>\SETUP.INI
 const char* InstalledSettingsPath();
 int SetDescriptionPath(const char* path);       // the temporary UPDATE.INI
 const char* DescriptionPath();
+// The description's own bytes, checked, in memory: when set (not null),
+// every description read comes from them and the file is never read back,
+// so nothing changed on disk during the run is ever carried out. The bytes
+// stay the caller's; null goes back to the file.
+void SetDescriptionText(const uint8_t* text, uint32_t size);
 
 // ---- Profile files --------------------------------------------------------------
 // What the system's profile read gives on a code-page-932 system for `key` of
@@ -78,6 +83,9 @@ const char* DescriptionPath();
 // section, the key or its value is missing. (The rules: profile_reader.cpp.)
 uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
                            const char* file);
+// The same read from `size` bytes of profile text in memory.
+uint32_t ReadProfileText(const char* section, const char* key, char* buffer, uint32_t capacity, const uint8_t* text,
+                         uint32_t size);
 
 // ---- Value reads ------------------------------------------------------------------
 // Reads `key` of section SETUP of the installed settings file. Zero-fills the

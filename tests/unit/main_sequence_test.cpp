@@ -77,6 +77,25 @@ TEST_F(MainSequence, TheDescriptionHasANameOfThisRunAndIsDeleted) {
   EXPECT_FALSE(fake::Exists("C:\\TEMP\\UPDATE4242.INI"));
 }
 
+// The temporary copy is the player's to change while the wizard is open:
+// what runs is what the archive vouched for, and a name prepared before the
+// run is never taken over.
+TEST_F(MainSequence, TheDescriptionRunIsTheArchivesNotTheTemporaryFiles) {
+  EXPECT_EQ(1, Run([](WindowHandle) {
+    fake::AddFile("C:\\TEMP\\UPDATE4242.INI", "[SETUP]\r\n[UPDATE]\r\nUpdateFile00=u,EVIL.DAT\r\n");
+    ClickThrough(nullptr);
+  }));
+  EXPECT_EQ("new data", fake::Content("C:\\Game\\GAME.DAT"));
+  EXPECT_FALSE(fake::Exists("C:\\TEMP\\UPDATE4242.INI"));
+
+  SetUp();
+  fake::AddLink("C:\\TEMP\\UPDATE4242.INI", "C:\\Game\\SETUP.INI", false);
+  EXPECT_EQ(0, Run(ClickThrough));
+  EXPECT_TRUE(fake::Exists("C:\\TEMP\\UPDATE4242.INI"));
+  EXPECT_EQ(kSetupIni, fake::Content("C:\\Game\\SETUP.INI"));
+  RemoveFile("C:\\TEMP\\UPDATE4242.INI");
+}
+
 TEST_F(MainSequence, StartUpFailures) {
   fake::FailBinding(true);
   EXPECT_EQ(0, Run());
@@ -146,6 +165,9 @@ TEST_F(MainSequence, RegistryDecidesWhetherTheGameIsInstalled) {
       {"InstPath", "\xFF", "インストール先のパスに、このアップデータでは扱えない文字が含まれています"},
       {"DataPath", "\xFF", "データの保存先のパスに、このアップデータでは扱えない文字が含まれています"},
       {"InstPath", std::string(250, 'x'), "インストール先のパスが長すぎます（259 バイトまで）"},  // no room for SETUP.INI
+      // The key is the player's to write: the system's folder is no game's.
+      {"DataPath", "C:\\windows\\system32", "データの保存先が Windows のフォルダーの中にあるため、アップデートできません"},
+      {"InstPath", "c:\\WINDOWS", "インストール先が Windows のフォルダーの中にあるため、アップデートできません"},
   };
   for (const auto& u : unusable) {
     SetUp();
