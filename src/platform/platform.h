@@ -78,6 +78,9 @@ FileHandle CreateNewFile(const char* path);
 FileHandle CreateTemporaryFile(const char* path);
 // The number of names (hard links) of an open file; 0 when unknown.
 uint32_t FileLinkCount(FileHandle file);
+// 1 when the open file is the one `path` names itself, reached without a
+// link on the way (its final path, letter case aside, is `path`); else 0.
+int FileReachedAs(FileHandle file, const char* path);
 int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
 // 1 when the request succeeded; *done is what was really written.
 int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);

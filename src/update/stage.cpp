@@ -37,7 +37,7 @@ int StageOwnBytes(const char* destination, const char* staged) {
   if (ReadAttributes(destination) & kAttrReparsePoint) return 0;
   FileHandle from = OpenFileForRead(destination);
   if (from == kInvalidFile) return -1;
-  if (FileLinkCount(from) != 1) return CloseFile(from), 0;
+  if (FileLinkCount(from) != 1 || !FileReachedAs(from, destination)) return CloseFile(from), 0;
   uint32_t size = FileSizeLow(from);
   void* block = size == 0xFFFFFFFFu ? nullptr : AllocateBlock(kMemberPieceSize, false);
   FileHandle to = block ? CreateNewFile(staged) : kInvalidFile;

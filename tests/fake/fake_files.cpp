@@ -247,6 +247,12 @@ FileHandle CreateTemporaryFile(const char* path) {
   return file;
 }
 
+int FileReachedAs(FileHandle file, const char* path) {
+  OpenFile* f = Handle(file);
+  Node* node = Find(path);
+  return f && node && node->link.empty() && f->key == Key(path);
+}
+
 uint32_t FileLinkCount(FileHandle file) {
   OpenFile* f = Handle(file);
   return f ? M().files[f->key].linkCount : 0;

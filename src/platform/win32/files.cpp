@@ -38,6 +38,18 @@ FileHandle CreateTemporaryFile(const char* path) {
                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE);
 }
 
+int FileReachedAs(FileHandle file, const char* path) {
+  const WidePath wide(path);
+  constexpr DWORD kRoom = kPathCapacity + 8;
+  wchar_t final[kRoom];
+  const DWORD n = GetFinalPathNameByHandleW(AsHandle(file), final, kRoom, FILE_NAME_NORMALIZED);
+  if (!wide.ok() || n == 0 || n >= kRoom) return 0;
+  // "\\?\C:\..." for a path on a drive.
+  const wchar_t* own = final;
+  if (wcsncmp(own, L"\\\\?\\", 4) == 0) own += 4;
+  return CompareStringOrdinal(own, -1, wide.get(), -1, TRUE) == CSTR_EQUAL ? 1 : 0;
+}
+
 uint32_t FileLinkCount(FileHandle file) {
   BY_HANDLE_FILE_INFORMATION information;
   return GetFileInformationByHandle(AsHandle(file), &information) ? information.nNumberOfLinks : 0;
