@@ -145,6 +145,13 @@ int CopyFolderStaged(WindowHandle dialog, const UpdateContext& context, int inde
 
 }  // namespace
 
+int EndsInDots(const char* path) {
+  const char* last = path;
+  for (const char* p = path; *p; p = NextCharacter(p))
+    if (*p == '\\' || *p == '/') last = p + 1;
+  return std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0;
+}
+
 int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry) {
   char text[kTextCapacity];
   FormatText(text, sizeof text, kCopyFailedFormat, entry.relativePath);

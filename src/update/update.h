@@ -233,6 +233,9 @@ int CopyLineSelected(const CopyLine& line, int32_t installMode);
 // Reads CopyFile00.. in order until the first absent or empty key; lines of
 // another mode are dropped and do not end the list.
 void ReadCopyList(const UpdateContext& context, CopyList* list);
+// 1 when the last component of `path` is "." or "..": a copy line that names
+// its folder so has no name of its own to land under, and is refused.
+int EndsInDots(const char* path);
 // Shows the copy-failure box for `entry` and ends the dialog with -1; 0.
 int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry);
 

@@ -147,7 +147,7 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
     if (entry.discNumber < 0) return {ListFault::CopyNoDisc, i};
     // The same path is the source below the disc's root and the destination
     // below the install folder: it must stay inside both.
-    if (!PathStaysInside(entry.relativePath)) return {ListFault::CopyOutside, i};
+    if (!PathStaysInside(entry.relativePath) || EndsInDots(entry.relativePath)) return {ListFault::CopyOutside, i};
     char destination[kPathBuffer];
     if (CopyText(destination, sizeof destination, context.game->installPath) &&
         JoinPath(destination, sizeof destination, entry.relativePath) &&
