@@ -1,10 +1,11 @@
 # e2e: mounts
-# A 64 KiB tmpfs mounted on C:\SampleGame; the installed game takes four
-# pages, three small members fit, GAME.DAT (200 KiB of random bytes, which
-# do not compress) does not.
-fa2_small_disk "$DRIVE_C/SampleGame" 64k || return 1
-fa2_install_game
-fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\SampleGame'
+# A 64 KiB tmpfs mounted on C:\Small, the game installed in C:\Small\SampleGame
+# (a folder on it: the updater refuses an install folder that is itself a
+# mount point); the installed game takes four pages, three small members
+# fit, GAME.DAT (200 KiB of random bytes, which do not compress) does not.
+fa2_small_disk "$DRIVE_C/Small" 64k || return 1
+fa2_install_game "$DRIVE_C/Small/SampleGame" 'C:\Small\SampleGame'
+fa2_reg_add 'HKCU\Software\SampleSoft\SampleGame' DataPath REG_SZ 'C:\Small\SampleGame'
 
 fa2_make_full_disk_updater || return 1
 
