@@ -120,9 +120,7 @@ const char* KnownDestination(const UpdateContext& context, const char* destinati
     ParseUpdateLine(value, &line);
     if (line.operation == kOperationCheck || !PathStaysInside(line.path)) continue;
     UpdateEntry entry;
-    entry.operation = line.operation;
-    CopyText(entry.relativePath, sizeof entry.relativePath, line.path);
-    entry.baseNameOffset = BaseNameOffset(entry.relativePath);
+    EntryOfLine(line, &entry);
     char folder[kPathBuffer], path[kPathBuffer];
     if (UpdateFolder(entry, context, folder) && UpdateDestination(folder, entry, path) &&
         CompareNoCase(path, destination) == 0)

@@ -17,10 +17,6 @@
 
 #include "update/update.h"
 
-namespace {
-
-}  // namespace
-
 int IsLinkAt(const char* path) {
   const uint32_t attributes = ReadAttributes(path);
   return attributes != kAttrMissing && (attributes & kAttrReparsePoint) ? 1 : 0;

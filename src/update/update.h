@@ -73,6 +73,8 @@ struct UpdateList {
 // Splits an update value into mode, operation and path (up to three list
 // items; further items are ignored).
 void ParseUpdateLine(const char* value, UpdateLine* line);
+// The entry a line of any operation but "e" keeps.
+void EntryOfLine(const UpdateLine& line, UpdateEntry* entry);
 // Whether the line applies with the game's install mode.
 int UpdateLineSelected(const UpdateLine& line, int32_t installMode);
 // Index just past the last single-byte backslash of `path` (the second byte

@@ -102,12 +102,15 @@ int ReadUpdateList(const UpdateContext& context, UpdateList* list, char failedCh
     }
     if (!UpdateLineSelected(line, game.installMode)) continue;
 
-    UpdateEntry& entry = list->entries[list->count++];
-    entry.operation = line.operation;
-    CopyText(entry.relativePath, sizeof entry.relativePath, line.path);
-    entry.baseNameOffset = BaseNameOffset(entry.relativePath);
+    EntryOfLine(line, &list->entries[list->count++]);
   }
   return 1;
+}
+
+void EntryOfLine(const UpdateLine& line, UpdateEntry* entry) {
+  entry->operation = line.operation;
+  CopyText(entry->relativePath, sizeof entry->relativePath, line.path);
+  entry->baseNameOffset = BaseNameOffset(entry->relativePath);
 }
 
 int UpdateFolder(const UpdateEntry& entry, const UpdateContext& context, char folder[kPathBuffer]) {
