@@ -34,7 +34,7 @@ int StageOwnBytes(const char* destination, const char* staged) {
   // Only a plain file is copied: never the target of a link, nor a file
   // with another name elsewhere (a hard link), which would hand its bytes
   // to the data folder.
-  if (ReadAttributes(destination) & kAttrReparsePoint) return 0;
+  if (IsLinkAt(destination)) return 0;
   FileHandle from = OpenFileForRead(destination);
   if (from == kInvalidFile) return -1;
   if (FileLinkCount(from) != 1 || !FileReachedAs(from, destination)) return CloseFile(from), 0;
