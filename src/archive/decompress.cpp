@@ -1,4 +1,5 @@
 // The stream decoder for compressed members and directories.
+// Format: docs/formats.md, "The compressed stream".
 //
 // Stream format
 // -------------

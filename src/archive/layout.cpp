@@ -1,4 +1,5 @@
 // The FA2 container.
+// Format: docs/formats.md, "The archive".
 //
 // All integers are little-endian. The archive is one block of bytes:
 //

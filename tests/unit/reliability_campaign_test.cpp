@@ -8,8 +8,10 @@
 // description deleted), and leave every file with its old content or with a
 // whole member's content: the new one, or, where the damage hit a member's
 // bytes in a way its stream still decodes, what the damaged member holds.
-// The archive carries no checksum, so that last case cannot be told from a
-// genuine member; it is counted apart. The outcomes are printed as a table.
+// The archive's SHA-256 digest table refuses such a member, unless the damage
+// hid the table itself (its entry's name changed: the archive then reads as
+// one without digests); that case is counted apart. The outcomes are printed
+// as a table.
 #include <gtest/gtest.h>
 
 #include <cstdio>

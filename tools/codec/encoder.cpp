@@ -31,7 +31,6 @@ StreamEncoder::~StreamEncoder() {
 uint64_t StreamEncoder::BytesOut() const { return writer_->BytesWritten(); }
 
 void StreamEncoder::Write(const uint8_t* data, size_t size) {
-  bytesIn_ += size;
   while (size > 0) {
     const size_t take = std::min(size, history_ + kEncoderBlock - input_.size());
     input_.insert(input_.end(), data, data + take);

@@ -53,7 +53,6 @@ public:
   // Parses what is left, writes the end code and hands on the last bytes.
   void Finish();
 
-  uint64_t BytesIn() const { return bytesIn_; }
   uint64_t BytesOut() const;
 
   struct Job;
@@ -69,7 +68,6 @@ private:
   size_t history_ = 0;         // bytes of history at the front of input_
   std::deque<std::unique_ptr<Job>> inFlight_;
   std::vector<std::unique_ptr<Job>> spare_; // written jobs, their buffers kept for the next blocks
-  uint64_t bytesIn_ = 0;
 };
 
 // The whole of `size` bytes as one stream (one thread); levels outside 1..3

@@ -1,6 +1,7 @@
 // Writing the codes of a stream (format: archive/decompress.cpp) into a
 // buffer that is handed on in pieces, so a stream of any length is written
 // through a bounded buffer.
+// Format: docs/formats.md, "The compressed stream".
 //
 // Control word placement mirrors the decoder: a new 4-byte word is reserved
 // at the end of the output at the moment a bit no longer fits in the current

@@ -1,5 +1,6 @@
 // Writes an FA2 archive (layout described in src/archive/layout.cpp) member
 // by member through fixed buffers.
+// Format: docs/formats.md, "The archive".
 #include <algorithm>
 #include <cerrno>
 #include <cstring>

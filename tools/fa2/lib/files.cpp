@@ -77,33 +77,6 @@ bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error) {
   return true;
 }
 
-bool WriteWholeFileAtomically(const std::string& path, const Bytes& data, std::string& error) {
-  const fs::path target = fs::u8path(path);
-  if (IsFolder(target)) {
-    error = path + ": is a folder, not a file";
-    return false;
-  }
-  fs::path temporary = target;
-  temporary += ".fa2-partial";
-  errno = 0;
-  std::FILE* out = OpenFile(temporary, true);
-  int failure = out ? 0 : (errno ? errno : EIO);
-  if (out) {
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), out) != data.size()) failure = errno ? errno : EIO;
-    errno = 0;
-    if (std::fclose(out) != 0 && !failure) failure = errno ? errno : EIO;
-  }
-  std::error_code ec;
-  if (!failure) fs::rename(temporary, target, ec);
-  if (failure || ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    error = "cannot write " + path + " (" + (failure ? Reason(failure) : ec.message()) + ")";
-    return false;
-  }
-  return true;
-}
-
 FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds) {
   uint64_t ticks = uint64_t(seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks);
   return FileTime{uint32_t(ticks), uint32_t(ticks >> 32)};

@@ -108,14 +108,6 @@ bool ReadHeaders(const ByteSource& file, uint32_t* rsrcRva, std::vector<Section>
 
 }  // namespace
 
-bool LooksLikePe(const Bytes& image) {
-  if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return false;
-  const MemorySource source(image.data(), image.size());
-  Reader r{source, 0, image.size()};
-  const uint32_t pe = r.U32(0x3C);
-  return r.U32(pe) == 0x00004550u && r.ok;
-}
-
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error) {
   uint64_t at = 0, length = 0;
   if (!FindUpdateResourceInPe(MemorySource(image.data(), image.size()), &at, &length, error)) return false;

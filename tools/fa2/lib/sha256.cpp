@@ -69,16 +69,6 @@ bool FinishSha256(Sha256Context* c, Digest& out) {
 }
 #endif
 
-bool Sha256(const uint8_t* data, size_t size, Digest& out) {
-  Sha256Context* c = BeginSha256();
-  if (!c) return false;
-  if (!UpdateSha256(c, data, size)) {
-    FinishSha256(c, out);
-    return false;
-  }
-  return FinishSha256(c, out);
-}
-
 std::string HexDigest(const Digest& digest) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;

@@ -18,11 +18,9 @@ namespace fa2 {
 
 // ---- Digests ------------------------------------------------------------------
 using Digest = std::array<uint8_t, 32>;
-// SHA-256 (OpenSSL's libcrypto on Linux, BCrypt on Windows). False when the
-// library fails.
-bool Sha256(const uint8_t* data, size_t size, Digest& out);
-// The same in steps: BeginSha256 (null when the library fails), UpdateSha256
-// any number of times, FinishSha256 (which releases the context either way).
+// SHA-256 (OpenSSL's libcrypto on Linux, BCrypt on Windows), in steps:
+// BeginSha256 (null when the library fails), UpdateSha256 any number of
+// times, FinishSha256 (which releases the context either way).
 struct Sha256Context;
 Sha256Context* BeginSha256();
 bool UpdateSha256(Sha256Context* context, const uint8_t* data, size_t size);
@@ -169,7 +167,6 @@ std::string UpperAscii(std::string text);
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error);
 // The same reading only the headers and the resource directory of a file.
 bool FindUpdateResourceInPe(const ByteSource& image, uint64_t* offset, uint64_t* size, std::string& error);
-bool LooksLikePe(const Bytes& image);
 // Whether `image` is a PE image whose headers, section table and sections'
 // raw data all lie inside it (what stamping needs); `error` says why not.
 bool CheckExecutable(const Bytes& image, std::string& error);
@@ -219,7 +216,6 @@ bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std:
 
 // ---- Files -------------------------------------------------------------------------
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error);
-bool WriteWholeFileAtomically(const std::string& path, const Bytes& data, std::string& error);
 FileTime FileTimeFromUnix(int64_t seconds, uint32_t nanoseconds);
 int64_t UnixFromFileTime(FileTime time, uint32_t* nanoseconds);
 // False with `error`, when given, naming the file and the system's reason.
