@@ -1,3 +1,4 @@
+# e2e: no plan: a benchmark; its 300 MiB member is not taken and compared twice more
 # Setup of apply-big-member.txt (run by bench/update-wine-bench.sh): the
 # sample game and an update of one member, $BENCH_MEMBER, under the name
 # BIG.DAT. While the updater runs, its resident memory is sampled from

@@ -2,7 +2,7 @@
 // person at the screen would, and reports each step.
 //
 // Usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>]
-//                       [--code-page <n>] <script>
+//                       [--code-page <n>] [--first-exit <name>] <script>
 //
 // The script is UTF-8 text, one command per line; blank lines and lines
 // starting with '#' are ignored. Arguments are separated by blanks; a <text>
@@ -10,7 +10,10 @@
 // \\. Texts, titles and paths reach the system as UTF-16 and are compared as
 // Unicode, and the report is UTF-8: the driver works alike under every ANSI
 // code page. It reports that code page first; with --code-page it also
-// fails when the system's is another.
+// fails when the system's is another. Every box it finds is reported with
+// its text ("# box \"...\""). With --first-exit, once program 1 is seen to
+// end, the driver reports its exit code ("# program 1 ended with N") and
+// signals <name> to the shell, as "signal <name>" does, before it goes on.
 //
 //   start [exe]                  start the program (--program unless given)
 //   wait-wizard <caption>        wait until the wizard window is visible
@@ -236,6 +239,7 @@ struct Session {
   std::string shots;       // folder of the screenshots
   std::string signals;     // folder shared with the scenario's shell
   DWORD timeout = 10000;   // milliseconds
+  std::string firstExit;   // the signal sent once program 1 has ended
   HWND wizard = nullptr;
   HWND box = nullptr;
 };
@@ -648,6 +652,7 @@ class Runner {
     bool ok = Eventually(s_.timeout, [&] { return (found = FindBox(s_.wizard)) != nullptr; }, true);
     if (!ok) return Fail(line, "no message box appeared" + Ended());
     s_.box = found;
+    Print("# box " + Show(WindowText(GetDlgItem(found, kBoxTextControl))));
     return {};
   }
 
@@ -885,8 +890,12 @@ class Runner {
 
   Failure Signal(const Line& line) {
     if (line.rest.empty()) return ScriptError(line, "name expected");
+    return Tell(line, line.rest);
+  }
+
+  Failure Tell(const Line& line, const std::string& name) {
     if (s_.signals.empty()) return ScriptError(line, "no --signals folder");
-    std::string path = s_.signals + "\\" + line.rest;
+    std::string path = s_.signals + "\\" + name;
     std::string done = path + ".done";
     HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -925,14 +934,21 @@ class Runner {
       return Fail(line, "program " + std::to_string(index) + " is still running");
     p.waited = true;
     DWORD got = ExitCodeOf(p);
-    if (any) {
+    if (any || (index == 1 && !s_.firstExit.empty()))
       Print("# program " + std::to_string(index) + " ended with " + std::to_string(got));
-      return {};
-    }
-    if (got != DWORD(code))
+    if (!any && got != DWORD(code))
       return Fail(line, "program " + std::to_string(index) + " ended with " +
                             std::to_string(got) + ", expected " + std::to_string(code));
-    return {};
+    return index == 1 ? FirstEnded(line) : Failure{};
+  }
+
+  // Program 1 has ended (and its exit code was printed): with --first-exit
+  // the shell hears of it once.
+  Failure FirstEnded(const Line& line) {
+    if (s_.firstExit.empty()) return {};
+    std::string name;
+    name.swap(s_.firstExit);
+    return Tell(line, name);
   }
 
   // Whatever the program shows, answered the first way, until it ends: for
@@ -959,7 +975,7 @@ class Runner {
     }
     p.waited = true;
     Print("# program 1 ended with " + std::to_string(ExitCodeOf(p)));
-    return {};
+    return FirstEnded(line);
   }
 
   static BOOL CALLBACK CollectButton(HWND child, LPARAM data) {
@@ -1027,7 +1043,7 @@ class Runner {
     }
     p.waited = true;
     Print("# program 1 ended with " + std::to_string(ExitCodeOf(p)));
-    return {};
+    return FirstEnded(line);
   }
 
   // Why a wait ended early: the program is gone.
@@ -1091,7 +1107,7 @@ bool ReadScript(const std::string& path, std::vector<Line>* lines) {
 
 int Usage() {
   Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>] "
-        "[--code-page <n>] <script>");
+        "[--code-page <n>] [--first-exit <name>] <script>");
   return 2;
 }
 
@@ -1109,6 +1125,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (a == "--shots" && i + 1 < argc) session.shots = Utf8(argv[++i]);
     else if (a == "--signals" && i + 1 < argc) session.signals = Utf8(argv[++i]);
     else if (a == "--code-page" && i + 1 < argc && ParseNumber(Utf8(argv[i + 1]), &codePage)) ++i;
+    else if (a == "--first-exit" && i + 1 < argc) session.firstExit = Utf8(argv[++i]);
     else if (scriptPath.empty() && a.rfind("--", 0) != 0) scriptPath = a;
     else return Usage();
   }

@@ -3,7 +3,7 @@
 # updater started and driven by e2e-driver.exe, then the scenario's checks.
 #
 # Usage: run-scenario.sh --driver <e2e-driver.exe> --updater <updater.exe>
-#                        --work <folder> [--fa2 <host fa2>] [--stub <stub.exe>]
+#                        --work <folder> --fa2 <host fa2> [--stub <stub.exe>]
 #                        [--variant <name>] <scenario.txt>
 #
 # <scenario.txt> is the driver script. Beside it, <scenario>.sh, when
@@ -30,6 +30,12 @@
 # After every run, whatever the scenario, no temporary description
 # (UPDATE*.INI) may be left in the prefix's temporary folders.
 #
+# Every scenario checks `fa2 plan` too (scenario-plan.sh): after the setup the
+# plan of UPDATER on the game the setup installed is saved as WORK/plan.txt,
+# and once the driver passed (and after verify) it is compared with what
+# program 1 of the script did. A setup or script with the line
+# "# e2e: no plan: REASON" is not compared.
+#
 # The exit code is the driver's (0 passed, 1 failed, 2 script error),
 # 1 when a check failed, 77 when skipped (Wine, Xvfb or namespaces missing).
 set -u
@@ -38,6 +44,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine-env.sh"
 
 source "$here/scenario-lib.sh"
+source "$here/scenario-plan.sh"
 
 arguments=("$@")
 DRIVER= UPDATER= WORK= FA2= STUB= VARIANT= scenario=
@@ -52,8 +59,8 @@ while (($#)); do
     *) scenario=$1; shift ;;
   esac
 done
-if [[ -z $DRIVER || -z $UPDATER || -z $WORK || -z $scenario ]]; then
-  echo "usage: run-scenario.sh --driver EXE --updater EXE --work DIR SCENARIO.txt" >&2
+if [[ -z $DRIVER || -z $UPDATER || -z $WORK || -z $FA2 || -z $scenario ]]; then
+  echo "usage: run-scenario.sh --driver EXE --updater EXE --work DIR --fa2 FA2 SCENARIO.txt" >&2
   exit 2
 fi
 fa2_wine_available || { echo "Wine or Xvfb not installed: skipped"; exit 77; }
@@ -63,7 +70,7 @@ scenario=$(realpath "$scenario")
 WORK=$(realpath -m "$WORK")
 DRIVER=$(realpath "$DRIVER")
 UPDATER=$(realpath -m "$UPDATER")
-[[ -n $FA2 ]] && FA2=$(realpath "$FA2")
+FA2=$(realpath "$FA2")
 [[ -n $STUB ]] && STUB=$(realpath "$STUB")
 setup=${scenario%.txt}.sh
 started=$SECONDS
@@ -113,18 +120,30 @@ if grep -q '@[A-Z][A-Z0-9_]*@' "$scenario"; then
   done <"$scenario"
 fi
 
+fa2_plan_prepare "$script" "$scenario" "$setup"
+
 echo "scenario $(basename "$scenario")${VARIANT:+ ($VARIANT)}: prefix ready after $((SECONDS - started)) s"
 cd "$WORK" || exit 1
 timeout 300 env LC_ALL="$FA2_LOCALE" "$FA2_WINE" "$DRIVER" --program "$(fa2_winpath "$UPDATER")" \
   --shots "$(fa2_winpath "$WORK/shots")" --signals "$(fa2_winpath "$WORK/signals")" \
+  ${FA2_PLAN_SIGNAL:+--first-exit "$FA2_PLAN_SIGNAL"} \
   --code-page "$(fa2_code_page)" "$(fa2_winpath "$script")" >"$WORK/driver.log" 2>&1
 rc=$?
+driver_rc=$rc
 tr -d '\r' <"$WORK/driver.log"
 ((rc == 124)) && echo "FAIL the driver timed out"
 
 if ((rc == 0)) && declare -F verify >/dev/null; then
   if ! verify || ((FA2_FAILURES > 0)); then
     echo "FAIL verify"
+    rc=1
+  fi
+fi
+if ((driver_rc == 0)); then
+  failures=$FA2_FAILURES
+  fa2_plan_compare
+  if ((FA2_FAILURES > failures)); then
+    echo "FAIL the plan (WORK/plan.txt) and the run disagree"
     rc=1
   fi
 fi

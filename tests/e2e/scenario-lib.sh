@@ -20,6 +20,9 @@
 #   fa2_temporary_descriptions       UPDATE*.INI files left in the prefix
 #   fa2_hold_read FILE               hold the first read of FILE until the
 #                                    scenario releases it (hold-read.c)
+#   fa2_reg_add KEY NAME TYPE DATA   as in wine-env.sh, and the value kept in
+#   fa2_reg_delete KEY NAME          FA2_REGISTRY (deleted: dropped), where the
+#                                    plan check finds the game and the discs
 
 # The time stamp of every member the scenarios pack (as the sample's build),
 # and the time of the installed files, which is older.
@@ -27,6 +30,21 @@ FA2_MEMBER_TIME="2026-12-01 00:00:00"
 FA2_OLD_TIME="2020-01-01 00:00:00"
 FA2_FAILURES=0
 FA2_WATCHERS=()
+
+# The registry values the setup gave, by "KEY\NAME" in upper case.
+declare -A FA2_REGISTRY=()
+
+fa2_reg_add() {
+  local key=$1 name=$2 type=$3 data=$4
+  fa2_wine reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null || return 1
+  FA2_REGISTRY["${key^^}\\${name^^}"]=$data
+}
+
+fa2_reg_delete() {
+  local entry="${1^^}\\${2^^}"
+  fa2_wine reg delete "$1" /v "$2" /f >/dev/null || return 1
+  unset 'FA2_REGISTRY[$entry]'
+}
 
 fa2_install_game() {
   local dir=${1:-$DRIVE_C/SampleGame} winpath=${2:-'C:\SampleGame'}

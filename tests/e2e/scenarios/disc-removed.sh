@@ -1,3 +1,4 @@
+# e2e: no plan: the disc is taken out of the drive while the update copies from it
 # D: is a CD-ROM drive holding disc 1. The first read of FIRST.DAT (the copy
 # of the first line) is held until the watcher below has taken the disc out
 # (the file open for the copy stays readable); the copy then completes and

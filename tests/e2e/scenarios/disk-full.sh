@@ -1,4 +1,5 @@
 # e2e: mounts
+# e2e: no plan: the small disk is mounted inside C:, whose free space the updater asks for (the plan sees the mount's)
 # A 64 KiB tmpfs mounted on C:\Small, the game installed in C:\Small\SampleGame
 # (a folder on it: the updater refuses an install folder that is itself a
 # mount point); the installed game takes four pages, three small members

@@ -1,4 +1,5 @@
 # e2e: mounts
+# e2e: no plan: the player makes room on the disk during the run, after the refusal the plan predicts
 # The game lives on D:, a 1 MiB tmpfs mostly taken by a filler file.
 disk=$WORK/small
 fa2_small_disk "$disk" 1m || return 1

@@ -1,3 +1,4 @@
+# e2e: no plan: every run of the update is killed part-way
 # The updater killed at each of the eleven renames and deletions of an
 # update in the game folder (kill-at-rename.c, in the wineserver: the
 # journal's three versions, each old file moved aside, each new file moved

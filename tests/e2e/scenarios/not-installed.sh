@@ -3,9 +3,8 @@ game=$DRIVE_C/SampleGame
 fa2_install_game
 key='HKCU\Software\SampleSoft\SampleGame'
 fa2_reg_add "$key" DataPath REG_SZ 'C:\SampleGame'
-fa2_wine reg delete "$key" /v InstMode /f >/dev/null || return 1
-fa2_on_signal drop-instpath \
-  "fa2_wine reg delete '$key' /v InstPath /f >/dev/null && fa2_reg_add '$key' InstMode REG_DWORD 1"
+fa2_reg_delete "$key" InstMode || return 1
+fa2_on_signal drop-instpath "fa2_reg_delete '$key' InstPath && fa2_reg_add '$key' InstMode REG_DWORD 1"
 
 verify() {
   fa2_expect_same "$GAME/GAME.DAT" "$FA2_ROOT/examples/sample-game/GAME.DAT"
