@@ -14,9 +14,12 @@ int ReadOptional(const char* key, char* buffer, uint32_t capacity) {
 // member, so it is terminated whatever it holds. The block lives until exit.
 int LoadText(const UpdaterRecords& r, const char* name, const char** out) {
   uint32_t size = 0;
-  const uint8_t* bytes = FindMember(r.archive, name, &size);
+  MemberProblem problem = MemberProblem::None;
+  const uint8_t* bytes = FindMember(r.archive, name, &size, &problem);
   if (bytes == nullptr) {
     char text[kTextCapacity];
+    MemberProblemText(problem, name, text, sizeof text);
+    ShowCaptionError(text);
     FormatText(text, sizeof text, "'%s' not found at UPDATE.FA3", name);
     ShowCaptionError(text);
     return 0;

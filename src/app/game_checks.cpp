@@ -56,19 +56,6 @@ int WaitForGameToClose(const UpdaterRecords& r, const char* title) {
 
 }  // namespace
 
-const char kInstallFolderName[] = "インストール先";
-const char kDataFolderName[] = "データの保存先";
-const char kTemporaryFolderName[] = "一時フォルダー";
-
-void ShowPathRefusal(const char* what, uint32_t error) {
-  char text[kTextCapacity];
-  if (error == kErrorNoMapping)
-    FormatText(text, sizeof text, "%sのパスに、このアップデータでは扱えない文字が含まれています", what);
-  else
-    FormatText(text, sizeof text, "%sのパスが長すぎます（%u バイトまで）", what, kPathCapacity - 1);
-  ShowCaptionError(text);
-}
-
 int LocateInstalledGame(UpdaterRecords& r) {
   char path[kTextCapacity];
   FormatText(path, sizeof path, "Software\\%s\\%s", r.description.companyName, r.description.gameDir);

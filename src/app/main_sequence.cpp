@@ -8,7 +8,6 @@
 #include "app/app.h"
 #include "update/update.h"
 
-const char kNoSetupIniText[] = "インストール先に \"SETUP.INI\" ファイルが見つかりません";
 
 namespace {
 
@@ -41,8 +40,14 @@ int LoadDescription(UpdaterRecords& r) {
     ShowCaptionError(text);
     return 0;
   }
-  r.descriptionText = ReadMemberBytes(r.archive, member);
-  if (!r.descriptionText) return 0;
+  MemberProblem problem = MemberProblem::None;
+  r.descriptionText = ReadMemberBytes(r.archive, member, &problem);
+  if (!r.descriptionText) {
+    char text[kTextCapacity];
+    MemberProblemText(problem, member.entry->name, text, sizeof text);
+    ShowCaptionError(text);
+    return 0;
+  }
   r.descriptionFile = CreateTemporaryFile(r.descriptionPath);
   uint32_t written = 0;
   if (r.descriptionFile == kInvalidFile || !WriteToFile(r.descriptionFile, r.descriptionText, size, &written) ||
@@ -92,15 +97,6 @@ void FormatCaption(UpdaterRecords& r) {
 
 }  // namespace
 
-int FindInstalledSettings(UpdaterRecords& r) {
-  CopyText(r.settingsPath, kPathCapacity, r.game.installPath);
-  if (!JoinPath(r.settingsPath, sizeof r.settingsPath, "SETUP.INI")) {
-    r.settingsPath[0] = 0;
-    return 0;
-  }
-  return ReadAttributes(r.settingsPath) != kAttrMissing;
-}
-
 int RunUpdater(ModuleHandle module) {
   UpdaterRecords& r = gRecords;
   r = UpdaterRecords{};
@@ -143,7 +139,7 @@ int RunUpdater(ModuleHandle module) {
   WizardSession session{};
   session.caption = r.caption;
   session.update = UpdateContext{&r.archive, &r.description, &r.game};
-  RecoverInterruptedUpdate(session.update);
+  if (RecoverInterruptedUpdate(session.update) == 2) ShowCaptionError(kJournalIgnoredText);
 
   if (RunWizard(module, session) != 0) return FailWith(r, "アップデートが中断されました");
   CleanUp(r);

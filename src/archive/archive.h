@@ -177,11 +177,20 @@ int EntryHasName(const ArchiveEntry& entry, const char* name);
 int LocateMember(const ArchiveImage& image, const char* name, MemberRef* out);
 // Offset of member `index`'s stored bytes (16 + rounded sizes before it).
 uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index);
+// Why a member could not be had. Nothing in the archive code shows a
+// message; MemberProblemText gives the text the updater shows for it.
+enum class MemberProblem : uint8_t {
+  None,
+  Missing,   // "Can't Find File in Resource !!": not there, or a stream that does not decode to its size
+  NoMemory,  // "Can't Allocate Memory !!"
+  Damaged,   // kMemberDamagedFormat: the digest differs, or the digest table is damaged
+};
+void MemberProblemText(MemberProblem problem, const char* name, char* text, size_t capacity);
+
 // Returns the member's bytes for use in memory (not unscrambled): a pointer
 // into the image for a plain member, a new block the caller frees for a
-// compressed one. Shows "Can't Find File in Resource !!" or
-// "Can't Allocate Memory !!" and returns null on failure.
-const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size);
+// compressed one. Null on failure, with *problem Missing or NoMemory.
+const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size, MemberProblem* problem);
 
 // ---- Reading a member in pieces ----------------------------------------------------
 // A member's plain bytes (unscrambled, decoded) handed out in pieces of at
@@ -223,22 +232,31 @@ PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_
 // whole characters): a file beside it, so a rename stays on one volume.
 // 0 when the result does not fit a path.
 int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]);
-// Writes the plain bytes of `member` to `path` (created, replacing a file
-// there) piece by piece, checking the exact decode and the archive's digest,
-// and stamps `time` when given. 1 when written. 0 when the member cannot be
-// read: "Can't Allocate Memory !!", "Can't Find File in Resource !!" (a
-// stream that does not decode to exactly its stated size) or the damaged
-// member text (a digest that differs; a damaged digest table, before `path`
-// is created) was shown. -1 when the file cannot be created or written,
-// with the system's reason in *error. Whatever was written stays for the
-// caller to remove.
+// Hands the plain bytes of `member` to `sink` piece by piece (each valid
+// until the call after next), and to the digest when `expected` is the
+// archive's for it. 1 when all went through and the digest agrees; 0 when
+// the stream does not decode to exactly the stated size; -1 when the sink
+// refused a piece; -2 when the digest differs or cannot be made.
+using PieceSink = int (*)(void* context, const uint8_t* bytes, uint32_t count);
+int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink sink, void* context,
+                  uint8_t* workspace);
+// CheckedPieces' result with why a member could not be had (-2 becomes 0).
+int ReportedPieces(int result, MemberProblem* problem);
+// Writes the plain bytes of `member` to `path` (created new: nothing may be
+// there) piece by piece, checking the exact decode and the archive's
+// digest, and stamps `time` when given. 1 when written. 0 when the member
+// cannot be read (*problem: NoMemory, Missing for a stream that does not
+// decode to exactly its stated size, Damaged for a digest that differs or a
+// damaged digest table, found before `path` is created). -1 when the file
+// cannot be created or written, with the system's reason in *error.
+// Whatever was written stays for the caller to remove.
 int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const char* path, const FileTime* time,
-                    uint32_t* error);
+                    uint32_t* error, MemberProblem* problem);
 // The plain bytes of `member`, checked as WriteMemberFile checks them, in a
 // new zero-filled block two bytes longer than the member (so a text ends
-// with a terminator); the caller frees it. Null, with WriteMemberFile's
-// messages, when the member cannot be read or no memory is left.
-uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member);
+// with a terminator); the caller frees it. Null, with *problem, when the
+// member cannot be read or no memory is left.
+uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberProblem* problem);
 // Where the archive's digest of a member's plain bytes is: Absent (no entry
 // a lookup of kDigestMemberName finds, so nothing to check), Present
 // (*expected points at its 32 bytes), Damaged (such an entry is there but is
@@ -246,6 +264,16 @@ uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member);
 // `entry` is the table itself: nothing can be trusted against it).
 enum class DigestTable { Absent, Present, Damaged };
 DigestTable ExpectedMemberDigest(const ArchiveImage& image, const ArchiveEntry& entry, const uint8_t** expected);
+// The lookup every reader of the table makes, the updater's and the tools',
+// over a directory's entries (`header.entryCount` of them): Absent when no
+// entry has the table's name (EntryHasName: any letter case); else the first
+// such entry in *index and the offset of its stored bytes in *offset, and
+// Present when it can hold the table (the one entry of that name, spelt
+// exactly so, stored plain, its bytes inside the data area, the size of a
+// table for this directory), Damaged when not. Whether its bytes are a table
+// (DigestTableValid) is the caller's to check.
+DigestTable LocateDigestTable(const ArchiveHeader& header, const ArchiveEntry* entries, uint32_t* index,
+                              uint64_t* offset);
 // "「%s」のデータが壊れています（チェックサムが一致しません）": a member whose
 // bytes are not what the archive's digest says.
 extern const char kMemberDamagedFormat[];
@@ -256,17 +284,7 @@ extern const char kMemberDamagedFormat[];
 int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time,
                   uint32_t* error = nullptr);
 
-// Writes member `name` to `destination`. 1 when written or left alone by the
-// newer-only rule, 0 on failure (some failures already shown).
-int ExtractMember(const ArchiveImage& image, const char* name, const char* destination,
-                  int newerOnly);
-// The newer-only rule of ExtractMember: 1 when the file at `destination`
-// opens for reading and its last-write time is later than `memberTime`
-// (unsigned 64-bit comparison; equal is not later). 0 when it is not, or when
-// the file cannot be opened or its time read (the member is then written).
-// Looks only; shared with the fa2 tool's dry run.
-int ExistingFileIsNewer(const char* destination, const FileTime& memberTime);
-// The free-space rule of ExtractMember: 1 when the drive of `destination`
+// The free-space rule of a member's write: 1 when the drive of `destination`
 // (its first two bytes, copied to `drive`) is known to have fewer than
 // `bytes` available, with the missing count in *shortfall.
 int MemberShortfall(const char* destination, uint32_t bytes, uint64_t* shortfall, char drive[3]);

@@ -81,10 +81,10 @@ int LocateMember(const ArchiveImage& image, const char* name, MemberRef* out) {
   return 0;
 }
 
-const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size) {
+const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t* size, MemberProblem* problem) {
   MemberRef member;
   if (!LocateMember(image, name, &member)) {
-    ShowCaptionError(kMemberMissingText);
+    *problem = MemberProblem::Missing;
     return nullptr;
   }
   const ArchiveEntry& entry = *member.entry;
@@ -92,18 +92,26 @@ const uint8_t* FindMember(const ArchiveImage& image, const char* name, uint32_t*
   if (entry.storageFlags & kMemberCompressed) {
     uint8_t* block = static_cast<uint8_t*>(AllocateBlock(entry.uncompressedSize ? entry.uncompressedSize : 1, false));
     if (block == nullptr) {
-      ShowCaptionError("Can't Allocate Memory !!");
+      *problem = MemberProblem::NoMemory;
       return nullptr;
     }
     if (!DecompressStreamBounded(block, entry.uncompressedSize, bytes, entry.storedSize)) {
       // A stream that does not decode to its stated size is a member that
       // cannot be read.
       FreeBlock(block);
-      ShowCaptionError(kMemberMissingText);
+      *problem = MemberProblem::Missing;
       return nullptr;
     }
     bytes = block;
   }
   if (size) *size = entry.uncompressedSize;
   return bytes;
+}
+
+void MemberProblemText(MemberProblem problem, const char* name, char* text, size_t capacity) {
+  switch (problem) {
+    case MemberProblem::NoMemory: CopyText(text, capacity, "Can't Allocate Memory !!"); break;
+    case MemberProblem::Damaged: FormatText(text, capacity, kMemberDamagedFormat, name); break;
+    default: CopyText(text, capacity, kMemberMissingText); break;
+  }
 }

@@ -8,8 +8,6 @@
 // copy progress run nested message loops that can deliver those presses.
 #include "ui/wizard.h"
 
-#include "update/update.h"
-
 namespace {
 
 WizardSession* gSession = nullptr;

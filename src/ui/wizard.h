@@ -6,9 +6,8 @@
 
 #include <cstdint>
 
-#include "archive/archive.h"
 #include "platform/platform.h"
-#include "settings/settings.h"
+#include "update/update.h"
 
 // Control identifiers of both templates.
 constexpr int kNextButton = 1;
@@ -26,13 +25,6 @@ struct WizardState {
   int32_t busy;        // 1 while a Next or Back press is being handled
 };
 
-// What the engine needs for one run; the wizard passes it through.
-struct UpdateContext {
-  const ArchiveImage* archive;
-  const UpdateDescription* description;
-  const InstalledGame* game;
-};
-
 // One run of the wizard. `engine`, when set, replaces PerformUpdate (tests).
 struct WizardSession {
   WizardState state;
@@ -40,6 +32,13 @@ struct WizardSession {
   UpdateContext update;
   void (*engine)(WindowHandle dialog, const UpdateContext& context);
 };
+
+// Runs the whole update for the wizard `dialog` (perform.cpp): plans it,
+// runs the plan and shows what it comes to. Returns with the dialog open
+// after a free-space refusal (Back and Abort enabled) or after success (Next
+// relabelled and focused); on any failure it has shown its messages and
+// ended the dialog with -1.
+void PerformUpdate(WindowHandle dialog, const UpdateContext& context);
 
 // Opens the modal wizard (template 101 when the description carries an
 // agreement text, else 100) and returns its result: 0 when finished, -1 when

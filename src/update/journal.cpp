@@ -1,6 +1,7 @@
 // The update journal: what a run has staged and swapped, so that the next
 // run can put the game back to one whole version after a crash or a power
 // failure.
+// Format: docs/formats.md, "The journal".
 //
 // The journal is "~fa2update.jnl" in the install folder, a small text file
 // in the system's code page, written whole as "~fa2update.new" and renamed
@@ -118,13 +119,13 @@ const char* KnownDestination(const UpdateContext& context, const char* destinati
     if (!ReadDescriptionValue("UPDATE", key, value, sizeof value)) break;
     UpdateLine line;
     ParseUpdateLine(value, &line);
-    if (line.operation == kOperationCheck || !PathStaysInside(line.path)) continue;
+    if (KindOf(line.operation).check || !PathStaysInside(line.path)) continue;
     UpdateEntry entry;
     EntryOfLine(line, &entry);
     char folder[kPathBuffer], path[kPathBuffer];
     if (UpdateFolder(entry, context, folder) && UpdateDestination(folder, entry, path) &&
         CompareNoCase(path, destination) == 0)
-      return entry.operation == kOperationData ? game.dataPath : game.installPath;
+      return BaseFolder(entry, context);
   }
   for (int index = 0; index < kCopyListCapacity; ++index) {
     char key[16], value[kCopyValueCapacity];
@@ -270,10 +271,7 @@ int RecoverInterruptedUpdate(const UpdateContext& context) {
     if (state == int(JournalState::Committed)) RemoveFile(f.backup);
     RemoveFile(f.staged);
   }
-  if (ignored) {
-    ShowCaptionError(kJournalIgnoredText);
-    return 1;
-  }
+  if (ignored) return 2;
   RemoveFile(journal);
   return 1;
 }

@@ -25,12 +25,22 @@ void DeleteStaged(const StagedUpdate& update) {
   for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].staged);
 }
 
+// Ends staging after a failure: what was staged is deleted, and the texts
+// end with the write failure (after any of the member's own).
+int StagingFailed(const StagedUpdate& update, const WriteFailure& failure, Notices* notices) {
+  DeleteStaged(update);
+  char text[kTextCapacity];
+  FormatWriteFailure(failure, text, sizeof text);
+  AddNotice(notices, text);
+  return 0;
+}
+
 // "d" over a readable data file: its own bytes, copied piece by piece and
 // staged without a time stamp (the swap recreates it, as the engine always
 // has). 1 when staged, 0 when the file is to be left as it is (a short read,
 // or no room to stage it), -1 when it cannot be read at all (the member is
 // written instead).
-int StageOwnBytes(const char* destination, const char* staged) {
+int StageOwnBytes(const char* destination, const char* staged, uint32_t* stagedSize) {
   // Only a plain file is copied: never the target of a link, nor a file
   // with another name elsewhere (a hard link), which would hand its bytes
   // to the data folder.
@@ -39,6 +49,7 @@ int StageOwnBytes(const char* destination, const char* staged) {
   if (from == kInvalidFile) return -1;
   if (FileLinkCount(from) != 1 || !FileReachedAs(from, destination)) return CloseFile(from), 0;
   uint32_t size = FileSizeLow(from);
+  *stagedSize = size;
   void* block = size == 0xFFFFFFFFu ? nullptr : AllocateBlock(kMemberPieceSize, false);
   FileHandle to = block ? CreateNewFile(staged) : kInvalidFile;
   int result = block ? 0 : -1;
@@ -60,40 +71,26 @@ int StageOwnBytes(const char* destination, const char* staged) {
   return result;
 }
 
-// The member for `entry`, staged at `file.staged`. 1 staged, 0 failed (a
-// message may have been shown), 2 left alone (the installed file is newer).
-int StageMember(const UpdateContext& context, const UpdateEntry& entry, StagedFile& file, WriteFailure* failure) {
-  MemberRef member;
-  if (!LocateMember(*context.archive, MemberNameOf(entry), &member)) {
-    ShowCaptionError(kMemberMissingText);
-    return 0;
-  }
-  // Room for this file now: what is staged already takes its room on the
-  // disk beside the old files, so the drive's figure counts it.
-  char drive[3];
-  uint64_t shortfall = 0;
-  if (MemberShortfall(file.destination, member.entry->uncompressedSize, &shortfall, drive)) {
-    char text[kTextCapacity];
-    FormatText(text, sizeof text, kShortageFormat, drive, (unsigned long long)shortfall);
-    ShowCaptionError(text);
-    return 0;
-  }
-  if (file.hadOriginal) {
-    if (file.attributes & kAttrDirectory) return Fail(failure, file.destination, kReasonFolder), 0;
-    if (entry.operation == kOperationUpdate && ExistingFileIsNewer(file.destination, member.entry->timeStamp))
-      return 2;
-    // The system will not recreate a hidden or system file in its place.
-    if (file.attributes & (kAttrHidden | kAttrSystem)) return Fail(failure, file.destination, kReasonHidden), 0;
-  }
+// The member, staged at `file.staged` with its time. 1 staged; 0 failed,
+// with the reason in *failure or the notices.
+int StageMember(const ArchiveImage& image, const MemberRef& member, StagedFile& file, WriteFailure* failure,
+                Notices* notices) {
   uint32_t error = 0;
-  const int written = WriteMemberFile(*context.archive, member, file.staged, &member.entry->timeStamp, &error);
+  MemberProblem problem = MemberProblem::None;
+  const int written = WriteMemberFile(image, member, file.staged, &member.entry->timeStamp, &error, &problem);
   if (written != 1) {
     if (written < 0) Fail(failure, file.destination, error);
+    if (written == 0) {
+      char text[kTextCapacity];
+      MemberProblemText(problem, member.entry->name, text, sizeof text);
+      AddNotice(notices, text);
+    }
     RemoveFile(file.staged);
     return 0;
   }
   file.time = member.entry->timeStamp;
   file.hasTime = 1;
+  file.size = member.entry->uncompressedSize;
   return 1;
 }
 
@@ -117,67 +114,33 @@ void RollBack(StagedUpdate& update, const char* journal) {
 
 }  // namespace
 
-namespace {
-
-// This run's part of every staging name: random, drawn once. Without the
-// system's generator the process id stands in; the names are created new
-// all the same, so a name prepared beforehand only stops the update.
-const char* RunPart() {
-  static char part[9];
-  if (!part[0]) {
-    uint8_t bytes[4];
-    uint32_t value = CurrentProcessId();
-    if (RandomBytes(bytes, sizeof bytes)) value = uint32_t(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
-    static const char kHex[] = "0123456789abcdef";
-    for (int d = 0; d < 8; ++d) part[d] = kHex[(value >> (28 - 4 * d)) & 15];
-  }
-  return part;
-}
-
-}  // namespace
-
-int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]) {
-  char name[48];
-  const char kindText[2] = {kind, 0};
-  FormatText(name, sizeof name, "~fa2%s%s%i%s", RunPart(), kindText, index, suffix);
-  return NameBesidePath(path, name, out);
-}
-
-int IsOwnStagingName(const char* destination, const char* name, const char* suffix) {
-  const int32_t folder = BaseNameOffset(destination);
-  if (folder == 0 || std::strncmp(name, destination, size_t(folder)) != 0) return 0;
-  const char* own = name + folder;
-  if (std::strncmp(own, "~fa2", 4) != 0) return 0;
-  const char* p = own + 4;
-  while ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')) ++p;
-  if (p == own + 4) return 0;
-  return suffix ? CompareNoCase(p, suffix) == 0 : *p == 0;
-}
-
-int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
-                    StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure) {
+int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const char* journal, StagedUpdate* update,
+                    ReadOnlyList* keptReadOnly, Notices* notices) {
   update->count = 0;
-  failure->path[0] = 0;
   keptReadOnly->count = 0;
+  WriteFailure failed{};
+  WriteFailure* failure = &failed;
   // Every name this run may stage is in the journal before the first is
   // written: a crash while staging leaves nothing the next run misses.
   StagedUpdate planned;
   planned.count = 0;
-  for (int i = 0; i < list.count; ++i) {
+  for (int i = 0; i < plan.updateKeys; ++i) {
+    const PlannedUpdate& p = plan.updateLines[i];
+    if (p.entry < 0) continue;
     StagedFile& f = planned.files[planned.count++];
     std::memset(&f, 0, sizeof f);
-    char folder[kPathBuffer];
-    f.base = list.entries[i].operation == kOperationData ? context.game->dataPath : context.game->installPath;
-    if (!UpdateFolder(list.entries[i], context, folder) ||
-        !UpdateDestination(folder, list.entries[i], f.destination) ||
-        !StagingNameBeside(f.destination, 's', i, ".new", f.staged) ||
-        !StagingNameBeside(f.destination, 's', i, ".old", f.backup))
-      return 0;
+    f.base = KindOf(plan.updates.entries[p.entry].operation).dataFolder ? context.game->dataPath
+                                                                        : context.game->installPath;
+    if (!CopyText(f.destination, sizeof f.destination, p.destination) || !p.staged[0] || !p.backup[0])
+      return StagingFailed(*update, failed, notices);
+    CopyText(f.staged, sizeof f.staged, p.staged);
+    CopyText(f.backup, sizeof f.backup, p.backup);
   }
-  if (!WriteJournal(journal, JournalState::Staging, planned)) return Fail(failure, journal, LastSystemError()), 0;
+  if (!WriteJournal(journal, JournalState::Staging, planned))
+    return Fail(failure, journal, LastSystemError()), StagingFailed(*update, failed, notices);
 
-  for (int i = 0; i < list.count; ++i) {
-    const UpdateEntry& entry = list.entries[i];
+  for (int i = 0; i < planned.count; ++i) {
+    const UpdateEntry& entry = plan.updates.entries[i];
     StagedFile& file = update->files[update->count];
     file = planned.files[i];
     char folder[kPathBuffer];
@@ -186,35 +149,46 @@ int StageUpdateList(const UpdateContext& context, const UpdateList& list, int ov
     MakeDirectory(folder);
 
     // Checked again now, right before the first write beside it.
-    if (!PlainBelow(file.base, file.destination)) {
-      DeleteStaged(*update);
-      return Fail(failure, file.destination, kReasonLink), 0;
-    }
-    const UpdateAction action = DecideUpdateAction(entry, overwriteOnly, file.destination);
-    if (action == UpdateAction::Skip) continue;
-    file.attributes = ReadAttributes(file.destination);
-    file.hadOriginal = file.attributes != kAttrMissing;
-    if (!file.hadOriginal) file.attributes = 0;
-    if (action == UpdateAction::Keep) {
-      // The system would not recreate a read-only, hidden or system file:
-      // its rewrite fails, and the entry counts as done, the file as it was.
-      if (RefusesRecreate(file.attributes)) continue;
-      const int own = StageOwnBytes(file.destination, file.staged);
+    if (!PlainBelow(file.base, file.destination))
+      return Fail(failure, file.destination, kReasonLink), StagingFailed(*update, failed, notices);
+    // Judged again with what is there now, by the plan's rules.
+    LineFacts facts;
+    LookAt(file.destination, *update, &facts);
+    MemberRef member{};
+    const int found = LocateMember(*context.archive, MemberNameOf(entry), &member);
+    // Room for this file now: what is staged already takes its room on the
+    // disk beside the old files, so the drive's figure counts it.
+    char drive[3] = {};
+    uint64_t shortfall = 0;
+    if (!found || !MemberShortfall(file.destination, member.entry->uncompressedSize, &shortfall, drive)) shortfall = 0;
+    Judgement j = JudgeLine(entry, plan.overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
+    file.attributes = facts.attributes == kAttrMissing ? 0 : facts.attributes;
+    file.hadOriginal = facts.attributes != kAttrMissing;
+    if (j.decision == Decision::KeepData && j.stages) {
+      const int own = StageOwnBytes(facts.ownBytes, file.staged, &file.size);
       if (own == 1) ++update->count;
       if (own >= 0) continue;
+      facts.readable = 0;  // it cannot be read after all: the member is written
+      j = JudgeLine(entry, plan.overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
     }
-    const int staged = StageMember(context, entry, file, failure);
-    if (staged == 0) {
-      DeleteStaged(*update);
-      return 0;
+    switch (j.decision) {
+      case Decision::Fail:
+        FailureNotices(j.fault, file.destination, drive, shortfall, notices);
+        DeleteStaged(*update);
+        return 0;
+      case Decision::KeepNewer:
+        // Left alone as newer; it still loses a read-only attribute, once
+        // the whole update has gone through.
+        if (file.attributes & kAttrReadOnly)
+          CopyText(keptReadOnly->paths[keptReadOnly->count++], kPathBuffer, file.destination);
+        continue;
+      case Decision::Write:
+        if (!StageMember(*context.archive, member, file, failure, notices))
+          return StagingFailed(*update, failed, notices);
+        ++update->count;
+        continue;
+      default: continue;  // skipped, or a data file left as it is
     }
-    if (staged == 2) {
-      // Left alone as newer; it still loses a read-only attribute, once the
-      // whole update has gone through.
-      if (file.attributes & kAttrReadOnly) CopyText(keptReadOnly->paths[keptReadOnly->count++], kPathBuffer, file.destination);
-      continue;
-    }
-    ++update->count;
   }
   return 1;
 }
@@ -257,28 +231,4 @@ int SwapStagedFiles(StagedUpdate& update, const char* journal, WriteFailure* fai
   WriteJournal(journal, JournalState::Committed, update);
   for (int i = 0; i < update.count; ++i) RemoveFile(update.files[i].backup);
   return 1;
-}
-
-void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity) {
-  if (failure.path[0] == 0) {
-    CopyText(text, capacity, kWriteFailedText);
-    return;
-  }
-  char reason[128];
-  switch (failure.reason) {
-    case 0:  // a write that came back short: the disk filled up
-    case 39:
-    case kErrorDiskFull: CopyText(reason, sizeof reason, "ディスクの空き容量が足りません"); break;
-    case kErrorSharingViolation:
-    case 33: CopyText(reason, sizeof reason, "ほかのプログラムが使用中です"); break;
-    case kErrorAccessDenied: CopyText(reason, sizeof reason, "書き込みが許可されていません"); break;
-    case 2:
-    case 3: CopyText(reason, sizeof reason, "フォルダーが見つかりません"); break;
-    case kReasonFolder: CopyText(reason, sizeof reason, "同じ名前のフォルダーがあります"); break;
-    case kReasonHidden: CopyText(reason, sizeof reason, "隠しファイルかシステムファイルです"); break;
-    case kReasonLink: CopyText(reason, sizeof reason, "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません"); break;
-    case kReasonTooLong: FormatText(reason, sizeof reason, "パスが長すぎます。%u バイトまでです", kPathCapacity - 1); break;
-    default: FormatText(reason, sizeof reason, "システムエラー %u", failure.reason); break;
-  }
-  FormatText(text, capacity, "%s\r\n%s\r\n（%s）", kWriteFailedText, failure.path, reason);
 }

@@ -2,23 +2,28 @@
 // disc copy list, run by the wizard's second Next.
 //
 // Both lists live in section UPDATE of the temporary UPDATE.INI and are read
-// afresh on every run. Reading a list and deciding what an entry would do
-// touch nothing (they read the profile and look at attributes only), so a
-// dry run can use the same functions as the real run; only the Apply
-// functions and PerformUpdate write files, show boxes or end the dialog.
+// afresh on every run. The engine works in two steps. PlanUpdate reads the
+// description and looks at the installed game through the platform's read
+// operations only, and decides every line: what it writes, keeps, skips or
+// refuses, and the texts a refusal shows, in the order the player would see
+// them. ExecutePlan then stages, swaps, journals and copies what the plan
+// says and returns the texts to show. The engine shows nothing itself: the
+// wizard shows the texts (ui/), and `fa2 plan` prints the same plan made by
+// the same function against a game on disk. Formats: docs/formats.md.
 #pragma once
 
 #include <cstdint>
 
+#include "archive/archive.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
-#include "ui/wizard.h"
 
-// Runs the whole update for the wizard `dialog`. Returns with the dialog open
-// after a free-space refusal (Back and Abort enabled) or after success (Next
-// relabelled and focused); on any failure it has shown its message and ended
-// the dialog with -1.
-void PerformUpdate(WindowHandle dialog, const UpdateContext& context);
+// What the engine needs for one run, owned by the main sequence.
+struct UpdateContext {
+  const ArchiveImage* archive;
+  const UpdateDescription* description;
+  const InstalledGame* game;
+};
 
 // The engine's failure texts, in the window-caption box.
 extern const char kVersionErrorText[]; // a failed "e" check without ExistErrorMessage
@@ -49,6 +54,21 @@ constexpr int32_t kOperationUpdate = 1;    // "u": write unless the existing fil
 constexpr int32_t kOperationData = 2;      // "d": below the data path; keep a readable file
 constexpr int32_t kOperationOverwrite = 3; // "o": write only over an existing file
 constexpr int32_t kOperationCheck = 4;     // "e": the file must exist with the normal attribute alone
+constexpr int32_t kOperationCount = 5;
+
+// What each kind of update line does: one row per operation code, the one
+// place where the letters and their rules are written.
+struct LineKind {
+  const char* letter;     // the operation field, any letter case ("" for a plain line)
+  const char* name;       // how tools name it
+  uint8_t dataFolder;     // written below the data path, else the install path
+  uint8_t newerOnly;      // an installed file with a later time is left alone
+  uint8_t keepsData;      // an existing file keeps its own bytes
+  uint8_t overwriteOnly;  // written only over an existing file
+  uint8_t check;          // no entry: the file must exist with the normal attribute alone
+};
+extern const LineKind kLineKinds[kOperationCount];
+inline const LineKind& KindOf(int32_t operation) { return kLineKinds[operation]; }
 
 // One update line taken apart.
 struct UpdateLine {
@@ -86,13 +106,9 @@ inline const char* MemberNameOf(const UpdateEntry& entry) { return entry.relativ
 // A path that cannot be formed (empty install path, too long) fails.
 int ExistenceCheckPasses(const char* installPath, const char* path);
 
-// Reads UpdateFile00.. in order until the first absent or empty key, running
-// the "e" checks on the way (whatever their mode field says) and keeping the
-// selected entries of the other operations. Returns 0 at the first failed
-// "e" check, whose path is then copied to `failedCheck` (when given); shows
-// nothing either way.
-int ReadUpdateList(const UpdateContext& context, UpdateList* list, char failedCheck[kPathCapacity]);
-
+// The game folder an entry is written below: the data path for a kind
+// that goes there, else the install path.
+const char* BaseFolder(const UpdateEntry& entry, const UpdateContext& context);
 // The folder an entry is written below: the data path for "d", else the
 // install path, joined with DataFolder. 0 when the base folder is empty (the
 // path would fall on whatever drive is current) or the result does not fit.
@@ -100,27 +116,10 @@ int UpdateFolder(const UpdateEntry& entry, const UpdateContext& context, char fo
 // `folder` joined with the entry's relative path. 0 when it does not fit.
 int UpdateDestination(const char* folder, const UpdateEntry& entry, char destination[kPathBuffer]);
 
-enum class UpdateAction {
-  Skip,    // the overwrite-only rule finds no file to overwrite
-  Keep,    // "d" over an existing file: rewritten with its own content
-           // (the member is extracted instead when the file cannot be read)
-  Extract, // ExtractMember, newer-only for "u"
-};
-// What applying `entry` at `destination` does, judged by the file system as it
-// is now.
-UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, const char* destination);
-
-// Writes every entry, all or nothing: each file is staged beside its
-// destination first, and only when all are staged are the destinations
-// swapped (stage.cpp). On a failure it has put every game file back, shown
-// "ファイルの書き込みに失敗しました" (after any message of its own), ended
-// the dialog with -1 and returns 0. The lists have passed FindListRefusal.
-int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly);
-
 // ---- Staging, swapping and the journal (stage.cpp, journal.cpp) -----------------------
 // Why the update list could not be written: the file and the reason. An
-// empty path means a message was shown already (a member missing or
-// damaged, no room for it) and the plain write-failure text follows.
+// empty path means the notices say why already (a member missing or
+// damaged, no room for it), and the plain write-failure text follows.
 struct WriteFailure {
   char path[kPathBuffer];
   uint32_t reason;  // the system's error code, or kReasonFolder / kReasonHidden
@@ -142,6 +141,7 @@ struct StagedFile {
   int32_t swapped;            // the new file is at the destination now
   FileTime time;              // the member's time, set again after the rename
   int32_t hasTime;
+  uint32_t size;              // the staged file's size
 };
 struct StagedUpdate {
   StagedFile files[kUpdateListCapacity];
@@ -155,11 +155,14 @@ struct ReadOnlyList {
 };
 enum class JournalState { Staging, Swapping, Committed };
 
-// Writes the staged file of every entry that writes one (after each line's
-// decisions). 1 when all are staged; 0 after a failure, every staged file
-// deleted and no game file touched (a message may have been shown).
-int StageUpdateList(const UpdateContext& context, const UpdateList& list, int overwriteOnly, const char* journal,
-                    StagedUpdate* update, ReadOnlyList* keptReadOnly, WriteFailure* failure);
+// Writes the staged file of every line the plan writes, each judged again
+// right before (the disk may have changed since the plan, if only by what
+// the run staged). 1 when all are staged; 0 after a failure, every staged
+// file deleted, no game file touched, and `notices` holding what to show.
+struct UpdatePlan;
+struct Notices;
+int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const char* journal, StagedUpdate* update,
+                    ReadOnlyList* keptReadOnly, Notices* notices);
 // "<folder of path>\~fa2<run><kind><index><suffix>": a name of this run
 // beside the destination, so each rename stays on one volume. <run> is
 // eight hexadecimal digits drawn at random once per run (no other program
@@ -180,12 +183,14 @@ int WriteJournal(const char* journal, JournalState state, const StagedUpdate& up
 void RemoveJournal(const char* journal);
 // Puts the game back to one whole version after a run that was killed while
 // updating: rolls an interrupted swap back, deletes staged files and
-// backups, then the journal. 1 when a journal was found and handled.
+// backups, then the journal. 1 when a journal was found and handled, 2
+// when it was and some of it was left alone (kJournalIgnoredText tells the
+// player), 0 when there was none or it could not be handled.
 // Only what this updater would have made is touched: a destination one of
 // its confined lines names in the install or data folder, reached without a
 // link, and a staged or backup name of its own beside it; a staging folder
 // of its own directly in the install folder. Anything else in the journal
-// is left alone, the journal kept, and kJournalIgnoredText shown.
+// is left alone and the journal kept.
 int RecoverInterruptedUpdate(const UpdateContext& context);
 extern const char kJournalIgnoredText[];
 // Whether `name` is one of this updater's staging names (StagingNameBeside)
@@ -232,15 +237,9 @@ struct CopyList {
 // once selected it refuses the update like a copy that cannot be made).
 int ParseCopyLine(const char* value, CopyLine* line);
 int CopyLineSelected(const CopyLine& line, int32_t installMode);
-// Reads CopyFile00.. in order until the first absent or empty key; lines of
-// another mode are dropped and do not end the list.
-void ReadCopyList(const UpdateContext& context, CopyList* list);
 // 1 when the last component of `path` is "." or "..": a copy line that names
 // its folder so has no name of its own to land under, and is refused.
 int EndsInDots(const char* path);
-// Shows the copy-failure box for `entry` and ends the dialog with -1; 0.
-int RefuseCopyLine(WindowHandle dialog, const CopyEntry& entry);
-
 // One pass over the drives A: to Z: for a CD-ROM drive that holds the check
 // file of `disc` (an empty check file: any readable root). 1 with the first
 // such drive in `drive`, else 0 and `drive` unchanged.
@@ -255,10 +254,6 @@ struct CopyPlan {
 // 0 when there is no drive yet, the install path is empty, or a path does
 // not fit.
 int PlanCopy(const CopyEntry& entry, const char* drive, const char* installPath, CopyPlan* plan);
-
-// Copies every entry in order, asking for discs as needed. On a refusal,
-// failure or cancel it has ended the dialog with -1 and returns 0.
-int ApplyCopyList(WindowHandle dialog, const UpdateContext& context, const CopyList& list);
 
 // ---- Refusal before anything is written --------------------------------------------
 // 1 when `path`, joined below a folder, names something inside that folder
@@ -305,3 +300,158 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
 // The text an update line's refusal shows: the write-failure text, with the
 // line's path and the reason when its destination is too long.
 void FormatLineRefusal(const ListRefusal& refusal, const UpdateList& updates, char* text, size_t capacity);
+
+// ---- Decisions and the texts they show ---------------------------------------------------
+// What one line of either list comes to.
+enum class Decision : uint8_t {
+  CheckPasses, // an "e" line whose file is there as it should be
+  CheckFails,  // an "e" line whose file is not: the update is refused
+  NotSelected, // a line of another install mode
+  Write,       // the member is staged and swapped in
+  KeepNewer,   // "u" over a newer installed file: left alone
+  KeepData,    // "d" over an existing file: rewritten with its own bytes
+  Skip,        // the overwrite-only rule finds no file to overwrite
+  Copy,        // a copy line, copied from its disc
+  Refuse,      // this line refuses the update before anything is written
+  Fail,        // the run stops at this line (nothing of the update list stays written)
+  NotReached,  // the update was refused, or stopped, before this line
+};
+// Why a line refuses or fails the update.
+enum class LineFault : uint8_t {
+  None,
+  NoFolder, TooLong, Outside, Link, CopyNoDisc, CopyOutside, CopyLink,  // as ListFault
+  MemberMissing,  // the member is not in the archive
+  NoRoom,         // the staged files so far and this one do not fit the drive
+  FolderInWay,    // a folder stands at the destination
+  Hidden,         // a hidden or system file is at the destination
+  NoParent,       // the destination's folder does not exist and nothing makes it
+  NoDrive,        // a copy line before any disc was found, or a path that does not fit
+  NoSource,       // the copy's source is not on the disc found
+};
+// How a written file replaces what was there.
+enum class WriteReason : uint8_t {
+  NewFile,        // nothing was there
+  Replace,        // no newer-only rule
+  ReplaceOlder,   // "u": the installed file is older
+  ReplaceSame,    // "u": it has the member's time
+  ReplaceUntimed, // "u": its time cannot be read
+  ReplaceData,    // "d" over a file that cannot be read
+};
+
+// The texts a refusal or failure shows, in the order the player sees them,
+// in the window-caption error box; the wizard then ends with -1.
+struct Notices {
+  int32_t count;
+  char texts[2][kTextCapacity];
+};
+void AddNotice(Notices* notices, const char* text);
+// ---- Judging one line (judge.cpp) -------------------------------------------------------
+// What a line finds at its destination, as the run would find it: the file
+// there now, or the file an earlier line of the run stages for it.
+struct LineFacts {
+  uint32_t attributes;  // kAttrMissing: nothing
+  int32_t timeKnown;    // its last-write time could be read
+  FileTime time;
+  int32_t readable;     // it opens for reading and tells its size
+  uint32_t size;
+  const char* ownBytes; // where a "d" line reads its own bytes: the destination or an earlier staged file
+};
+// The facts at `destination`, an earlier staged file of `run` first.
+void LookAt(const char* destination, const StagedUpdate& run, LineFacts* facts);
+struct Judgement {
+  Decision decision;  // Skip, KeepData, KeepNewer, Write or Fail
+  LineFault fault;
+  WriteReason reason;
+  int32_t stages;     // a file is staged for it
+};
+// The rules of one accepted update line, in the engine's order: the
+// overwrite-only rule, the "d" rule, the member, room for it (`shortfall`:
+// the bytes its drive lacks, 0 when it fits), a folder in the way, the
+// newer-only rule, a hidden or system file. Looks at nothing itself.
+Judgement JudgeLine(const UpdateEntry& entry, int overwriteOnly, const LineFacts& facts, const ArchiveEntry* member,
+                    uint64_t shortfall);
+// The texts a Fail judgement shows. `drive` and `shortfall` for NoRoom.
+void FailureNotices(LineFault fault, const char* destination, const char* drive, uint64_t shortfall,
+                    Notices* notices);
+
+// ---- The plan (plan.cpp) ----------------------------------------------------------------
+// One UpdateFileNN key as planned.
+struct PlannedUpdate {
+  UpdateLine line;
+  Decision decision;
+  LineFault fault;
+  WriteReason reason;
+  int32_t entry;                  // its index in `updates`, -1 for "e" and unselected lines
+  char destination[kPathBuffer];  // empty when it has none
+  char staged[kPathBuffer];       // the new file beside it, this run's name
+  char backup[kPathBuffer];       // where the old file waits during the swap
+  uint32_t attributes;            // of what is there now (kAttrMissing: nothing)
+  int32_t installedTimeKnown;
+  FileTime installedTime;
+  uint32_t memberSize;            // 0 when the member is not there
+  FileTime memberTime;
+  int32_t makesFolder;            // its folder is made (one level) before it is staged
+  uint64_t stagedBytes;           // bytes staged on its drive up to and with it
+  uint64_t available;             // what the drive had free before the update
+};
+// One CopyFileNN key as planned.
+struct PlannedCopy {
+  CopyLine line;
+  int32_t wellFormed;
+  Decision decision;
+  LineFault fault;
+  int32_t entry;      // its index in `copies`, -1 when not selected
+  int32_t disc;       // the disc it is copied from (0: the one found last)
+  int32_t askFirst;   // the disc is looked for (and asked for until it is there) before this line
+  char drive[3];      // FindPlanDiscs: where that disc is ("" when not found)
+  CopyPlan copy;      // with a drive: what is sent to the shell
+};
+enum class PlanResult : uint8_t {
+  Runs,       // every line goes ahead (disc prompts may follow)
+  NoSpace,    // the RequiredDiskSpace pre-check: the wizard stays open
+  Refused,    // refused before anything is written
+  Fails,      // stops at a line while running (`stoppedAt`)
+};
+struct UpdatePlan {
+  PlanResult result;
+  uint32_t requiredSpace;          // RequiredDiskSpace; 0: no check
+  int32_t spaceKnown;              // the free space of the install drive could be told
+  uint64_t available, shortfall;   // its free bytes; what it lacks
+  char spaceText[kTextCapacity];   // NoSpace: the page's text
+  int32_t overwriteOnly;
+  int32_t updateKeys, copyKeys;    // keys read, in order
+  PlannedUpdate updateLines[kUpdateListCapacity];
+  PlannedCopy copyLines[kCopyListCapacity];
+  UpdateList updates;              // the accepted lines, in order
+  CopyList copies;
+  int32_t stoppedKey;              // Refused/Fails: the key's index (copy keys after update keys); -1 none
+  Notices notices;                 // Refused/Fails: what the player is shown
+};
+// Plans the whole run: the free-space pre-check, both lists read and every
+// line judged in the engine's order, each seeing what the ones before it
+// stage. Reads the description and looks at the game only.
+void PlanUpdate(const UpdateContext& context, UpdatePlan* plan);
+// Looks for the discs of a plan that runs now, as a tool shows it
+// (plan_discs.cpp): the drive of each copy line, what the shell would be
+// sent, and the first line that would fail.
+void FindPlanDiscs(const UpdateContext& context, UpdatePlan* plan);
+
+// ---- Running a plan (execute.cpp) --------------------------------------------------------
+// What the run asks of the wizard while it copies from the discs.
+struct RunHost {
+  WindowHandle owner;  // owns the shell's copy progress
+  void* context;
+  void (*copying)(void* context, const CopyEntry& entry);  // a copy begins
+  int (*askForDisc)(void* context, int32_t disc);          // 1: look again, 0: the player declined
+};
+enum class RunResult : uint8_t {
+  Done,     // every line is in place
+  Failed,   // stopped; `notices` says why (all update lines put back when they had not all gone in)
+  Declined, // the player declined a disc, or cancelled a copy: nothing to show
+};
+// The disc copies of `plan`, in order (copy_list.cpp).
+RunResult RunCopyList(const UpdatePlan& plan, const UpdateContext& context, const RunHost& host, Notices* notices);
+// Runs a plan whose result is Runs or Fails: the update list staged and
+// swapped all or nothing (a Fail line stops it with the plan's texts), then
+// the disc copies in order.
+RunResult ExecutePlan(const UpdatePlan& plan, const UpdateContext& context, const RunHost& host, Notices* notices);

@@ -1,5 +1,6 @@
 // The update file list: UpdateFile00 to UpdateFile15 of section UPDATE, each
 // "[mode,]operation,path" or "[mode,]path", applied from the archive.
+// Format: docs/formats.md, "UPDATE.INI".
 //
 // Members are addressed by bare file name: whatever folders an entry names,
 // the member written is the one named by the path's last component.
@@ -11,10 +12,8 @@ namespace {
 constexpr const char* kSection = "UPDATE";
 
 int32_t OperationOf(const char* field) {
-  if (CompareNoCase(field, "u") == 0) return kOperationUpdate;
-  if (CompareNoCase(field, "d") == 0) return kOperationData;
-  if (CompareNoCase(field, "o") == 0) return kOperationOverwrite;
-  if (CompareNoCase(field, "e") == 0) return kOperationCheck;
+  for (int32_t op = 1; op < kOperationCount; ++op)
+    if (CompareNoCase(field, kLineKinds[op].letter) == 0) return op;
   return kOperationPlain;
 }
 
@@ -24,21 +23,6 @@ int JoinBelow(char* out, size_t capacity, const char* base, const char* name) {
   if (base[0] == 0) return 0;
   if (!CopyText(out, capacity, base)) return 0;
   return JoinPath(out, capacity, name);
-}
-
-// The write failure with the file and the reason, when they are known.
-int RefuseWriteOf(WindowHandle dialog, const WriteFailure& failure) {
-  char text[kTextCapacity];
-  FormatWriteFailure(failure, text, sizeof text);
-  ShowCaptionError(text);
-  EndModalDialog(dialog, -1);
-  return 0;
-}
-
-int RefuseWrite(WindowHandle dialog) {
-  ShowCaptionError(kWriteFailedText);
-  EndModalDialog(dialog, -1);
-  return 0;
 }
 
 }  // namespace
@@ -81,30 +65,8 @@ int ExistenceCheckPasses(const char* installPath, const char* path) {
   return ReadAttributes(full) == kAttrNormal;
 }
 
-int ReadUpdateList(const UpdateContext& context, UpdateList* list, char failedCheck[kPathCapacity]) {
-  const InstalledGame& game = *context.game;
-  list->count = 0;
-  for (int index = 0; index < kUpdateListCapacity; ++index) {
-    char key[16];
-    FormatText(key, sizeof key, "UpdateFile%02i", index);
-    char value[kUpdateValueCapacity];
-    if (!ReadDescriptionValue(kSection, key, value, sizeof value)) break;
-
-    UpdateLine line;
-    ParseUpdateLine(value, &line);
-    if (line.operation == kOperationCheck) {
-      // Checked whatever the mode field says; a passed check leaves no entry.
-      if (!ExistenceCheckPasses(game.installPath, line.path)) {
-        if (failedCheck) CopyText(failedCheck, kPathCapacity, line.path);
-        return 0;
-      }
-      continue;
-    }
-    if (!UpdateLineSelected(line, game.installMode)) continue;
-
-    EntryOfLine(line, &list->entries[list->count++]);
-  }
-  return 1;
+const char* BaseFolder(const UpdateEntry& entry, const UpdateContext& context) {
+  return KindOf(entry.operation).dataFolder ? context.game->dataPath : context.game->installPath;
 }
 
 void EntryOfLine(const UpdateLine& line, UpdateEntry* entry) {
@@ -114,20 +76,11 @@ void EntryOfLine(const UpdateLine& line, UpdateEntry* entry) {
 }
 
 int UpdateFolder(const UpdateEntry& entry, const UpdateContext& context, char folder[kPathBuffer]) {
-  const char* base = entry.operation == kOperationData ? context.game->dataPath : context.game->installPath;
-  return JoinBelow(folder, kPathBuffer, base, context.description->dataFolder);
+  return JoinBelow(folder, kPathBuffer, BaseFolder(entry, context), context.description->dataFolder);
 }
 
 int UpdateDestination(const char* folder, const UpdateEntry& entry, char destination[kPathBuffer]) {
   return JoinBelow(destination, kPathBuffer, folder, entry.relativePath);
-}
-
-UpdateAction DecideUpdateAction(const UpdateEntry& entry, int overwriteOnly, const char* destination) {
-  const uint32_t attributes = ReadAttributes(destination);
-  const bool existingFile = attributes != kAttrMissing && !(attributes & kAttrDirectory);
-  if ((overwriteOnly || entry.operation == kOperationOverwrite) && !existingFile) return UpdateAction::Skip;
-  if (entry.operation == kOperationData && existingFile) return UpdateAction::Keep;
-  return UpdateAction::Extract;
 }
 
 ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& updates, const CopyList& copies) {
@@ -136,13 +89,10 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
     const UpdateEntry& entry = updates.entries[i];
     char folder[kPathBuffer];
     char destination[kPathBuffer];
-    if (!UpdateFolder(entry, context, folder)) {
-      const char* base = entry.operation == kOperationData ? context.game->dataPath : context.game->installPath;
-      return {base[0] == 0 ? ListFault::NoFolder : ListFault::TooLong, i};
-    }
+    const char* base = BaseFolder(entry, context);
+    if (!UpdateFolder(entry, context, folder)) return {base[0] == 0 ? ListFault::NoFolder : ListFault::TooLong, i};
     if (!dataFolderInside || !PathStaysInside(entry.relativePath)) return {ListFault::Outside, i};
     if (!UpdateDestination(folder, entry, destination)) return {ListFault::TooLong, i};
-    const char* base = entry.operation == kOperationData ? context.game->dataPath : context.game->installPath;
     if (!PlainBelow(base, destination)) return {ListFault::Link, i};
   }
   for (int i = 0; i < copies.count; ++i) {
@@ -160,29 +110,3 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
   return {ListFault::None, 0};
 }
 
-void FormatLineRefusal(const ListRefusal& refusal, const UpdateList& updates, char* text, size_t capacity) {
-  if (refusal.fault != ListFault::TooLong && refusal.fault != ListFault::Link) {
-    CopyText(text, capacity, kWriteFailedText);
-    return;
-  }
-  WriteFailure failure{};
-  CopyText(failure.path, sizeof failure.path, updates.entries[refusal.index].relativePath);
-  failure.reason = refusal.fault == ListFault::Link ? kReasonLink : kReasonTooLong;
-  FormatWriteFailure(failure, text, capacity);
-}
-
-int ApplyUpdateList(WindowHandle dialog, const UpdateContext& context, const UpdateList& list, int overwriteOnly) {
-  char journal[kPathBuffer];
-  if (!JournalPath(context.game->installPath, journal)) return RefuseWrite(dialog);
-  StagedUpdate update;
-  ReadOnlyList keptReadOnly;
-  WriteFailure failure{};
-  if (!StageUpdateList(context, list, overwriteOnly, journal, &update, &keptReadOnly, &failure)) {
-    RemoveJournal(journal);
-    return RefuseWriteOf(dialog, failure);
-  }
-  if (!SwapStagedFiles(update, journal, &failure)) return RefuseWriteOf(dialog, failure);
-  for (int i = 0; i < keptReadOnly.count; ++i) WriteAttributes(keptReadOnly.paths[i], kAttrNormal);
-  RemoveJournal(journal);
-  return 1;
-}

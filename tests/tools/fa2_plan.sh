@@ -249,7 +249,7 @@ check "a missing inner folder: exit 1" "[ $code -eq 1 ]"
 # DataFolder is created (one level) by the first entry; the later ones find it.
 expect_line "$f/out.txt" "UpdateFile00 plain A.DAT -> $f/inst/Save2/A.DAT: write (new file); creates the folder $f/inst/Save2"
 expect_line "$f/out.txt" "UpdateFile01 plain B.DAT -> $f/inst/Save2/B.DAT: write (new file)"
-expect_line "$f/out.txt" "UpdateFile02 plain deep\\C.DAT -> $f/inst/Save2/deep/C.DAT: fail (no folder $f/inst/Save2/deep): the update stops with \"ファイルの書き込みに失敗しました\""
+expect_line "$f/out.txt" "UpdateFile02 plain deep\\C.DAT -> $f/inst/Save2/deep/C.DAT: fail (no folder $f/inst/Save2/deep): the update stops with \"ファイルの書き込みに失敗しました\\r\\nI:\\INSTALL\\Save2\\deep\\C.DAT\\r\\n（フォルダーが見つかりません）\""
 expect_line "$f/out.txt" "UpdateFile03 u A.DAT: not applied (the update stopped at UpdateFile02)"
 check "no folder was created" "[ ! -e '$f/inst/Save2' ]"
 
@@ -341,7 +341,7 @@ if command -v unshare >/dev/null && unshare -rm sh "$s/run.sh" 2>/dev/null; then
   expect_line "$s/short.txt" "result: refused: not enough free space; the wizard stays open; nothing is written"
   expect_no "$s/short.txt" "UpdateFile00"
   check "a member larger than the free space: exit 1" "[ \$(cat '$s/member.code') -eq 1 ]"
-  expect_line "$s/member.txt" "UpdateFile00 plain BIG.DAT -> $s/small/BIG.DAT: fail (the staged files need 2000000 bytes, $avail available): the update stops with \"ディスク容量が足りません。...\" / \"ファイルの書き込みに失敗しました\""
+  expect_line "$s/member.txt" "UpdateFile00 plain BIG.DAT -> $s/small/BIG.DAT: fail (the staged files need 2000000 bytes, $avail available): the update stops with \"ディスク容量が足りません。I: ドライブに $((2000000 - avail)) バイトの空き容量が必要です\" / \"ファイルの書き込みに失敗しました\""
 else
   echo "fa2 plan: no private tmpfs to be had (unshare -rm), the free-space checks are skipped"
 fi

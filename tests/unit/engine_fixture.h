@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "unit/archive_helpers.h"
+#include "ui/wizard.h"
 #include "update/update.h"
 
 namespace engine_testing {

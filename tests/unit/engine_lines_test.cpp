@@ -125,20 +125,27 @@ class EngineDecisions : public EngineTest {
   UpdateContext Context() { return UpdateContext{&image, &description, &game}; }
 };
 
-TEST_F(EngineDecisions, ReadingTheUpdateListStopsAtAFailedCheckWithoutShowingIt) {
+TEST_F(EngineDecisions, PlanningStopsAtAFailedCheckWithoutShowingIt) {
   Ini({"UpdateFile00=u,a.dat", "UpdateFile01=2,u,b.dat", "UpdateFile02=e,VER.DAT", "UpdateFile03=c.dat"});
-  UpdateList list;
-  char failed[kPathCapacity] = "";
-  EXPECT_EQ(0, ReadUpdateList(Context(), &list, failed));
-  EXPECT_STREQ("VER.DAT", failed);
+  static UpdatePlan plan;
+  PlanUpdate(Context(), &plan);
+  EXPECT_EQ(PlanResult::Refused, plan.result);
+  EXPECT_EQ(2, plan.stoppedKey);
+  EXPECT_STREQ("VER.DAT", plan.updateLines[2].line.path);
+  EXPECT_EQ(Decision::CheckFails, plan.updateLines[2].decision);
+  ASSERT_EQ(1, plan.notices.count);
+  EXPECT_STREQ(kVersionError, plan.notices.texts[0]);
   EXPECT_TRUE(fake::Boxes().empty());
 
   fake::AddFile("C:\\Game\\VER.DAT", "", {}, kAttrNormal);
-  ASSERT_EQ(1, ReadUpdateList(Context(), &list, nullptr));
-  ASSERT_EQ(2, list.count);
-  EXPECT_STREQ("a.dat", list.entries[0].relativePath);
-  EXPECT_EQ(kOperationPlain, list.entries[1].operation);
-  EXPECT_STREQ("c.dat", list.entries[1].relativePath);
+  PlanUpdate(Context(), &plan);
+  ASSERT_EQ(2, plan.updates.count);
+  EXPECT_STREQ("a.dat", plan.updates.entries[0].relativePath);
+  EXPECT_EQ(kOperationPlain, plan.updates.entries[1].operation);
+  EXPECT_STREQ("c.dat", plan.updates.entries[1].relativePath);
+  EXPECT_EQ(Decision::NotSelected, plan.updateLines[1].decision);
+  EXPECT_EQ(Decision::CheckPasses, plan.updateLines[2].decision);
+  EXPECT_TRUE(fake::Boxes().empty());
 }
 
 TEST_F(EngineDecisions, CopyPlanListsAreEndedByASecondNul) {

@@ -1,40 +1,69 @@
 // Writing members to disk: free space, attributes, the newer-only rule, times,
-// working buffers, and the write that never leaves a file half-written.
+// working buffers, and the write that never leaves a file half-written. The
+// rules are the engine's (one line of the update list, run by the wizard);
+// the pieces, digests and buffers are the archive's own member write.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "unit/archive_helpers.h"
+#include "unit/engine_fixture.h"
 
 using namespace testing_archive;
 
 namespace {
 
-constexpr FileTime kMemberTime = {0x20000000, 0x01D90000};
+using engine_testing::kMemberTime;
 constexpr FileTime kOlder = {0x1FFFFFFF, 0x01D90000};
 constexpr FileTime kNewer = {0x00000000, 0x01D90001}; // later by its high half only
 
-class Extract : public ::testing::Test {
+// The member `name` written by the archive to `path` (removed again when
+// it fails, as the engine does); the text a failure shows in *shown.
+int WriteMember(const ArchiveImage& image, const char* name, const char* path, std::string* shown) {
+  MemberRef member;
+  if (!LocateMember(image, name, &member)) return *shown = kMemberMissingText, 0;
+  uint32_t error = 0;
+  MemberProblem problem = MemberProblem::None;
+  const int written = WriteMemberFile(image, member, path, &member.entry->timeStamp, &error, &problem);
+  char text[kTextCapacity] = "";
+  if (written == 0) MemberProblemText(problem, name, text, sizeof text);
+  *shown = text;
+  if (written != 1) RemoveFile(path);
+  return written;
+}
+
+class Extract : public engine_testing::EngineTest {
  protected:
   void SetUp() override {
-    fake::Reset();
+    EngineTest::SetUp();
     fake::AddDirectory("C:\\Game");
-    ASSERT_TRUE(Mount(Build({Member("GAME.DAT", std::string(3000, 'g') + "new", true, true, kMemberTime),
-                             Member("PLAIN.TXT", "plain text", false, false, kMemberTime),
-                             Member("EMPTY", "", false, false, kMemberTime)}),
-                      image));
+    UseArchive({Member("GAME.DAT", std::string(3000, 'g') + "new", true, true, kMemberTime),
+                Member("PLAIN.TXT", "plain text", false, false, kMemberTime),
+                Member("EMPTY", "", false, false, kMemberTime)});
   }
   void TearDown() override {
-    CloseArchive(image);
-    EXPECT_EQ(0, fake::OpenHandleCount());
     for (const std::string& f : fake::AllFiles()) EXPECT_EQ(std::string::npos, f.find("~fa2")) << f;
+    EngineTest::TearDown();
   }
-  int Run(const char* name, int newerOnly = 0) { return ExtractMember(image, name, "C:\\Game\\GAME.DAT", newerOnly); }
-  ArchiveImage image;
+  // One update line for `name` ("u" with the newer-only rule): 1 when the
+  // run completed, 0 when it ended with its messages.
+  int Run(const char* name, int newerOnly = 0) {
+    first = fake::Boxes().size();
+    Ini({std::string("UpdateFile00=") + (newerOnly ? "u," : "") + name});
+    EngineTest::Run();
+    return Ended() ? 0 : 1;
+  }
+  // The texts the last run showed.
+  std::vector<std::string> Shown() {
+    std::vector<std::string> texts;
+    for (size_t i = first; i < fake::Boxes().size(); ++i) texts.push_back(fake::Boxes()[i].text);
+    return texts;
+  }
+  size_t first = 0;
 };
 
 TEST_F(Extract, ScrambledCompressedMemberIsWrittenWithItsTimeStamp) {
+  fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
   ASSERT_EQ(1, Run("game.dat"));
   EXPECT_EQ(std::string(3000, 'g') + "new", fake::Content("C:\\Game\\GAME.DAT"));
   fake::Times t = fake::FileTimes("C:\\Game\\GAME.DAT");
@@ -65,7 +94,8 @@ TEST(ExtractInPieces, EveryFormAndSizeAroundTheWindowsIsWrittenExactly) {
           CloseArchive(image);
           ASSERT_TRUE(Mount(archive, image));
         }
-        const int written = ExtractMember(image, "BIG.DAT", "C:\\Game\\BIG.DAT", 0);
+        std::string shown;
+        const int written = WriteMember(image, "BIG.DAT", "C:\\Game\\BIG.DAT", &shown);
         EXPECT_EQ(written, damage ? 0 : 1) << size << " form " << form;
         EXPECT_EQ(fake::Exists("C:\\Game\\BIG.DAT"), !damage) << size << " form " << form;
         if (!damage) EXPECT_TRUE(fake::Content("C:\\Game\\BIG.DAT") == data) << size << " form " << form;
@@ -130,20 +160,22 @@ TEST(ExtractDigestTable, AnUnusableTableRefusesTheMemberAndWritesNothing) {
     }
     ArchiveImage image;
     ASSERT_TRUE(Mount(archive, image));
-    EXPECT_EQ(c.written ? 1 : 0, ExtractMember(image, "GAME.DAT", "C:\\Game\\GAME.DAT", 0));
-    EXPECT_EQ(c.written ? "new game" : "old", fake::Content("C:\\Game\\GAME.DAT"));
-    EXPECT_EQ(1u, fake::AllFiles().size());
+    std::string shown;
+    EXPECT_EQ(c.written ? 1 : 0, WriteMember(image, "GAME.DAT", "C:\\Game\\GAME.NEW", &shown));
+    EXPECT_EQ("old", fake::Content("C:\\Game\\GAME.DAT"));
+    if (c.written) EXPECT_EQ("new game", fake::Content("C:\\Game\\GAME.NEW"));
+    EXPECT_EQ(c.written ? 2u : 1u, fake::AllFiles().size());
     char damaged[kTextCapacity];
     FormatText(damaged, sizeof damaged, kMemberDamagedFormat, "GAME.DAT");
-    EXPECT_EQ(c.written ? 0u : 1u, fake::Boxes().size());
-    EXPECT_EQ(c.written ? "" : damaged, fake::Boxes().empty() ? "" : fake::Boxes().back().text);
+    EXPECT_EQ(c.written ? "" : damaged, shown);
+    EXPECT_TRUE(fake::Boxes().empty());
     CloseArchive(image);
     EXPECT_EQ(0, fake::OpenHandleCount());
   }
 }
 
 TEST_F(Extract, EmptyMemberMakesAnEmptyStampedFile) {
-  ASSERT_EQ(1, ExtractMember(image, "EMPTY", "C:\\Game\\EMPTY", 0));
+  ASSERT_EQ(1, Run("EMPTY"));
   EXPECT_TRUE(fake::Exists("C:\\Game\\EMPTY"));
   EXPECT_EQ("", fake::Content("C:\\Game\\EMPTY"));
   EXPECT_EQ(FileTimeValue(kMemberTime), FileTimeValue(fake::FileTimes("C:\\Game\\EMPTY").write));
@@ -178,18 +210,18 @@ TEST_F(Extract, ReadOnlyDestinationBecomesNormalEvenWhenKept) {
   EXPECT_NE("old", fake::Content("C:\\Game\\GAME.DAT"));
 }
 
-TEST_F(Extract, DirectoryDestinationFailsSilently) {
+TEST_F(Extract, DirectoryDestinationIsRefusedAndLeftAlone) {
   fake::AddDirectory("C:\\Game\\GAME.DAT");
   EXPECT_EQ(0, Run("GAME.DAT"));
-  EXPECT_TRUE(fake::Boxes().empty());
+  EXPECT_EQ(std::vector<std::string>{engine_testing::WriteFailedAt("C:\\Game\\GAME.DAT", "同じ名前のフォルダーがあります")},
+            Shown());
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\GAME.DAT"));
 }
 
 TEST_F(Extract, MissingMemberIsReported) {
   EXPECT_EQ(0, Run("NOPE.DAT"));
-  ASSERT_EQ(1u, fake::Boxes().size());
-  EXPECT_EQ("Can't Find File in Resource !!", fake::Boxes()[0].text);
-  EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));
+  EXPECT_EQ((std::vector<std::string>{"Can't Find File in Resource !!", engine_testing::kWriteFailed}), Shown());
+  EXPECT_FALSE(fake::Exists("C:\\Game\\NOPE.DAT"));
 }
 
 TEST_F(Extract, FreeSpaceEqualPassesOneByteShortIsRefused) {
@@ -198,8 +230,9 @@ TEST_F(Extract, FreeSpaceEqualPassesOneByteShortIsRefused) {
   fake::SetFreeSpace('C', 3002);
   fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
   EXPECT_EQ(0, Run("GAME.DAT"));
-  ASSERT_EQ(1u, fake::Boxes().size());
-  EXPECT_EQ("ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です", fake::Boxes()[0].text);
+  EXPECT_EQ((std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です",
+                                      engine_testing::kWriteFailed}),
+            Shown());
   EXPECT_EQ("old", fake::Content("C:\\Game\\GAME.DAT"));
 }
 
@@ -207,7 +240,8 @@ TEST_F(Extract, FreeSpaceIsCheckedBeforeTheDirectoryAndNewerRules) {
   fake::SetFreeSpace('C', 0);
   fake::AddDirectory("C:\\Game\\GAME.DAT");
   EXPECT_EQ(0, Run("GAME.DAT", 1));
-  EXPECT_EQ(1u, fake::Boxes().size());
+  ASSERT_EQ(2u, Shown().size());
+  EXPECT_EQ("ディスク容量が足りません。C: ドライブに 3003 バイトの空き容量が必要です", Shown()[0]);
 }
 
 TEST_F(Extract, ShortfallsOfTwoGibibytesOrMoreShowTheirTrueCount) {
@@ -219,9 +253,9 @@ TEST_F(Extract, ShortfallsOfTwoGibibytesOrMoreShowTheirTrueCount) {
   CloseArchive(image);
   ASSERT_TRUE(Mount(bytes, image));
   fake::SetFreeSpace('C', 0x10);
-  EXPECT_EQ(0, ExtractMember(image, "BIG", "C:\\Game\\BIG", 0));
-  ASSERT_EQ(1u, fake::Boxes().size());
-  EXPECT_EQ("ディスク容量が足りません。C: ドライブに 4026531824 バイトの空き容量が必要です", fake::Boxes()[0].text);
+  EXPECT_EQ(0, Run("BIG"));
+  ASSERT_EQ(2u, Shown().size());
+  EXPECT_EQ("ディスク容量が足りません。C: ドライブに 4026531824 バイトの空き容量が必要です", Shown()[0]);
 }
 
 TEST_F(Extract, UnknownFreeSpaceDoesNotRefuseTheWrite) {
@@ -232,9 +266,9 @@ TEST_F(Extract, UnknownFreeSpaceDoesNotRefuseTheWrite) {
 
 TEST_F(Extract, AllocationFailuresReportAndReleaseEverything) {
   fake::FailAllocationAfter(0); // the working windows, whatever the member's size
-  EXPECT_EQ(0, Run("GAME.DAT"));
-  ASSERT_EQ(1u, fake::Boxes().size());
-  EXPECT_EQ("Can't Allocate Memory !!", fake::Boxes()[0].text);
+  std::string shown;
+  EXPECT_EQ(0, WriteMember(image, "GAME.DAT", "C:\\Game\\GAME.DAT", &shown));
+  EXPECT_EQ("Can't Allocate Memory !!", shown);
   EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));
 }
 

@@ -58,6 +58,15 @@ TEST_F(MainSequence, UpdatesAndExitsWithOne) {
   EXPECT_EQ(1, fake::ComInitialisedCount());
 }
 
+TEST_F(MainSequence, AForgedJournalIsLeftAloneAndThePlayerToldBeforeTheWizard) {
+  const std::string journal = "FA2 journal 1\r\nstate swapping\r\nfile 1 0\tC:\\WINDOWS\\X.DLL\tC:\\WINDOWS\\~fa2a1s0.new\t"
+                              "C:\\WINDOWS\\~fa2a1s0.old\r\n";
+  fake::AddFile("C:\\Game\\~fa2update.jnl", journal);
+  EXPECT_EQ(1, Run(ClickThrough));
+  ASSERT_EQ(std::vector<std::string>{kJournalIgnoredText}, Texts());
+  EXPECT_EQ(nullptr, fake::Boxes()[0].owner);  // before the wizard opens
+}
+
 TEST_F(MainSequence, AbortIsReportedWithoutOwnerAndExitsWithZero) {
   EXPECT_EQ(0, Run([](WindowHandle) { fake::Click(kAbortButton); }));
   ASSERT_EQ(std::vector<std::string>{"アップデートが中断されました"}, Texts());

@@ -5,7 +5,7 @@
 
 #include "fa2/commands.h"
 #include "fa2/lib/update_checks.h"
-#include "fa2/plan/dry_run.h"
+#include "fa2/plan/show_plan.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <filesystem>
 
 #include "fa2/commands.h"
-#include "fa2/plan/dry_run.h"
+#include "fa2/plan/show_plan.h"
 
 #ifndef _WIN32
 #include <unistd.h>

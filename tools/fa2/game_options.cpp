@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "fa2/commands.h"
-#include "fa2/plan/dry_run.h"
+#include "fa2/plan/show_plan.h"
 
 bool IsFolder(const std::string& path) {
   std::error_code ec;
