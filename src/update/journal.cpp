@@ -252,7 +252,8 @@ int RecoverInterruptedUpdate(const UpdateContext& context) {
   bool ignored = folder[0] && !StagingFolderOf(installPath, folder);
   if (folder[0] && !ignored && Exists(folder) && ShellDelete(folder) != 0) return 0;
 
-  for (int i = 0; i < update.count; ++i) {
+  // Newest first, as a rollback: two lines may replace one destination in turn.
+  for (int i = update.count - 1; i >= 0; --i) {
     const StagedFile& f = update.files[i];
     if (!OwnFileLine(context, f)) {
       ignored = true;
