@@ -148,6 +148,23 @@ TEST_F(EngineDecisions, PlanningStopsAtAFailedCheckWithoutShowingIt) {
   EXPECT_TRUE(fake::Boxes().empty());
 }
 
+// A later line sees what an earlier one stages for the same destination, as
+// if each were written in place in turn; the run does what the plan says.
+TEST_F(EngineDecisions, ALaterLineSeesWhatAnEarlierLineStages) {
+  Ini({"UpdateFile00=u,GAME.DAT", "UpdateFile01=o,GAME.DAT", "UpdateFile02=u,game.dat"});
+  static UpdatePlan plan;
+  PlanUpdate(Context(), &plan);
+  ASSERT_EQ(PlanResult::Runs, plan.result);
+  EXPECT_EQ(Decision::Write, plan.updateLines[0].decision);
+  EXPECT_EQ(Decision::Write, plan.updateLines[1].decision);    // not skipped: line 0 makes the file
+  EXPECT_EQ(Decision::Write, plan.updateLines[2].decision);    // the staged member has the same time
+  EXPECT_EQ(WriteReason::ReplaceSame, plan.updateLines[2].reason);
+  Run();
+  ExpectCompleted();
+  EXPECT_EQ("new game", fake::Content("C:\\Game\\GAME.DAT"));
+  for (const std::string& f : fake::AllFiles()) EXPECT_EQ(std::string::npos, f.find("~fa2")) << f;
+}
+
 TEST_F(EngineDecisions, CopyPlanListsAreEndedByASecondNul) {
   fake::SetDriveType('Q', kDriveCdrom);
   fake::AddFile("Q:\\a.txt", "a");
