@@ -24,8 +24,10 @@
 // file holds its old content or, whole, the content of the
 // member or disc file of its name; no temporary file left; nothing held.
 #include <map>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "ui/wizard.h"
 #include "update/update.h"
 
 using namespace fuzz_support;
@@ -222,8 +224,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else
       fake::Click(kAbortButton); // after the refusal for space
   });
+  // The plan made beforehand says what a refusal shows, and that nothing is
+  // written then.
+  static UpdatePlan plan;
+  PlanUpdate(session.update, &plan);
+  std::vector<std::pair<std::string, std::string>> beforeRun;
+  for (const std::string& file : fake::AllFiles()) beforeRun.emplace_back(file, fake::Content(file));
+  const size_t boxesBefore = fake::Boxes().size();
   const intptr_t result = RunWizard(nullptr, session);
   FUZZ_CHECK(result == 0 || result == -1, "dialog result");
+  if (plan.result == PlanResult::Refused) {
+    std::vector<std::pair<std::string, std::string>> afterRun;
+    for (const std::string& file : fake::AllFiles()) afterRun.emplace_back(file, fake::Content(file));
+    FUZZ_CHECK(afterRun == beforeRun, "a refused plan, yet files changed");
+    FUZZ_CHECK(fake::Boxes().size() == boxesBefore + size_t(plan.notices.count), "a refused plan's texts");
+    for (int i = 0; i < plan.notices.count; ++i)
+      FUZZ_CHECK(fake::Boxes()[boxesBefore + size_t(i)].text == plan.notices.texts[i], "a refused plan's texts");
+  }
   if (result == 0)
     FUZZ_CHECK(info == std::string(description.modeText) + kCompleted, "finished without completion: " + info);
 
