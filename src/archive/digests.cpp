@@ -1,5 +1,6 @@
 // Finding a member's digest in the archive's digest table (its layout is
 // described with kDigestMemberName in archive.h).
+// Format: docs/formats.md, "The digest table".
 //
 // The table is there as soon as one directory entry has its name, in the
 // sense of a member lookup (any letter case). It can be used only when it is
@@ -13,47 +14,36 @@
 
 const char kMemberDamagedFormat[] = "「%s」のデータが壊れています（チェックサムが一致しません）";
 
-namespace {
-
-// The entries a lookup of the table's name finds: how many, and the first
-// with its stored bytes' offset.
-struct TableEntries {
-  uint32_t count;
-  uint32_t index;
-  uint64_t offset;
-};
-
-TableEntries FindTableEntries(const ArchiveImage& image) {
-  TableEntries found{0, 0, 0};
-  uint64_t offset = kHeaderSize; // 64 bits: damaged sizes must not wrap around
-  for (uint32_t i = 0; i < DirectoryEntryCount(image); ++i) {
-    if (EntryHasName(image.entries[i], kDigestMemberName) && found.count++ == 0) {
-      found.index = i;
-      found.offset = offset;
+DigestTable LocateDigestTable(const ArchiveHeader& header, const ArchiveEntry* entries, uint32_t* index,
+                              uint64_t* offset) {
+  uint32_t count = 0;
+  uint64_t at = kHeaderSize; // 64 bits: damaged sizes must not wrap around
+  for (uint32_t i = 0; i < header.entryCount; ++i) {
+    if (EntryHasName(entries[i], kDigestMemberName) && count++ == 0) {
+      *index = i;
+      *offset = at;
     }
-    offset += RoundUp16(image.entries[i].storedSize);
+    at += RoundUp16(entries[i].storedSize);
   }
-  return found;
+  if (count == 0) return DigestTable::Absent;
+  const ArchiveEntry& table = entries[*index];
+  const bool usable = count == 1 && std::strcmp(table.name, kDigestMemberName) == 0 &&
+                      MemberReadable(table, *offset, header.directoryOffset) && table.storageFlags == 0 &&
+                      table.scrambleMarker != kScrambled && table.storedSize == DigestTableSize(header.entryCount);
+  return usable ? DigestTable::Present : DigestTable::Damaged;
 }
-
-int TableUsable(const ArchiveImage& image, const TableEntries& found) {
-  const ArchiveEntry& table = image.entries[found.index];
-  const ArchiveHeader* header = reinterpret_cast<const ArchiveHeader*>(image.directory);
-  return found.count == 1 && std::strcmp(table.name, kDigestMemberName) == 0 &&
-         MemberReadable(table, found.offset, header->directoryOffset) && table.storageFlags == 0 &&
-         table.scrambleMarker != kScrambled &&
-         DigestTableValid(image.base + found.offset, table.storedSize, header->entryCount);
-}
-
-}  // namespace
 
 DigestTable ExpectedMemberDigest(const ArchiveImage& image, const ArchiveEntry& entry, const uint8_t** expected) {
   if (image.directory == nullptr) return DigestTable::Absent;
-  const TableEntries found = FindTableEntries(image);
-  if (found.count == 0) return DigestTable::Absent;
-  if (!TableUsable(image, found)) return DigestTable::Damaged;
+  const ArchiveHeader& header = *reinterpret_cast<const ArchiveHeader*>(image.directory);
+  uint32_t table = 0;
+  uint64_t offset = 0;
+  const DigestTable found = LocateDigestTable(header, image.entries, &table, &offset);
+  if (found != DigestTable::Present) return found;
+  if (!DigestTableValid(image.base + offset, image.entries[table].storedSize, header.entryCount))
+    return DigestTable::Damaged;
   const uint64_t index = uint64_t(&entry - image.entries);
-  if (index >= DirectoryEntryCount(image) || index == found.index) return DigestTable::Damaged;
-  *expected = image.base + found.offset + kDigestTableHeader + index * kDigestSize;
+  if (index >= header.entryCount || index == table) return DigestTable::Damaged;
+  *expected = image.base + offset + kDigestTableHeader + index * kDigestSize;
   return DigestTable::Present;
 }

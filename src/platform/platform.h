@@ -243,3 +243,20 @@ void SetErrorBoxCaption(const char* caption);
 const char* ErrorBoxCaption();
 void ShowSetupError(const char* text);   // caption "INSTCMMN"
 void ShowCaptionError(const char* text); // caption: the current window caption
+
+// ---- Code page 932 and Windows paths (portable: the same on every system) -------
+// The rules of code page 932 itself (cp932.cpp), for what must not depend on
+// the system: a reader that gives a Japanese system's answer anywhere, and
+// the seams of the test machine and the tools, whose string operations are
+// these. The Win32 seam's operations above ask the system.
+int Cp932IsLeadByte(uint8_t byte);              // 0x81-0x9F and 0xE0-0xFC
+int Cp932IsTrailByte(uint8_t byte);             // 0x40-0x7E and 0x80-0xFC: can follow a lead byte
+const char* Cp932NextCharacter(const char* p);  // stays on the terminator
+int Cp932CompareNoCase(const char* a, const char* b); // ASCII letters in any case; <0, 0, >0
+
+// `path` as Windows resolves it before opening anything (resolve_path.cpp):
+// '/' separates too, empty and "." components go, ".." takes the one before
+// it away (never the first), names lose trailing dots and blanks. 0, `out`
+// empty, when the work needs more than `capacity` bytes; the path's length
+// plus one always suffices (the result is never longer than the path).
+int ResolveWindowsPath(const char* path, char* out, size_t capacity);

@@ -4,7 +4,9 @@
 // CR, space, comma, colon) can be the second byte of a double-byte character.
 #include "settings/settings.h"
 
-int NextListItem(const char** cursor, char item[kItemCapacity]) {
+int NextListItem(const char** cursor, char item[kItemCapacity]) { return NextListItemFrom(cursor, item, nullptr); }
+
+int NextListItemFrom(const char** cursor, char item[kItemCapacity], ListItemSource* source) {
   const char* p = *cursor;
   while (IsBlank(*p)) ++p;
   if (IsTerminator(*p)) {
@@ -12,7 +14,9 @@ int NextListItem(const char** cursor, char item[kItemCapacity]) {
     return 0;
   }
 
-  if (p[1] == ':') {
+  const char* written = p;
+  const int prefixed = p[1] == ':';
+  if (prefixed) {
     SetCurrentDiscNumber(p[0] >= '0' && p[0] <= '9' ? p[0] - '0' : 0);
     p += 2;  // blanks after the colon belong to the item
   }
@@ -35,6 +39,7 @@ int NextListItem(const char** cursor, char item[kItemCapacity]) {
     ++p;
   }
   item[length] = 0;
+  if (source) *source = {written, uint32_t(p - written), prefixed, full ? 1 : 0};
 
   // Step over the terminator, but never past the end of the value.
   *cursor = *p ? p + 1 : p;

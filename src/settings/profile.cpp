@@ -122,6 +122,14 @@ int64_t LeadingInteger64(const char* text) {
   return magnitude == uint64_t(INT64_MAX) + 1 ? INT64_MIN : -int64_t(magnitude);
 }
 
+const char* LeadingIntegerEnd(const char* text) {
+  bool negative;
+  const char* p = SkipToDigits(text, &negative);
+  if (!IsDigit(*p)) return text;
+  while (IsDigit(*p)) ++p;
+  return p;
+}
+
 bool IsBlank(char c) { return c == '\t' || c == ' '; }
 
 bool IsTerminator(char c) { return c == 0 || c == '\n' || c == '\r' || c == ','; }

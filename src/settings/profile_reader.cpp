@@ -47,6 +47,11 @@
 // its last character when only the closing quote did not fit), and a UTF-8
 // byte-order mark is text of the first line (Wine's read takes it as a mark).
 //
+// The tools see the same lines: WalkProfileText takes a text apart line by
+// line with the reads' own scanning and hands each section line and key
+// line over, its name where the text has it and its value as a read of
+// that line gives it; ProfileNameIs is the reads' comparison of names.
+//
 // Limits: the file is read in pieces of kPieceSize bytes and never held
 // whole, so any size of file and length of line is read; reading stops at
 // the answer. Of a value only the bytes that can be stored are kept (at
@@ -67,8 +72,8 @@ constexpr uint32_t kCountLimit = 0xFFFF0000u;  // a value's bytes are counted up
 using Char = uint16_t;
 constexpr int32_t kEnd = -1;
 
-bool IsLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool IsSecond(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+bool IsLead(uint8_t b) { return Cp932IsLeadByte(b) != 0; }
+bool IsSecond(uint8_t b) { return Cp932IsTrailByte(b) != 0; }
 bool IsBlankChar(Char c) { return c == '\t' || c == 0x0B || c == 0x0C || c == 0x1A || c == ' '; }
 bool IsLineEnd(Char c) { return c == '\r' || c == '\n'; }
 Char Folded(Char c) { return c >= 'a' && c <= 'z' ? Char(c - 'a' + 'A') : c; }
@@ -196,6 +201,7 @@ struct Source {
   const uint8_t* data = piece;
   uint32_t at = 0, size = 0;
   bool end = false, failed = false;
+  uint32_t begin = 0, offset = 0;  // in the whole text: the last character read, and past it
 
   int32_t Peek() {
     if (at == size) {
@@ -219,65 +225,102 @@ struct Source {
     uint32_t used;
     const Char c = Decode(uint8_t(first), IsLead(uint8_t(first)) ? Peek() : kEnd, &used);
     if (used == 2) ++at;
+    begin = offset;
+    offset += used;
     return c;
   }
 };
+
+// One line as the reads take it apart. Positions are offsets in the text.
+struct Line {
+  uint32_t start = 0;          // of its first character
+  bool header = false;         // a section line
+  bool sectionMatches = false; // a section line naming the section asked for
+  bool equals = false;         // a key line with '='
+  bool keyMatches = false;     // a key line naming the key asked for
+  uint32_t nameStart = 0, nameEnd = 0;  // the section's or key's name, without blanks at both ends
+};
+
+// Reads the next line that is not empty, with its end: false at the end of
+// the text or when reading fails. A line of the section being read
+// (`inSection`) feeds its key name to the match with `key`, and its value
+// into `value` when the key matches or `everyValue` is set.
+bool ScanLine(Source& source, bool inSection, Name section, Name key, bool everyValue, Value& value, Line& line) {
+  int32_t c = source.Next();
+  while (c != kEnd && (IsBlankChar(Char(c)) || IsLineEnd(Char(c)))) c = source.Next();
+  if (c == kEnd) return false;
+
+  line = Line{};
+  line.start = source.begin;
+  const bool bracket = c == '[';
+  NameMatch sectionName(section), keyName(key);
+  bool closed = false, sectionStarted = false;
+  uint32_t sectionStart = 0, sectionEnd = 0, keyEnd = line.start;
+  enum { kKeyName, kValueStart, kValue, kIgnored } part = inSection ? kKeyName : kIgnored;
+  for (bool first = true; c != kEnd && !IsLineEnd(Char(c)); c = source.Next(), first = false) {
+    if (bracket && !first) {
+      if (c == ']') {
+        closed = true;
+        line.sectionMatches = sectionName.Matches();
+        line.nameStart = sectionStart;
+        line.nameEnd = sectionEnd;
+      }
+      if (!sectionStarted && !IsBlankChar(Char(c))) {
+        sectionStarted = true;
+        sectionStart = sectionEnd = source.begin;
+      }
+      if (sectionStarted) {
+        sectionName.Feed(Char(c));
+        if (!sectionName.ended && !IsBlankChar(Char(c))) sectionEnd = source.offset;
+      }
+    }
+    switch (part) {
+      case kKeyName:
+        if (c != '=') {
+          keyName.Feed(Char(c));
+          if (!keyName.ended && !IsBlankChar(Char(c))) keyEnd = source.offset;
+          break;
+        }
+        line.equals = true;
+        line.keyMatches = keyName.Matches();
+        part = line.keyMatches || everyValue ? kValueStart : kIgnored;
+        value.Reset();
+        break;
+      case kValueStart:
+        if (IsBlankChar(Char(c))) break;
+        part = kValue;
+        [[fallthrough]];
+      case kValue:
+        value.Add(Char(c));
+        break;
+      case kIgnored:
+        break;
+    }
+  }
+  if (source.failed) return false;
+  line.header = bracket && closed;
+  if (!line.header) {
+    line.nameStart = line.start;
+    line.nameEnd = keyEnd;
+    if (!line.equals) line.keyMatches = keyName.Matches();
+  }
+  return true;
+}
 
 // Reads the file line by line up to the answer: the count stored, 0 when
 // the key has no value (the buffer is then left to be cleared).
 uint32_t Search(Source& source, Name section, Name key, Value& value) {
   bool inSection = section.size == 0;  // the lines before the first section
-  for (;;) {
-    int32_t c = source.Next();
-    while (c != kEnd && (IsBlankChar(Char(c)) || IsLineEnd(Char(c)))) c = source.Next();
-    if (c == kEnd) return 0;
-
-    const bool bracket = c == '[';
-    NameMatch sectionName(section), keyName(key);
-    bool closed = false, sectionMatches = false, sectionStarted = false;
-    bool equals = false, keyMatches = false;
-    enum { kKeyName, kValueStart, kValue, kIgnored } part = inSection ? kKeyName : kIgnored;
-    for (bool first = true; c != kEnd && !IsLineEnd(Char(c)); c = source.Next(), first = false) {
-      if (bracket && !first) {
-        if (c == ']') {
-          closed = true;
-          sectionMatches = sectionName.Matches();
-        }
-        sectionStarted = sectionStarted || !IsBlankChar(Char(c));
-        if (sectionStarted) sectionName.Feed(Char(c));
-      }
-      switch (part) {
-        case kKeyName:
-          if (c != '=') {
-            keyName.Feed(Char(c));
-            break;
-          }
-          equals = true;
-          keyMatches = keyName.Matches();
-          part = keyMatches ? kValueStart : kIgnored;
-          value.Reset();
-          break;
-        case kValueStart:
-          if (IsBlankChar(Char(c))) break;
-          part = kValue;
-          [[fallthrough]];
-        case kValue:
-          value.Add(Char(c));
-          break;
-        case kIgnored:
-          break;
-      }
-    }
-    if (source.failed) return 0;
-    if (bracket && closed) {
+  Line line;
+  while (ScanLine(source, inSection, section, key, false, value, line)) {
+    if (line.header) {
       if (inSection) return 0;  // the first section of the name ends without the key
-      inSection = sectionMatches;
+      inSection = line.sectionMatches;
       continue;
     }
-    if (!inSection) continue;
-    if (!equals) keyMatches = keyName.Matches();
-    if (keyMatches) return equals ? value.Finish() : 0;
+    if (inSection && line.keyMatches) return line.equals ? value.Finish() : 0;
   }
+  return 0;
 }
 
 }  // namespace
@@ -310,4 +353,37 @@ uint32_t ReadProfileText(const char* section, const char* key, char* buffer, uin
   const uint32_t count = Search(source, Trimmed(section), Trimmed(key), value);
   if (count == 0) std::memset(buffer, 0, capacity);
   return count;
+}
+
+void WalkProfileText(const uint8_t* text, uint32_t size, char* buffer, uint32_t capacity, ProfileVisit visit,
+                     void* context) {
+  if (text == nullptr || buffer == nullptr || capacity == 0) return;
+  Source source;
+  source.data = text;
+  source.size = size;
+  source.end = true;
+  Value value{reinterpret_cast<uint8_t*>(buffer), capacity};
+  const Name none{text, 0};
+  Line line;
+  while (ScanLine(source, true, none, none, true, value, line)) {
+    ProfileLine seen{line.start, line.header ? 1 : 0, text + line.nameStart, line.nameEnd - line.nameStart,
+                     line.equals ? 1 : 0, buffer, 0};
+    if (!line.header && line.equals) {
+      seen.valueCount = value.Finish();
+    } else {
+      std::memset(buffer, 0, capacity);
+    }
+    if (!visit(context, seen)) return;
+  }
+}
+
+int ProfileNameIs(const uint8_t* name, uint32_t size, const char* wanted) {
+  NameMatch match(Trimmed(wanted));
+  for (uint32_t i = 0; i < size;) {
+    uint32_t used;
+    const Char c = Decode(name[i], i + 1 < size ? name[i + 1] : kEnd, &used);
+    i += used;
+    match.Feed(c);
+  }
+  return match.Matches();
 }

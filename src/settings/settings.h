@@ -87,6 +87,30 @@ uint32_t ReadProfileString(const char* section, const char* key, char* buffer, u
 uint32_t ReadProfileText(const char* section, const char* key, char* buffer, uint32_t capacity, const uint8_t* text,
                          uint32_t size);
 
+// One line of profile text as the reads take it apart (a line that is empty
+// once its blanks are gone is none).
+struct ProfileLine {
+  uint32_t offset;      // of the line's first character in the text
+  int32_t section;      // 1: a section line, 0: a key line
+  const uint8_t* name;  // the section's or the key's name: bytes of the text,
+  uint32_t nameSize;    //   without blanks at both ends, up to a NUL in it
+  int32_t equals;       // a key line with '='
+  const char* value;    // a key line's value as a read of this line gives it
+  uint32_t valueCount;  // what that read returns (0 without '=')
+};
+// Returns 0 to stop the walk.
+using ProfileVisit = int (*)(void* context, const ProfileLine& line);
+// Hands every section line and key line of `size` bytes of profile text to
+// `visit` in order, lines before the first section too, each value read
+// into `buffer` (`capacity` bytes, each line overwriting it) as a read with
+// that capacity stores it. Reentrant: nothing is kept between calls.
+void WalkProfileText(const uint8_t* text, uint32_t size, char* buffer, uint32_t capacity, ProfileVisit visit,
+                     void* context);
+// Whether the `size` bytes of a name of profile text are the name `wanted`
+// as the reads match names (`wanted` without blanks at both ends, ASCII
+// letters in any case).
+int ProfileNameIs(const uint8_t* name, uint32_t size, const char* wanted);
+
 // ---- Value reads ------------------------------------------------------------------
 // Reads `key` of section SETUP of the installed settings file. Zero-fills the
 // whole buffer first; a longer value is cut to capacity - 1 bytes. 1 when a
@@ -107,6 +131,9 @@ int ReadSetupInteger(const char* key, int32_t* value);
 // a value beyond the range gives the nearest limit.
 int32_t LeadingInteger(const char* text);
 int64_t LeadingInteger64(const char* text);
+// Where the conversion stops: just past the digits it takes, or `text`
+// itself when it takes none.
+const char* LeadingIntegerEnd(const char* text);
 // Tab and space.
 bool IsBlank(char c);
 // What ends a list item: NUL, line feed, carriage return and comma.
@@ -122,6 +149,19 @@ bool IsTerminator(char c);
 // An item longer than the slot is cut to the whole characters that fit in
 // kItemCapacity - 1 bytes, and the rest of it is skipped.
 int NextListItem(const char** cursor, char item[kItemCapacity]);
+// Where NextListItem took an item from, for the tools that explain a list:
+// the item's text as written (from its first byte that is not a blank up to
+// its terminator, a disc prefix included), whether it had a disc prefix and
+// whether it was cut to fit the slot.
+struct ListItemSource {
+  const char* written;
+  uint32_t writtenSize;
+  int32_t discPrefix;
+  int32_t cut;
+};
+// NextListItem, telling where the item came from (`source` may be null; it
+// is left alone when no item is taken).
+int NextListItemFrom(const char** cursor, char item[kItemCapacity], ListItemSource* source);
 
 // Takes the items of `value` into up to `slotCount` slots in order, as the
 // list readers do: the first call that finds no item ends the list and its

@@ -11,7 +11,7 @@ namespace fake {
 
 namespace {
 
-bool Lead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool Lead(uint8_t b) { return Cp932IsLeadByte(b); }
 
 // Index just past the last single-byte backslash, by whole characters; npos if none.
 size_t LastSeparator(const std::string& path) {
@@ -40,39 +40,12 @@ Drive& DriveOf(char letter) { return M().drives[char(std::toupper(uint8_t(letter
 
 }  // namespace
 
-// The path as Windows resolves it before opening anything: "/" is a
-// separator too, empty and "." components go, ".." takes the component
-// before it away (never the drive), and trailing dots and blanks are trimmed
-// from names. Walked by whole characters. Letter case is kept.
+// The path as Windows resolves it before opening anything (the platform's
+// ResolveWindowsPath).
 std::string Resolve(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string part;
-  auto close = [&] {
-    if (part != "." && part != "..") {
-      while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-    }
-    if (part == "..") {
-      if (parts.size() > 1) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    } else if (parts.empty()) {
-      parts.push_back(part);  // a rooted path keeps its empty first component
-    }
-    part.clear();
-  };
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (Lead(uint8_t(path[i])) && i + 1 < path.size()) {
-      part += path[i];
-      part += path[++i];
-    } else if (path[i] == '\\' || path[i] == '/') {
-      close();
-    } else {
-      part += path[i];
-    }
-  }
-  close();
-  std::string out;
-  for (size_t i = 0; i < parts.size(); ++i) out += (i ? "\\" : "") + parts[i];
+  std::string out(path.size() + 1, '\0');
+  ResolveWindowsPath(path.c_str(), out.data(), out.size());
+  out.resize(std::strlen(out.c_str()));
   return out;
 }
 

@@ -379,29 +379,10 @@ int MessageBoxText(WindowHandle owner, const char* text, const char* caption, ui
   return answer;
 }
 
-const char* NextCharacter(const char* p) {
-  if (*p == 0) return p;
-  if (IsLeadByte(uint8_t(*p)) && p[1] != 0) return p + 2;
-  return p + 1;
-}
-
-int IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
-int CompareNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    uint8_t x = uint8_t(*a), y = uint8_t(*b);
-    bool lead = IsLeadByte(x);
-    if (x >= 'a' && x <= 'z') x = uint8_t(x - 32);
-    if (y >= 'a' && y <= 'z') y = uint8_t(y - 32);
-    if (x != y) return x < y ? -1 : 1;
-    if (x == 0) return 0;
-    if (lead) {
-      ++a, ++b;
-      if (*a != *b) return uint8_t(*a) < uint8_t(*b) ? -1 : 1;
-      if (*a == 0) return 0;
-    }
-  }
-}
+// The string operations are code page 932's own rules, as on a Japanese system.
+const char* NextCharacter(const char* p) { return Cp932NextCharacter(p); }
+int IsLeadByte(uint8_t b) { return Cp932IsLeadByte(b); }
+int CompareNoCase(const char* a, const char* b) { return Cp932CompareNoCase(a, b); }
 
 int ControlEnabled(WindowHandle control) {
   Control* c = ControlOf(control);

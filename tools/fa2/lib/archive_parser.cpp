@@ -82,33 +82,26 @@ bool ParseArchive(const ByteSource& archive, ParsedArchive& out, std::string& er
     out.offsets.push_back(offset);
     offset += RoundUp16(entry.storedSize);
   }
-  // The digest table, when there is one, as the updater takes it: the first
-  // entry of its name, stored plain, of the right size and header.
+  // The digest table, when there is one, found by the updater's own lookup.
   out.digestIndex = -1;
   out.digests.clear();
-  for (size_t i = 0; i < out.entries.size(); ++i) {
-    const ArchiveEntry& e = out.entries[i];
-    if (strnlen(e.name, kNameCapacity) != sizeof kDigestMemberName - 1 ||
-        std::memcmp(e.name, kDigestMemberName, sizeof kDigestMemberName - 1) != 0)
-      continue;
-    Bytes table;
-    const bool readable = e.storageFlags == 0 && e.scrambleMarker != kScrambled &&
-                          MemberReadable(e, out.offsets[i], h.directoryOffset) &&
-                          e.storedSize == DigestTableSize(h.entryCount);
-    if (readable) {
-      table.resize(e.storedSize);
-      if (!archive.Read(out.offsets[i], table.data(), table.size())) table.clear();
-    }
-    if (table.empty() || !DigestTableValid(table.data(), table.size(), h.entryCount)) {
-      error = "the digest table (member " + std::to_string(i) + ") is damaged";
-      return false;
-    }
-    out.digestIndex = int64_t(i);
-    out.digests.resize(out.entries.size());
-    for (size_t k = 0; k < out.entries.size(); ++k)
-      std::memcpy(out.digests[k].data(), table.data() + kDigestTableHeader + k * kDigestSize, kDigestSize);
-    break;
+  uint32_t index = 0;
+  uint64_t at = 0;
+  const DigestTable found = LocateDigestTable(h, out.entries.data(), &index, &at);
+  if (found == DigestTable::Absent) return true;
+  Bytes table;
+  if (found == DigestTable::Present) {
+    table.resize(out.entries[index].storedSize);
+    if (!archive.Read(at, table.data(), table.size())) table.clear();
   }
+  if (table.empty() || !DigestTableValid(table.data(), table.size(), h.entryCount)) {
+    error = "the digest table (member " + std::to_string(index) + ") is damaged";
+    return false;
+  }
+  out.digestIndex = int64_t(index);
+  out.digests.resize(out.entries.size());
+  for (size_t k = 0; k < out.entries.size(); ++k)
+    std::memcpy(out.digests[k].data(), table.data() + kDigestTableHeader + k * kDigestSize, kDigestSize);
   return true;
 }
 

@@ -11,9 +11,10 @@
 
 namespace fa2::checks {
 
-// UPDATE.INI's capacities: the updater's buffer sizes, terminator included.
-constexpr uint32_t kNameCapacity = 260;
-constexpr uint32_t kTextCapacity = 1024;
+// The capacities section SETUP is read with: the updater's buffer sizes
+// (UpdateDescription), terminator included.
+constexpr uint32_t kNameCapacity = kPathCapacity;
+constexpr uint32_t kTextCapacity = ::kTextCapacity;
 
 struct Context {
   const IniFile& ini;

@@ -30,7 +30,7 @@ std::string Shown(const std::string& cp932) {
   // Character by character: what converts, converted; any other byte as <hex>.
   shown.clear();
   for (size_t i = 0; i < cp932.size();) {
-    const std::string one = cp932.substr(i, IsCp932LeadByte(uint8_t(cp932[i])) ? 2 : 1);
+    const std::string one = cp932.substr(i, Cp932IsLeadByte(uint8_t(cp932[i])) ? 2 : 1);
     const std::string local = Cp932ToLocal(one);
     if (IsValidCp932(one) && converts(one, local)) {
       shown += local;
@@ -143,6 +143,9 @@ void CheckShape(Context& c, const std::string& name) {
   if (!first) return;
   std::set<std::string> seen;
   for (const IniEntry& e : first->entries) {
+    // The updater has no comments, but a key whose name starts with ';' is
+    // one no read asks for: as good as a comment, and written as one.
+    if (!e.key.empty() && e.key[0] == ';') continue;
     if (!e.hasEquals) {
       c.Warn(e.line, "this line has no '=' and is ignored");
       continue;
@@ -193,7 +196,7 @@ void CheckSetup(Context& c) {
                            ", so the updater refuses every update line");
     else if (inner.find('/') != std::string::npos)
       c.Warn(e->line, "DataFolder uses '/'; the updater separates folders with '\\' only");
-    else if (Cp932BaseName(inner) != inner)
+    else if (BaseNameOffset(inner.c_str()) != 0)
       c.Warn(e->line, "DataFolder " + Quote(dataFolder) +
                           " has more than one level, but the updater creates only the last one, so writes fail "
                           "unless the folders above it exist already");
@@ -209,7 +212,7 @@ void CheckTexts(Context& c) {
     const IniEntry* e = FindIniEntry(c.ini, "SETUP", key);
     const std::string name = ReadIniValue(c.ini, "SETUP", key, kNameCapacity);
     if (!e || name.empty()) continue;
-    if (Cp932BaseName(name) != name || name.find('/') != std::string::npos) {
+    if (BaseNameOffset(name.c_str()) != 0 || name.find('/') != std::string::npos) {
       c.Error(e->line, std::string(key) + " " + Quote(name) +
                            " must be a bare file name: the updater looks the member up by exactly this name");
       continue;

@@ -1,6 +1,8 @@
-// Reading an update folder the way the updater will read its archive: the
-// profile syntax of UPDATE.INI, the syntax of update and copy lines, the
-// folder's files, and the checks that `fa2 build` makes before it packs.
+// Reading an update folder the way the updater will read its archive:
+// UPDATE.INI's lines and its update and copy lines, each taken apart by the
+// updater's own readers (src/settings, src/update) with what the messages
+// need besides (line numbers, text as written); the folder's files; and the
+// checks that `fa2 build` makes before it packs.
 //
 // All texts from UPDATE.INI are code page 932 bytes, as the updater sees
 // them; the messages of the checks are in the local encoding.
@@ -12,13 +14,13 @@
 
 namespace fa2 {
 
-// ---- Profile file ---------------------------------------------------------------
-// One "key=value" (or a bare "key" without '=') line of a section.
+// ---- Profile file (update_ini.cpp) -----------------------------------------------
+// One key line of a section: "key=value", or a bare "key" without '='.
 struct IniEntry {
-  std::string key;   // trimmed
-  std::string value; // trimmed, one pair of enclosing quotes removed
+  std::string key;   // as the text has it, without blanks at both ends
+  std::string value; // as a read of this line gives it (cut to 4095 bytes)
   bool hasEquals = false;
-  int line = 0;      // 1-based
+  int line = 0;      // 1-based, counted in line feeds
 };
 struct IniSection {
   std::string name;
@@ -27,37 +29,37 @@ struct IniSection {
 };
 struct IniFile {
   std::vector<IniSection> sections; // in file order, repeated names included
+  std::string text;                 // the file, for the reads
 };
-// Parses Shift-JIS text as the updater's profile reads see it: lines end in
-// LF (CR before it is a blank); blanks around lines, names and values are
-// dropped; "[name]" opens a section (closed by the last single-byte ']');
-// lines before the first section and lines starting with ';' are ignored.
+// The lines of Shift-JIS profile text as the updater's profile reader takes
+// them apart (WalkProfileText), grouped by section; lines before the first
+// section, which no read of UPDATE.INI asks for, are left out.
 IniFile ParseIni(const std::string& text);
-// The first section of that name (ASCII letters in any case), or null.
+// The first section of that name, as the reader finds it, or null.
 const IniSection* FindIniSection(const IniFile& file, const std::string& name);
-// The first line of `key` in the first section `section`, or null. A line
-// without '=' or with an empty value is found, but reads as missing.
+// The first line of `key` in the first section `section`: the line the
+// reader answers from, or null. A line without '=' or with an empty value
+// is found, but reads as missing.
 const IniEntry* FindIniEntry(const IniFile& file, const std::string& section, const std::string& key);
-// What a read with a buffer of `capacity` bytes gets: the value cut to
-// capacity - 1 bytes; empty when the key is missing.
+// What the updater's read with a buffer of `capacity` bytes gets (whole
+// characters in capacity - 1 bytes); empty when the key is missing.
 std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key,
                          uint32_t capacity);
-// Equal names: ASCII letters without regard to case, other bytes as they are.
+// Whether the name `a` of the file is the name `b` asked for, as the reader
+// matches names (ASCII letters in any case, other characters as they are).
 bool SameIniName(const std::string& a, const std::string& b);
 
-// ---- Shift-JIS texts ---------------------------------------------------------------
-bool IsCp932LeadByte(uint8_t b);
+// ---- Shift-JIS texts (cp932_text.cpp) --------------------------------------------
 // Whether every byte sequence is a character of code page 932.
 bool IsValidCp932(const std::string& text);
 // Whether the text holds non-ASCII characters and is well-formed UTF-8.
 bool LooksLikeUtf8(const std::string& text);
 // ASCII letters upper-cased; the second byte of a double-byte character kept.
 std::string UpperCp932(const std::string& text);
-// The text after the last single-byte backslash, found by whole characters.
-std::string Cp932BaseName(const std::string& path);
 
-// ---- Update and copy lines ---------------------------------------------------------
-// One item of a list value, as the updater's list reader takes it.
+// ---- Update and copy lines (update_line_items.cpp) -------------------------------
+// One item of a list value, as the updater's list reader takes it
+// (NextListItemFrom).
 struct ListItem {
   std::string text;    // the item (at most 259 bytes kept)
   std::string written; // the text as written, before a disc prefix was dropped
@@ -65,9 +67,12 @@ struct ListItem {
   bool cut = false;    // longer than 259 bytes
 };
 // Takes up to `maxItems` items; `more` tells whether another item followed.
+// The updater's current disc number is left as it was.
 std::vector<ListItem> TakeItems(const std::string& value, size_t maxItems, bool* more);
 
-enum class LineOperation { Plain, Update, Data, Overwrite, Check };
+// The updater's operation codes (kOperationPlain .. kOperationCheck).
+enum class LineOperation : int32_t { Plain, Update, Data, Overwrite, Check };
+// An update line as ParseUpdateLine takes it apart, with its items.
 struct UpdateLineSyntax {
   std::vector<ListItem> items; // the three items taken
   bool moreItems = false;      // a fourth or later item, ignored
@@ -80,13 +85,14 @@ struct UpdateLineSyntax {
 };
 UpdateLineSyntax ParseUpdateLineSyntax(const std::string& value);
 
+// A copy line as ParseCopyLine takes it apart, with the bytes of its prefixes.
 struct CopyLineSyntax {
   bool hasMode = false;
   uint8_t modeByte = 0;
   bool hasDisc = false;
   uint8_t discByte = 0;
-  int disc = 0; // the disc byte minus '0', as the updater computes it
-  std::string path;
+  int disc = 0; // the updater's disc number: the digit's value, -1 for another byte
+  std::string path; // the rest, whole
 };
 CopyLineSyntax ParseCopyLineSyntax(const std::string& value);
 

@@ -16,26 +16,21 @@ namespace fa2::checks {
 
 namespace {
 
-constexpr int kListLength = 16;
+static_assert(kUpdateListCapacity == kCopyListCapacity);
+constexpr int kListLength = kUpdateListCapacity;
 
+// A figure as the updater's leading-integer conversion reads it.
 struct LeadingNumber {
   bool digits = false, trailing = false;
-  int64_t value = 0; // saturated far beyond 32 bits
+  int64_t value = 0;
 };
 
-// The leading-integer conversion: blanks, a sign, then digits.
 LeadingNumber ReadLeadingNumber(const std::string& text) {
   LeadingNumber n;
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  const bool negative = i < text.size() && text[i] == '-';
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    n.digits = true;
-    n.value = std::min<int64_t>(n.value * 10 + (text[i] - '0'), int64_t(1) << 40);
-  }
-  if (negative) n.value = -n.value;
-  n.trailing = i < text.size();
+  const char* end = LeadingIntegerEnd(text.c_str());
+  n.digits = end != text.c_str();
+  n.trailing = n.digits && *end != 0;
+  n.value = LeadingInteger64(text.c_str());
   return n;
 }
 
@@ -98,7 +93,7 @@ void CheckList(Context& c, const char* prefix, CheckLine line) {
 
 void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
   const std::string key = KeyName("UpdateFile", index);
-  if (e.value.size() >= kTextCapacity) {
+  if (e.value.size() >= kUpdateValueCapacity) {
     c.Error(e.line, key + " is longer than the 1023 bytes the updater reads and would be cut");
     return;
   }
@@ -196,7 +191,7 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
 
 void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
   const std::string key = KeyName("CopyFile", index);
-  if (e.value.size() >= kNameCapacity) {
+  if (e.value.size() >= kCopyValueCapacity) {
     c.Error(e.line, key + " is longer than the 259 bytes the updater reads and would be cut");
     return;
   }
