@@ -29,27 +29,15 @@ struct Drive {
   fs::path root;
 };
 
-struct SimulatedEntry {
-  bool folder = false;
-  FileTime time{};
-  uint64_t size = 0;
-};
-
 struct OpenFile {
   fs::path path;
-  bool simulated = false;
-  SimulatedEntry entry;
-  bool given = false; // a text given for the path, of givenSize bytes
-  uint64_t givenSize = 0;
   std::unique_ptr<std::istream> stream;
 };
 
 struct Machine {
   std::vector<Mapping> mappings;
   std::map<char, Drive> drives;
-  std::vector<std::pair<std::string, std::string>> profileTexts;
   bool normalFiles = false;
-  std::map<std::string, SimulatedEntry> simulated; // by SimulationKey
   std::map<FileHandle, OpenFile> files;
   FileHandle nextHandle = 100;
   std::vector<plan::ShownBox> boxes;
@@ -103,44 +91,29 @@ fs::path FindEntry(const fs::path& folder, const fs::path& name) {
 // name has no form on this file system.
 bool Resolve(const char* path, fs::path* out) {
   if (path == nullptr) return false;
+  // As Windows resolves it first: ".", "..", trailing dots and blanks.
+  std::string resolved(std::strlen(path) + 1, '\0');
+  if (!ResolveWindowsPath(path, resolved.data(), resolved.size())) return false;
+  resolved.resize(std::strlen(resolved.c_str()));
   const Mapping* mapping = nullptr;
   const char* rest = nullptr;
   for (const Mapping& m : M().mappings) {
     const char* r;
-    if (MatchPrefix(path, m.prefix, &r) && (!mapping || m.prefix.size() > mapping->prefix.size())) {
+    if (MatchPrefix(resolved.c_str(), m.prefix, &r) && (!mapping || m.prefix.size() > mapping->prefix.size())) {
       mapping = &m;
       rest = r;
     }
   }
   if (!mapping) return false;
   fs::path current = mapping->folder;
-  for (std::string part : Components(rest)) {
-    // Windows drops trailing dots and blanks of a name ("." and ".." stay).
-    if (part != "." && part != "..")
-      while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      current = current.parent_path();
-      continue;
-    }
+  for (const std::string& part : Components(rest)) {
+    if (part.empty()) continue;
     fs::path name;
     if (!plan::host::ComponentFromCp932(part, name)) return false;
     current = FindEntry(current, name);
   }
   *out = current;
   return true;
-}
-
-// One key per file whatever case the path was written in.
-std::string SimulationKey(const fs::path& path) {
-  std::string key = plan::host::Display(path.lexically_normal());
-  for (char& c : key) c = UpperAscii(c);
-  return key;
-}
-
-const SimulatedEntry* Simulated(const fs::path& path) {
-  auto it = M().simulated.find(SimulationKey(path));
-  return it == M().simulated.end() ? nullptr : &it->second;
 }
 
 uint32_t AttributesOfRealPath(const fs::path& path) {
@@ -168,13 +141,6 @@ FileTime FileTimeOf(fs::file_time_type stamp) {
     --seconds;
   }
   return fa2::FileTimeFromUnix(seconds, uint32_t(rest));
-}
-
-// The text given for `path` instead of a file, or null.
-const std::string* ProfileTextOf(const char* path) {
-  for (const auto& [textPath, text] : M().profileTexts)
-    if (CompareNoCase(textPath.c_str(), path) == 0) return &text;
-  return nullptr;
 }
 
 OpenFile* HandleOf(FileHandle file) {
@@ -207,9 +173,7 @@ void ResetDisk() {
   Machine& m = M();
   m.mappings.clear();
   m.drives.clear();
-  m.profileTexts.clear();
   m.normalFiles = false;
-  m.simulated.clear();
   m.files.clear();
   m.boxes.clear();
 }
@@ -232,23 +196,11 @@ void MapDisc(char letter, const std::string& folder) {
   drive.root = real;
 }
 
-void SetProfileText(const std::string& path, const std::string& text) { M().profileTexts.push_back({path, text}); }
-
 void SetNormalFiles(bool normal) { M().normalFiles = normal; }
 
 std::string LocalPathOf(const char* path) {
   fs::path real;
   return Resolve(path, &real) ? host::Display(real) : std::string();
-}
-
-void SimulateFile(const char* path, FileTime time, uint64_t size) {
-  fs::path real;
-  if (Resolve(path, &real)) M().simulated[SimulationKey(real)] = SimulatedEntry{false, time, size};
-}
-
-void SimulateFolder(const char* path) {
-  fs::path real;
-  if (Resolve(path, &real)) M().simulated[SimulationKey(real)] = SimulatedEntry{true, {}, 0};
 }
 
 const std::vector<ShownBox>& ShownBoxes() { return M().boxes; }
@@ -263,22 +215,10 @@ int BindSystemOperations() { return 1; }
 FileHandle OpenFileForRead(const char* path) {
   OpenFile file;
   fs::path real;
-  if (const std::string* text = ProfileTextOf(path)) {
-    file.given = true;
-    file.givenSize = text->size();
-    file.stream = std::make_unique<std::istringstream>(*text);
-  } else if (!Resolve(path, &real)) {
-    return kInvalidFile;
-  } else if (const SimulatedEntry* entry = Simulated(real)) {
-    if (entry->folder) return kInvalidFile;
-    file.simulated = true;
-    file.entry = *entry;
-  } else {
-    std::error_code ec;
-    if (!fs::is_regular_file(real, ec)) return kInvalidFile; // folders do not open as files
-    file.stream = std::make_unique<std::ifstream>(real, std::ios::binary);
-    if (!*file.stream) return kInvalidFile;
-  }
+  std::error_code ec;
+  if (!Resolve(path, &real) || !fs::is_regular_file(real, ec)) return kInvalidFile; // folders do not open as files
+  file.stream = std::make_unique<std::ifstream>(real, std::ios::binary);
+  if (!*file.stream) return kInvalidFile;
   file.path = real;
   const FileHandle handle = M().nextHandle++;
   M().files[handle] = std::move(file);
@@ -291,7 +231,7 @@ int FileReachedAs(FileHandle, const char*) { return 1; }
 int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   OpenFile* f = HandleOf(file);
-  if (!f || f->simulated) return 0; // the simulated content is not known
+  if (!f) return 0;
   f->stream->read(static_cast<char*>(buffer), std::streamsize(count));
   *done = uint32_t(f->stream->gcount());
   return !f->stream->bad();
@@ -301,8 +241,6 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
 uint32_t FileSizeLow(FileHandle file) {
   OpenFile* f = HandleOf(file);
   if (!f) return 0xFFFFFFFFu;
-  if (f->simulated) return uint32_t(f->entry.size);
-  if (f->given) return uint32_t(f->givenSize);
   std::error_code ec;
   const uintmax_t size = fs::file_size(f->path, ec);
   return ec ? 0xFFFFFFFFu : uint32_t(size);
@@ -313,11 +251,6 @@ void CloseFile(FileHandle file) { M().files.erase(file); }
 uint32_t ReadAttributes(const char* path) {
   fs::path real;
   if (!Resolve(path, &real)) return kAttrMissing;
-  if (const SimulatedEntry* entry = Simulated(real)) {
-    // A new file gets the archive bit from Windows, as any other file here.
-    if (entry->folder) return kAttrDirectory;
-    return M().normalFiles ? kAttrNormal : kAttrArchive;
-  }
   return AttributesOfRealPath(real);
 }
 
@@ -325,11 +258,6 @@ uint32_t ReadAttributes(const char* path) {
 int ReadLastWriteTime(FileHandle file, FileTime* out) {
   OpenFile* f = HandleOf(file);
   if (!f) return 0;
-  if (f->simulated) {
-    *out = f->entry.time;
-    return 1;
-  }
-  if (f->given) return 0; // a given text has no time
   std::error_code ec;
   const fs::file_time_type stamp = fs::last_write_time(f->path, ec);
   if (ec) return 0;
@@ -403,26 +331,6 @@ int MessageBoxText(WindowHandle, const char* text, const char* caption, uint32_t
 void InitialiseCom() {}
 
 // ---- Code page 932 strings --------------------------------------------------------------
-int IsLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
-const char* NextCharacter(const char* p) {
-  if (*p == 0) return p;
-  if (IsLeadByte(uint8_t(*p)) && p[1] != 0) return p + 2;
-  return p + 1;
-}
-
-int CompareNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    uint8_t x = uint8_t(*a), y = uint8_t(*b);
-    const bool lead = IsLeadByte(x);
-    if (x >= 'a' && x <= 'z') x = uint8_t(x - 32);
-    if (y >= 'a' && y <= 'z') y = uint8_t(y - 32);
-    if (x != y) return x < y ? -1 : 1;
-    if (x == 0) return 0;
-    if (lead) {
-      ++a, ++b;
-      if (*a != *b) return uint8_t(*a) < uint8_t(*b) ? -1 : 1;
-      if (*a == 0) return 0;
-    }
-  }
-}
+int IsLeadByte(uint8_t b) { return Cp932IsLeadByte(b); }
+const char* NextCharacter(const char* p) { return Cp932NextCharacter(p); }
+int CompareNoCase(const char* a, const char* b) { return Cp932CompareNoCase(a, b); }

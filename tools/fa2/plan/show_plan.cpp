@@ -190,7 +190,7 @@ bool Planner::CheckSpace(const UpdatePlan& plan) {
 
 // ---- One line of each list --------------------------------------------------------------------
 std::string KeyOf(const char* list, int index) {
-  char key[16];
+  char key[32];
   std::snprintf(key, sizeof key, "%s%02d", list, index);
   return key;
 }
