@@ -56,8 +56,7 @@ void NaiveDecode(uint8_t* dest, const uint8_t* src) {
   };
   auto bits = [&](int n) {
     uint32_t v = 0;
-    while (n-- > 0)
-      v = v << 1 | bit();
+    while (n-- > 0) v = v << 1 | bit();
     return v;
   };
   for (;;) {
@@ -72,33 +71,29 @@ void NaiveDecode(uint8_t* dest, const uint8_t* src) {
       uint32_t v = *in++;
       if (wide) {
         v = 256 + 8 * v + bits(3);
-        if (v == 2303)
-          return;
+        if (v == 2303) return;
       }
       dist = v + 1;
       len = 2;
     } else {
       int cls = 0;
-      while (cls < 4 && !bit())
-        ++cls;
+      while (cls < 4 && !bit()) ++cls;
       static const int kLow[5] = {1, 1, 2, 3, 4};
       static const uint32_t kBase[5] = {0, 512, 1024, 2048, 4096};
       const uint32_t b = *in++;
       dist = kBase[cls] + (b << kLow[cls]) + bits(kLow[cls]) + 1;
       int zeros = 0;
-      while (zeros < 5 && !bit())
-        ++zeros;
+      while (zeros < 5 && !bit()) ++zeros;
       switch (zeros) {
-      case 0: len = 3; break;
-      case 1: len = 4; break;
-      case 2: len = 5 + bits(1); break;
-      case 3: len = 7 + bits(2); break;
-      case 4: len = 11 + bits(4); break;
-      default: len = 27 + *in++; break;
+        case 0: len = 3; break;
+        case 1: len = 4; break;
+        case 2: len = 5 + bits(1); break;
+        case 3: len = 7 + bits(2); break;
+        case 4: len = 11 + bits(4); break;
+        default: len = 27 + *in++; break;
       }
     }
-    for (uint32_t i = 0; i < len; ++i, ++out)
-      *out = out[-int(dist)];
+    for (uint32_t i = 0; i < len; ++i, ++out) *out = out[-int(dist)];
   }
 }
 
@@ -150,15 +145,13 @@ double OnceTime(const std::function<void()>& run) {
 
 Bytes ZlibCompress(const Bytes& in, int windowBits) {
   z_stream z{};
-  if (deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-    Fail("deflateInit2");
+  if (deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY) != Z_OK) Fail("deflateInit2");
   Bytes out(deflateBound(&z, in.size()));
   z.next_in = const_cast<uint8_t*>(in.data());
   z.avail_in = uInt(in.size());
   z.next_out = out.data();
   z.avail_out = uInt(out.size());
-  if (deflate(&z, Z_FINISH) != Z_STREAM_END)
-    Fail("deflate");
+  if (deflate(&z, Z_FINISH) != Z_STREAM_END) Fail("deflate");
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
@@ -171,8 +164,7 @@ void ZlibDecompress(const Bytes& in, uint8_t* out, size_t size) {
   z.avail_in = uInt(in.size());
   z.next_out = out;
   z.avail_out = uInt(size);
-  if (inflate(&z, Z_FINISH) != Z_STREAM_END)
-    Fail("inflate");
+  if (inflate(&z, Z_FINISH) != Z_STREAM_END) Fail("inflate");
   inflateEnd(&z);
 }
 
@@ -180,8 +172,7 @@ Bytes Lz4Compress(const Bytes& in) {
   Bytes out(size_t(LZ4_compressBound(int(in.size()))));
   const int n = LZ4_compress_HC(reinterpret_cast<const char*>(in.data()), reinterpret_cast<char*>(out.data()),
                                 int(in.size()), int(out.size()), 12);
-  if (n <= 0)
-    Fail("LZ4_compress_HC");
+  if (n <= 0) Fail("LZ4_compress_HC");
   out.resize(size_t(n));
   return out;
 }
@@ -196,8 +187,7 @@ Bytes UclCompress(const Bytes& in) {
   std::memset(&conf, 0xFF, sizeof conf);
   conf.bb_endian = 0;
   conf.bb_size = 32;
-  if (ucl_nrv2e_99_compress(in.data(), ucl_uint(in.size()), out.data(), &n, nullptr, 8, &conf, nullptr) !=
-      UCL_E_OK)
+  if (ucl_nrv2e_99_compress(in.data(), ucl_uint(in.size()), out.data(), &n, nullptr, 8, &conf, nullptr) != UCL_E_OK)
     Fail("ucl_nrv2e_99_compress");
   out.resize(n);
   return out;
@@ -228,8 +218,7 @@ struct Result {
 };
 
 void Check(const Bytes& want, const Bytes& got, const char* who, const std::string& name) {
-  if (std::memcmp(want.data(), got.data(), want.size()) != 0)
-    Fail(std::string(who) + " decoded " + name + " wrongly");
+  if (std::memcmp(want.data(), got.data(), want.size()) != 0) Fail(std::string(who) + " decoded " + name + " wrongly");
 }
 
 Result Measure(const Bytes& data, const std::string& name) {
@@ -299,8 +288,7 @@ Result Measure(const Bytes& data, const std::string& name) {
   std::fill(out.begin(), out.end(), 0);
   r.dUcl = BestTime([&] {
     ucl_uint got = ucl_uint(n);
-    if (ucl_nrv2e_decompress_le32(ucl.data(), ucl_uint(ucl.size()), out.data(), &got, nullptr) != UCL_E_OK ||
-        got != n)
+    if (ucl_nrv2e_decompress_le32(ucl.data(), ucl_uint(ucl.size()), out.data(), &got, nullptr) != UCL_E_OK || got != n)
       Fail("ucl_nrv2e_decompress_le32");
   });
   Check(data, out, "UCL", name);
@@ -313,8 +301,8 @@ double MBs(size_t bytes, double s) { return s > 0 ? double(bytes) / s / 1e6 : 0;
 
 void PrintHeader() {
   std::printf("\nCompressed size: ours as %% of the input; others as multiples of ours (level 3)\n");
-  std::printf("%-28s %9s | %6s %6s %6s %6s | %6s %6s %6s %6s %6s\n", "input", "MB", "L3 %", "L1 %", "L2 %",
-              "L3/gr", "zlib9", "z9-8K", "lz4hc", "ucl", "greedy");
+  std::printf("%-28s %9s | %6s %6s %6s %6s | %6s %6s %6s %6s %6s\n", "input", "MB", "L3 %", "L1 %", "L2 %", "L3/gr",
+              "zlib9", "z9-8K", "lz4hc", "ucl", "greedy");
 }
 
 void PrintSizes(const std::string& name, const Result& r) {
@@ -329,8 +317,9 @@ void PrintSizes(const std::string& name, const Result& r) {
 // (knowing where the output ends, it can write whole groups past a copy), and
 // like LZ4_decompress_safe it checks its input.
 void PrintSpeedHeader() {
-  std::printf("\nDecode MB/s of output (ours: level-3 streams); ours (bounded) against each as the "
-              "other's time / ours; bnd/tr: bounded time / trusted time\n");
+  std::printf(
+      "\nDecode MB/s of output (ours: level-3 streams); ours (bounded) against each as the "
+      "other's time / ours; bnd/tr: bounded time / trusted time\n");
   std::printf("%-28s %7s %7s %7s %6s | %6s %6s %6s %6s %6s %6s | %6s\n", "input", "trusted", "bounded", "memcpy",
               "naive", "/lz4", "/zlib", "/ldefl", "/ucl", "/memcp", "/naive", "bnd/tr");
 }
@@ -339,14 +328,14 @@ void PrintSpeed(const std::string& name, const Result& r) {
   const double ours = r.dBounded;
   std::printf("%-28s %7.0f %7.0f %7.0f %6.0f | %6.2f %6.2f %6.2f %6.2f %6.3f %6.2f | %6.2f\n", name.c_str(),
               MBs(r.size, r.dFast), MBs(r.size, r.dBounded), MBs(r.size, r.dMemcpy), MBs(r.size, r.dNaive),
-              r.dLz4 / ours, r.dZlib / ours, r.dLibdeflate / ours, r.dUcl / ours, r.dMemcpy / ours,
-              r.dNaive / ours, r.dBounded / r.dFast);
+              r.dLz4 / ours, r.dZlib / ours, r.dLibdeflate / ours, r.dUcl / ours, r.dMemcpy / ours, r.dNaive / ours,
+              r.dBounded / r.dFast);
 }
 
 void PrintOthersHeader() {
   std::printf("\nDecode MB/s of the others; encode MB/s of input\n");
-  std::printf("%-28s %7s %7s %7s %7s | %6s %6s %6s %6s %6s\n", "input", "lz4", "zlib", "ldefl", "ucl", "L1",
-              "L2", "L3", "zlib9", "lz4hc");
+  std::printf("%-28s %7s %7s %7s %7s | %6s %6s %6s %6s %6s\n", "input", "lz4", "zlib", "ldefl", "ucl", "L1", "L2", "L3",
+              "zlib9", "lz4hc");
 }
 
 void PrintOthers(const std::string& name, const Result& r) {
@@ -376,8 +365,7 @@ std::vector<std::pair<std::string, Bytes>> SmokeInputs() {
     binary.insert(binary.end(), reinterpret_cast<const uint8_t*>(rec), reinterpret_cast<const uint8_t*>(rec + 4));
   }
   Bytes noise(40000);
-  for (auto& b : noise)
-    b = uint8_t(rng() >> 24);
+  for (auto& b : noise) b = uint8_t(rng() >> 24);
   noise.insert(noise.end(), 20000, 0);
   return {{"smoke/text", text}, {"smoke/binary", binary}, {"smoke/noise+run", noise}};
 }
@@ -401,8 +389,7 @@ int main(int argc, char** argv) {
     else
       Fail("usage: codec_bench [--reps N] [--min-ms M] [--no-files] CORPUS_DIR | --smoke");
   }
-  if (ucl_init() != UCL_E_OK)
-    Fail("ucl_init");
+  if (ucl_init() != UCL_E_OK) Fail("ucl_init");
 
   // (category, name, bytes), sorted by path.
   std::vector<std::pair<std::string, Bytes>> inputs;
@@ -411,17 +398,13 @@ int main(int argc, char** argv) {
     g.minMs = 0;
     inputs = SmokeInputs();
   } else {
-    if (dir.empty())
-      Fail("no corpus folder given (bench/make-corpus.sh builds build/corpus)");
+    if (dir.empty()) Fail("no corpus folder given (bench/make-corpus.sh builds build/corpus)");
     std::vector<std::filesystem::path> paths;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-      if (e.is_regular_file() && e.path().parent_path() != std::filesystem::path(dir))
-        paths.push_back(e.path());
+      if (e.is_regular_file() && e.path().parent_path() != std::filesystem::path(dir)) paths.push_back(e.path());
     std::sort(paths.begin(), paths.end());
-    for (const auto& p : paths)
-      inputs.emplace_back(std::filesystem::relative(p, dir).generic_string(), ReadFile(p));
-    if (inputs.empty())
-      Fail("no files under " + dir);
+    for (const auto& p : paths) inputs.emplace_back(std::filesystem::relative(p, dir).generic_string(), ReadFile(p));
+    if (inputs.empty()) Fail("no files under " + dir);
   }
 
   std::map<std::string, Result> categories;
@@ -441,23 +424,19 @@ int main(int argc, char** argv) {
   auto table = [&](void (*header)(), void (*row)(const std::string&, const Result&)) {
     header();
     if (g.files)
-      for (const auto& [name, r] : files)
-        row(name, r);
-    for (const auto& [name, r] : categories)
-      row("[" + name + "]", r);
+      for (const auto& [name, r] : files) row(name, r);
+    for (const auto& [name, r] : categories) row("[" + name + "]", r);
     row("all (one stream)", whole);
   };
   table(PrintHeader, PrintSizes);
   table(PrintSpeedHeader, PrintSpeed);
   table(PrintOthersHeader, PrintOthers);
   Result sum;
-  for (const auto& [name, r] : files)
-    sum.Add(r);
-  std::printf("\nsum over files: L3 %zu bytes, greedy over the same finder %zu bytes: L3 %.2f%% smaller\n",
-              sum.ours[2], sum.greedy, 100.0 * (1.0 - double(sum.ours[2]) / double(sum.greedy)));
+  for (const auto& [name, r] : files) sum.Add(r);
+  std::printf("\nsum over files: L3 %zu bytes, greedy over the same finder %zu bytes: L3 %.2f%% smaller\n", sum.ours[2],
+              sum.greedy, 100.0 * (1.0 - double(sum.ours[2]) / double(sum.greedy)));
   std::printf("stored as fa2 pack stores them (plain when not smaller): L3 %zu, greedy %zu: L3 %.2f%% smaller\n",
               g.storedL3, g.storedGreedy, 100.0 * (1.0 - double(g.storedL3) / double(g.storedGreedy)));
-  if (g.smoke)
-    std::printf("smoke run: every round trip checked\n");
+  if (g.smoke) std::printf("smoke run: every round trip checked\n");
   return 0;
 }

@@ -72,8 +72,7 @@ void Print(const std::string& name, const Row& r, const std::string& levels) {
   }
   if (levels.find('3') != std::string::npos)
     std::printf(" | %+6lld", (long long)r.sizes[3][1] - (long long)r.sizes[3][0]);
-  if (r.threaded > 0)
-    std::printf(" | %7.1f", MBs(r.bytes, r.threaded));
+  if (r.threaded > 0) std::printf(" | %7.1f", MBs(r.bytes, r.threaded));
   std::printf("\n");
 }
 
@@ -99,13 +98,11 @@ int main(int argc, char** argv) {
     else
       dir = a;
   }
-  if (dir.empty() || levels.empty() || levels.find_first_not_of("123") != std::string::npos)
-    Usage();
+  if (dir.empty() || levels.empty() || levels.find_first_not_of("123") != std::string::npos) Usage();
 
   std::vector<std::filesystem::path> paths;
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-    if (e.is_regular_file() && e.path().parent_path() != std::filesystem::path(dir))
-      paths.push_back(e.path());
+    if (e.is_regular_file() && e.path().parent_path() != std::filesystem::path(dir)) paths.push_back(e.path());
   std::sort(paths.begin(), paths.end());
   if (paths.empty()) {
     std::fprintf(stderr, "encoder_compare: no files in category folders under %s\n", dir.c_str());
@@ -114,8 +111,7 @@ int main(int argc, char** argv) {
 
   std::printf("MB/s of input, thread CPU time, fastest of %d rounds; per level: before, now, now/before", rounds);
   std::printf("; then level 3 bytes now - before");
-  if (threads > 1)
-    std::printf("; then level 3 MB/s on %u threads, elapsed time", threads);
+  if (threads > 1) std::printf("; then level 3 MB/s on %u threads, elapsed time", threads);
   std::printf("\n");
   std::printf("%-34s %7s", "input", "MB");
   for (const char c : levels)
@@ -135,8 +131,8 @@ int main(int argc, char** argv) {
       for (int round = 0; round < rounds; ++round)
         for (int who = 0; who < 2; ++who) {
           const double t0 = CpuNow();
-          const Bytes out =
-              who == 0 ? OldCompressStream(data.data(), data.size(), l) : CompressStream(data.data(), data.size(), l);
+          const Bytes out = who == 0 ? OldCompressStream(data.data(), data.size(), l)
+                                     : CompressStream(data.data(), data.size(), l);
           best[who] = std::min(best[who], CpuNow() - t0);
           r.sizes[l][who] = out.size();
         }
@@ -149,8 +145,8 @@ int main(int argc, char** argv) {
       for (int round = 0; round < rounds; ++round) {
         Bytes out;
         const auto t0 = std::chrono::steady_clock::now();
-        StreamEncoder encoder(kCompressBest, [&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); },
-                              threads);
+        StreamEncoder encoder(
+            kCompressBest, [&](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); }, threads);
         encoder.Write(data.data(), data.size());
         encoder.Finish();
         r.threaded = std::min(r.threaded, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
@@ -161,15 +157,13 @@ int main(int argc, char** argv) {
       }
     }
     const std::string category = path.parent_path().filename().string();
-    if (files)
-      Print(category + "/" + path.filename().string(), r, levels);
+    if (files) Print(category + "/" + path.filename().string(), r, levels);
     categories[category].Add(r);
     all.Add(r);
     std::fflush(stdout);
   }
   std::printf("\n");
-  for (const auto& [name, r] : categories)
-    Print(name, r, levels);
+  for (const auto& [name, r] : categories) Print(name, r, levels);
   Print("all", all, levels);
   return 0;
 }

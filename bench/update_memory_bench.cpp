@@ -30,7 +30,7 @@ std::string MemberOfSize(size_t bytes) {
   return data;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   std::vector<size_t> sizes;
@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
   std::printf("%10s %14s %8s\n", "member MiB", "peak MiB", "ratio");
   for (size_t mib : sizes) {
     InstallSampleGame();
-    const std::string ini = std::string("[SETUP]\r\nCompanyName=SampleSoft\r\nGameTitle=t\r\nGameClass=SampleGameWindow\r\n") +
-                            "GameDir=SampleGame\r\n[UPDATE]\r\nUpdateFile00=BIG.DAT\r\n";
+    const std::string ini =
+        std::string("[SETUP]\r\nCompanyName=SampleSoft\r\nGameTitle=t\r\nGameClass=SampleGameWindow\r\n") +
+        "GameDir=SampleGame\r\n[UPDATE]\r\nUpdateFile00=BIG.DAT\r\n";
     const PackForm form;
     std::vector<fa2::PackMember> members = {MemberOf({"UPDATE.INI", ini}, form),
                                             MemberOf({"BIG.DAT", MemberOfSize(mib << 20)}, form)};

@@ -15,10 +15,10 @@ struct UpdaterRecords {
   UpdateDescription description;
   InstalledGame game;
   char caption[kCaptionCapacity];
-  char descriptionPath[kPathBuffer]; // the temporary UPDATE.INI of this run
+  char descriptionPath[kPathBuffer];         // the temporary UPDATE.INI of this run
   FileHandle descriptionFile = kInvalidFile; // it, open: gone when closed
-  uint8_t* descriptionText = nullptr; // UPDATE.INI's checked bytes, which every read uses
-  char settingsPath[kPathBuffer];    // the installed SETUP.INI
+  uint8_t* descriptionText = nullptr;        // UPDATE.INI's checked bytes, which every read uses
+  char settingsPath[kPathBuffer];            // the installed SETUP.INI
 };
 
 // Shown when the install folder has no SETUP.INI.
@@ -30,8 +30,8 @@ int RunUpdater(ModuleHandle module);
 
 // The steps, for the main sequence and its tests. Each returns 1 to go on,
 // 0 to stop (having shown whatever it shows).
-int ReadDescriptionSetup(UpdaterRecords& records);   // UPDATE.INI section SETUP and the texts
-int LocateInstalledGame(UpdaterRecords& records);    // the registry key
+int ReadDescriptionSetup(UpdaterRecords& records); // UPDATE.INI section SETUP and the texts
+int LocateInstalledGame(UpdaterRecords& records);  // the registry key
 // Sets records.settingsPath to the install path's SETUP.INI; 0 when that
 // file is not there, or (settingsPath then empty) the path does not fit.
 int FindInstalledSettings(UpdaterRecords& records);

@@ -36,7 +36,7 @@ int LoadText(const UpdaterRecords& r, const char* name, const char** out) {
   return 1;
 }
 
-}  // namespace
+} // namespace
 
 int ReadDescriptionSetup(UpdaterRecords& r) {
   UpdateDescription& d = r.description;

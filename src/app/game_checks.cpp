@@ -54,7 +54,7 @@ int WaitForGameToClose(const UpdaterRecords& r, const char* title) {
   }
 }
 
-}  // namespace
+} // namespace
 
 int LocateInstalledGame(UpdaterRecords& r) {
   char path[kTextCapacity];

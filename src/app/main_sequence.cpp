@@ -95,7 +95,7 @@ void FormatCaption(UpdaterRecords& r) {
     FormatText(r.caption, sizeof r.caption, "%s アップデータ %s", d.gameTitle, d.updaterVersion);
 }
 
-}  // namespace
+} // namespace
 
 int RunUpdater(ModuleHandle module) {
   UpdaterRecords& r = gRecords;

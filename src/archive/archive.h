@@ -29,7 +29,7 @@ struct ArchiveEntry {
   char name[kNameCapacity]; // bare file name, NUL-terminated within the field
   uint8_t storageFlags;     // kMemberCompressed
   uint8_t reserved1;
-  uint8_t scrambleMarker;   // exactly kScrambled: scrambled with storedSize as key
+  uint8_t scrambleMarker; // exactly kScrambled: scrambled with storedSize as key
   uint8_t reserved2;
   FileTime timeStamp;
   uint32_t uncompressedSize;
@@ -41,7 +41,7 @@ static_assert(sizeof(ArchiveEntry) == kEntrySize);
 struct ArchiveImage {
   const uint8_t* base = nullptr; // the mapped resource; never written
   uint32_t size = 0;
-  uint8_t* directory = nullptr;  // header copy + entries, from OpenArchive
+  uint8_t* directory = nullptr; // header copy + entries, from OpenArchive
   ArchiveEntry* entries = nullptr;
 };
 
@@ -81,7 +81,8 @@ inline int DigestTableValid(const uint8_t* table, uint64_t size, uint32_t entryC
   if (size != DigestTableSize(entryCount)) return 0;
   for (int i = 0; i < 8; ++i)
     if (table[i] != kMagic[i]) return 0;
-  const uint32_t count = uint32_t(table[8]) | uint32_t(table[9]) << 8 | uint32_t(table[10]) << 16 | uint32_t(table[11]) << 24;
+  const uint32_t count = uint32_t(table[8]) | uint32_t(table[9]) << 8 | uint32_t(table[10]) << 16 |
+                         uint32_t(table[11]) << 24;
   return count == entryCount;
 }
 
@@ -124,7 +125,7 @@ struct DecodeWindows {
   size_t inPos;
   size_t inEnd;
   bool inFinal;
-  uint64_t bits;  // the decoder's own; zero before the first call
+  uint64_t bits; // the decoder's own; zero before the first call
   uint32_t left;
 };
 enum class DecodeStatus { Damaged = 0, Done = 1, OutputFull = 2, InputLow = 3 };
@@ -144,8 +145,8 @@ int CheckArchiveHeader(const uint8_t* base, uint32_t size, ArchiveHeader* header
 uint32_t DirectoryWorkingSize(const ArchiveHeader& header, uint32_t size);
 // Decodes the entries (entryCount * 280 bytes) into `entries`; `working` holds
 // DirectoryWorkingSize bytes. 1 when the directory decoded exactly.
-int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& header,
-                    uint8_t* entries, uint8_t* working);
+int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& header, uint8_t* entries,
+                    uint8_t* working);
 // Whether a member whose stored bytes start at `offset` can be read: its name
 // is terminated within the field, its bytes lie before the directory, and a
 // plain member's size is exactly its stored size.
@@ -181,9 +182,9 @@ uint32_t MemberDataOffset(const ArchiveImage& image, uint32_t index);
 // message; MemberProblemText gives the text the updater shows for it.
 enum class MemberProblem : uint8_t {
   None,
-  Missing,   // "Can't Find File in Resource !!": not there, or a stream that does not decode to its size
-  NoMemory,  // "Can't Allocate Memory !!"
-  Damaged,   // kMemberDamagedFormat: the digest differs, or the digest table is damaged
+  Missing,  // "Can't Find File in Resource !!": not there, or a stream that does not decode to its size
+  NoMemory, // "Can't Allocate Memory !!"
+  Damaged,  // kMemberDamagedFormat: the digest differs, or the digest table is damaged
 };
 void MemberProblemText(MemberProblem problem, const char* name, char* text, size_t capacity);
 
@@ -212,9 +213,9 @@ struct MemberReader {
   uint8_t* outputs[2]; // the output windows; window.out is one of them
   uint8_t* input;      // the input window
   DecodeWindows window;
-  uint64_t fetched;    // stored bytes fetched so far
-  uint64_t handedOut;  // plain bytes handed out so far
-  size_t pending;      // where the output not yet handed out begins
+  uint64_t fetched;   // stored bytes fetched so far
+  uint64_t handedOut; // plain bytes handed out so far
+  size_t pending;     // where the output not yet handed out begins
   int finished;
 };
 void OpenMemberReader(MemberReader* reader, const ArchiveEntry& entry, StoredFetch fetch, void* context,
@@ -238,8 +239,7 @@ int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]);
 // the stream does not decode to exactly the stated size; -1 when the sink
 // refused a piece; -2 when the digest differs or cannot be made.
 using PieceSink = int (*)(void* context, const uint8_t* bytes, uint32_t count);
-int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink sink, void* context,
-                  uint8_t* workspace);
+int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink sink, void* context, uint8_t* workspace);
 // CheckedPieces' result with why a member could not be had (-2 becomes 0).
 int ReportedPieces(int result, MemberProblem* problem);
 // Writes the plain bytes of `member` to `path` (created new: nothing may be

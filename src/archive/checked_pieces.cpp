@@ -5,8 +5,7 @@
 
 #include "archive/archive.h"
 
-int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink sink, void* context,
-                  uint8_t* workspace) {
+int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink sink, void* context, uint8_t* workspace) {
   const ArchiveEntry& entry = *member.entry;
   DigestHandle digest = expected ? BeginDigest() : nullptr;
   // A member the archive's digest does not vouch for is never taken whole.
@@ -32,7 +31,7 @@ int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink si
 }
 
 int ReportedPieces(int result, MemberProblem* problem) {
-  if (result == 0) *problem = MemberProblem::Missing;  // a damaged stream is a member that cannot be read
+  if (result == 0) *problem = MemberProblem::Missing; // a damaged stream is a member that cannot be read
   if (result == -2) *problem = MemberProblem::Damaged;
   return result == -2 ? 0 : result;
 }
@@ -47,13 +46,13 @@ struct MemorySink {
 
 int ToMemory(void* context, const uint8_t* bytes, uint32_t count) {
   MemorySink& sink = *static_cast<MemorySink*>(context);
-  if (count > sink.size - sink.at) return 0;  // more than the member holds
+  if (count > sink.size - sink.at) return 0; // more than the member holds
   std::memcpy(sink.block + sink.at, bytes, count);
   sink.at += count;
   return 1;
 }
 
-}  // namespace
+} // namespace
 
 uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, MemberProblem* problem) {
   const uint8_t* expected = nullptr;
@@ -70,11 +69,10 @@ uint8_t* ReadMemberBytes(const ArchiveImage& image, const MemberRef& member, Mem
   }
   MemorySink sink{block, 0, member.entry->uncompressedSize};
   int result = CheckedPieces(member, expected, ToMemory, &sink, workspace);
-  if (result == -1) result = 0;  // more bytes than stated: a member that cannot be read
+  if (result == -1) result = 0; // more bytes than stated: a member that cannot be read
   result = ReportedPieces(result, problem);
   FreeBlock(workspace);
   if (result == 1) return block;
   FreeBlock(block);
   return nullptr;
 }
-

@@ -97,15 +97,15 @@ using Bits64 = uint64_t;
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-template <size_t N> [[gnu::always_inline]] inline void Move(uint8_t* to, const uint8_t* from) {
+template <size_t N>
+[[gnu::always_inline]] inline void Move(uint8_t* to, const uint8_t* from) {
   std::memcpy(to, from, N);
 }
 
 // Copies n (1 to 63) literal bytes; the buffers do not overlap.
 [[gnu::always_inline]] inline void CopyLiteralsExact(uint8_t* to, const uint8_t* from, size_t n) {
   if (n >= 16) {
-    for (size_t i = 0; i + 16 < n; i += 16)
-      Move<16>(to + i, from + i);
+    for (size_t i = 0; i + 16 < n; i += 16) Move<16>(to + i, from + i);
     Move<16>(to + n - 16, from + n - 16);
   } else if (n >= 8) {
     Move<8>(to, from);
@@ -117,8 +117,7 @@ template <size_t N> [[gnu::always_inline]] inline void Move(uint8_t* to, const u
     to[0] = from[0];
     if (n > 1) {
       to[1] = from[1];
-      if (n > 2)
-        to[2] = from[2];
+      if (n > 2) to[2] = from[2];
     }
   }
 }
@@ -133,27 +132,21 @@ constexpr uint8_t kPatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
   std::memcpy(&p, out - 8, 8);
   p >>= 8 * (8 - dist);
   p |= p << (8 * dist);
-  if (dist < 4)
-    p |= p << (16 * dist);
-  if (dist < 2)
-    p |= p << 32;
+  if (dist < 4) p |= p << (16 * dist);
+  if (dist < 2) p |= p << 32;
   return p;
 }
 
 // Appends len (2 to 282) bytes from dist back, writing nothing past them.
-[[gnu::always_inline]] inline uint8_t* CopyMatchExact(uint8_t* out, const uint8_t* dest,
-                                                      size_t dist, size_t len) {
+[[gnu::always_inline]] inline uint8_t* CopyMatchExact(uint8_t* out, const uint8_t* dest, size_t dist, size_t len) {
   const uint8_t* from = out - dist;
   if (dist >= 8) {
     if (len >= 8) {
       size_t i = 0;
       if (dist >= 16)
-        for (; i + 16 <= len; i += 16)
-          Move<16>(out + i, from + i);
-      for (; i + 8 <= len; i += 8)
-        Move<8>(out + i, from + i);
-      if (i < len)
-        Move<8>(out + len - 8, from + len - 8);
+        for (; i + 16 <= len; i += 16) Move<16>(out + i, from + i);
+      for (; i + 8 <= len; i += 8) Move<8>(out + i, from + i);
+      if (i < len) Move<8>(out + len - 8, from + len - 8);
       return out + len;
     }
   } else if (len >= 8 && size_t(out - dest) >= 8) {
@@ -161,13 +154,11 @@ constexpr uint8_t kPatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
     std::memcpy(out, &p, 8);
     const size_t step = kPatternStep[dist];
     size_t i = 8;
-    for (; i + 8 <= len; i += 8)
-      Move<8>(out + i, out + i - step);
+    for (; i + 8 <= len; i += 8) Move<8>(out + i, out + i - step);
     if (len >= 16) // the last group's source then starts inside the pattern
       Move<8>(out + len - 8, out + len - 8 - step);
     else
-      for (; i < len; ++i)
-        out[i] = out[i - dist];
+      for (; i < len; ++i) out[i] = out[i - dist];
     return out + len;
   }
   if (len >= 4 && len <= 8 && dist >= 4) { // the second group's source is then written
@@ -175,24 +166,20 @@ constexpr uint8_t kPatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
     Move<4>(out + len - 4, from + len - 4);
     return out + len;
   }
-  for (size_t i = 0; i < len; ++i)
-    out[i] = from[i];
+  for (size_t i = 0; i < len; ++i) out[i] = from[i];
   return out + len;
 }
 
 // Appends len (2 to 282) bytes from dist back; may write up to 31 bytes more.
-[[gnu::always_inline]] inline uint8_t* CopyMatchSlack(uint8_t* out, const uint8_t* dest,
-                                                      size_t dist, size_t len) {
+[[gnu::always_inline]] inline uint8_t* CopyMatchSlack(uint8_t* out, const uint8_t* dest, size_t dist, size_t len) {
   const uint8_t* from = out - dist;
   if (dist >= 16) {
     Move<16>(out, from); // most copies end here
     if (len > 16) [[unlikely]] {
       if (dist >= 32)
-        for (size_t i = 16; i < len; i += 32)
-          Move<32>(out + i, from + i);
+        for (size_t i = 16; i < len; i += 32) Move<32>(out + i, from + i);
       else
-        for (size_t i = 16; i < len; i += 16)
-          Move<16>(out + i, from + i);
+        for (size_t i = 16; i < len; i += 16) Move<16>(out + i, from + i);
     }
   } else if (dist >= 8) {
     size_t i = 0;
@@ -204,11 +191,9 @@ constexpr uint8_t kPatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
     const uint64_t p = Pattern(out, dist);
     std::memcpy(out, &p, 8);
     const size_t step = kPatternStep[dist];
-    for (size_t i = 8; i < len; i += 8)
-      Move<8>(out + i, out + i - step);
+    for (size_t i = 8; i < len; i += 8) Move<8>(out + i, out + i - step);
   } else {
-    for (size_t i = 0; i < len; ++i)
-      out[i] = from[i];
+    for (size_t i = 0; i < len; ++i) out[i] = from[i];
   }
   return out + len;
 }
@@ -260,8 +245,8 @@ template <bool kBounded>
   const uint8_t* const src = w.in;
   uint8_t* out = dest + w.outPos;
   const uint8_t* in = src + w.inPos;
-  uint8_t* const outEnd = dest + w.outEnd;       // bounded form only
-  const uint8_t* const inEnd = src + w.inEnd;    // bounded form only
+  uint8_t* const outEnd = dest + w.outEnd;    // bounded form only
+  const uint8_t* const inEnd = src + w.inEnd; // bounded form only
   const size_t destSize = w.outEnd;
   const size_t srcSize = w.inEnd;
   Bits64 buf = w.bits; // bits not yet taken, left-aligned, zeros below
@@ -276,16 +261,16 @@ template <bool kBounded>
   (void)inSafe;
 
 // Merges the next control word in below the `left` bits (left < 32).
-#define FA2_MERGE()                                                                        \
-  do {                                                                                     \
-    buf |= Bits64(LoadLe32(in)) << (32 - left);                                           \
-    in += 4;                                                                               \
-    left += 32;                                                                            \
+#define FA2_MERGE()                             \
+  do {                                          \
+    buf |= Bits64(LoadLe32(in)) << (32 - left); \
+    in += 4;                                    \
+    left += 32;                                 \
   } while (0)
-#define FA2_SKIP(n)                                                                        \
-  do {                                                                                     \
-    buf <<= (n);                                                                           \
-    left -= (n);                                                                           \
+#define FA2_SKIP(n) \
+  do {              \
+    buf <<= (n);    \
+    left -= (n);    \
   } while (0)
 
   for (;;) {
@@ -304,8 +289,7 @@ template <bool kBounded>
         goto careful;
       }
     }
-    if (left == 0)
-      FA2_MERGE();
+    if (left == 0) FA2_MERGE();
     {
       // A run of literals: every leading 1 bit (at most the bits left).
       const uint32_t run = uint32_t(std::countl_one(buf));
@@ -317,21 +301,18 @@ template <bool kBounded>
         out += run;
         in += run;
         FA2_SKIP(run);
-        if (left == 0)
-          continue;
+        if (left == 0) continue;
       } else if (run != 0) {
         CopyLiteralsExact(out, in, run);
         out += run;
         in += run;
         FA2_SKIP(run);
-        if (left == 0)
-          continue;
+        if (left == 0) continue;
       }
     }
     {
       // The next bit is a 0 and two more are needed whatever follows.
-      if (left < 3)
-        FA2_MERGE();
+      if (left < 3) FA2_MERGE();
       size_t dist;
       size_t len;
       if (buf >> 62 == 1) { // 0 1 s: two-byte match
@@ -339,13 +320,11 @@ template <bool kBounded>
         FA2_SKIP(3);
         uint32_t v = *in++;
         if (wide) {
-          if (left < 3)
-            FA2_MERGE();
+          if (left < 3) FA2_MERGE();
           v = 256 + (v << 3) + uint32_t(buf >> 61);
           FA2_SKIP(3);
           if (v == 2303) {
-            if constexpr (kBounded)
-              result = w.outFinal && out == outEnd ? kDone : kDamaged;
+            if constexpr (kBounded) result = w.outFinal && out == outEnd ? kDone : kDamaged;
             goto done;
           }
         }
@@ -354,25 +333,21 @@ template <bool kBounded>
       } else {
         FA2_SKIP(2);
         // Offset class: 0 to 4 zeros, ended by a 1 unless there are 4.
-        if (buf == 0 && left < 4)
-          FA2_MERGE();
+        if (buf == 0 && left < 4) FA2_MERGE();
         const uint32_t cls = uint32_t(std::countl_zero(buf | Bits64(1) << 59));
         FA2_SKIP(cls + (cls < 4));
         const uint32_t low = kOffsetLowBits[cls];
         uint32_t v = uint32_t(*in++) << low;
-        if (left < low)
-          FA2_MERGE();
+        if (left < low) FA2_MERGE();
         v += kOffsetBase[cls] + uint32_t(buf >> (64 - low));
         FA2_SKIP(low);
         dist = v + 1;
         // Length class: 0 to 5 zeros, ended by a 1 unless there are 5; then
         // its extra bits. Every bit of the code is needed once the class is
         // known, so the word is merged before the table is read if need be.
-        if (buf == 0 && left < 5)
-          FA2_MERGE();
+        if (buf == 0 && left < 5) FA2_MERGE();
         const uint32_t zeros = uint32_t(std::countl_zero(buf | Bits64(1) << 58));
-        if (left < kLengthCodeBits[zeros])
-          FA2_MERGE();
+        if (left < kLengthCodeBits[zeros]) FA2_MERGE();
         const LengthEntry e = kLengthTable.e[buf >> 55];
         FA2_SKIP(e.bits);
         len = e.len;
@@ -396,41 +371,39 @@ template <bool kBounded>
     }
     continue;
 
-  careful: __attribute__((unused));
+  careful:
+    __attribute__((unused));
     if constexpr (kBounded) {
       // One code, every bit, byte and copy checked.
-#define FA2_BIT(b)                                                                         \
-  do {                                                                                     \
-    if (left == 0) {                                                                       \
-      if (size_t(inEnd - in) < 4)                                                          \
-        goto done;                                                                         \
-      FA2_MERGE();                                                                         \
-    }                                                                                      \
-    (b) = uint32_t(buf >> 63);                                                             \
-    FA2_SKIP(1);                                                                           \
+#define FA2_BIT(b)                           \
+  do {                                       \
+    if (left == 0) {                         \
+      if (size_t(inEnd - in) < 4) goto done; \
+      FA2_MERGE();                           \
+    }                                        \
+    (b) = uint32_t(buf >> 63);               \
+    FA2_SKIP(1);                             \
   } while (0)
-#define FA2_BITS(v, k)                                                                     \
-  do {                                                                                     \
-    (v) = 0;                                                                               \
-    for (uint32_t i_ = 0; i_ < (k); ++i_) {                                                \
-      uint32_t b_;                                                                         \
-      FA2_BIT(b_);                                                                         \
-      (v) = (v) << 1 | b_;                                                                 \
-    }                                                                                      \
+#define FA2_BITS(v, k)                      \
+  do {                                      \
+    (v) = 0;                                \
+    for (uint32_t i_ = 0; i_ < (k); ++i_) { \
+      uint32_t b_;                          \
+      FA2_BIT(b_);                          \
+      (v) = (v) << 1 | b_;                  \
+    }                                       \
   } while (0)
-#define FA2_BYTE(v)                                                                        \
-  do {                                                                                     \
-    if (in == inEnd)                                                                       \
-      goto done;                                                                           \
-    (v) = *in++;                                                                           \
+#define FA2_BYTE(v)             \
+  do {                          \
+    if (in == inEnd) goto done; \
+    (v) = *in++;                \
   } while (0)
       uint32_t bit;
       uint32_t byte;
       FA2_BIT(bit);
       if (bit) {
         FA2_BYTE(byte);
-        if (out == outEnd)
-          goto done;
+        if (out == outEnd) goto done;
         *out++ = uint8_t(byte);
         continue;
       }
@@ -457,8 +430,7 @@ template <bool kBounded>
         uint32_t cls = 0;
         for (;;) {
           FA2_BIT(bit);
-          if (bit || ++cls == 4)
-            break;
+          if (bit || ++cls == 4) break;
         }
         uint32_t v;
         FA2_BYTE(v);
@@ -469,8 +441,7 @@ template <bool kBounded>
         uint32_t zeros = 0;
         for (;;) {
           FA2_BIT(bit);
-          if (bit || ++zeros == 5)
-            break;
+          if (bit || ++zeros == 5) break;
         }
         if (zeros == 5) {
           FA2_BYTE(byte);
@@ -480,8 +451,7 @@ template <bool kBounded>
           len = kLengthBase[zeros] + low;
         }
       }
-      if (dist > size_t(out - dest) || len > size_t(outEnd - out))
-        goto done;
+      if (dist > size_t(out - dest) || len > size_t(outEnd - out)) goto done;
       out = CopyMatchExact(out, dest, dist, len);
 #undef FA2_BYTE
 #undef FA2_BITS
@@ -506,16 +476,12 @@ void DecompressStream(uint8_t* dest, const uint8_t* src) {
   Decode<false>(w);
 }
 
-int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize,
-                            size_t* produced) {
+int DecompressStreamBounded(uint8_t* dest, size_t destSize, const uint8_t* src, size_t srcSize, size_t* produced) {
   DecodeWindows w{dest, 0, destSize, true, src, 0, srcSize, true, 0, 0};
   const DecodeStatus result = DecodeStreamPiece(w);
-  if (produced)
-    *produced = w.outPos;
+  if (produced) *produced = w.outPos;
   return result == DecodeStatus::Done;
 }
 
 // One copy of the bounded decoder serves both forms.
-[[gnu::noinline]] DecodeStatus DecodeStreamPiece(DecodeWindows& w) {
-  return DecodeStatus(Decode<true>(w));
-}
+[[gnu::noinline]] DecodeStatus DecodeStreamPiece(DecodeWindows& w) { return DecodeStatus(Decode<true>(w)); }

@@ -22,7 +22,7 @@ int ToFile(void* context, const uint8_t* bytes, uint32_t count) {
   return 0;
 }
 
-}  // namespace
+} // namespace
 
 int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const char* path, const FileTime* time,
                     uint32_t* error, MemberProblem* problem) {
@@ -37,7 +37,7 @@ int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const ch
     *problem = MemberProblem::NoMemory;
     return 0;
   }
-  FileHandle file = CreateNewFile(path);  // a name of its own: nothing prepared there is opened
+  FileHandle file = CreateNewFile(path); // a name of its own: nothing prepared there is opened
   if (file == kInvalidFile) {
     *error = LastSystemError();
     FreeBlock(workspace);
@@ -72,4 +72,3 @@ int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const Fi
   CloseFile(file);
   return ok;
 }
-

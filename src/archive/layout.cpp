@@ -35,7 +35,7 @@ namespace {
 constexpr uint64_t kMaxExpansion = 96;
 constexpr uint64_t kMaxEntries = (0xFFFFFFFFull - kHeaderSize) / kEntrySize;
 
-}  // namespace
+} // namespace
 
 int CheckArchiveHeader(const uint8_t* base, uint32_t size, ArchiveHeader* header) {
   if (base == nullptr || size < kHeaderSize) return 0;
@@ -57,8 +57,8 @@ uint32_t DirectoryWorkingSize(const ArchiveHeader& header, uint32_t size) {
   return (header.flags & kDirectoryCompressed) ? size - header.directoryOffset : 0;
 }
 
-int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& header,
-                    uint8_t* entries, uint8_t* working) {
+int DecodeDirectory(const uint8_t* base, uint32_t size, const ArchiveHeader& header, uint8_t* entries,
+                    uint8_t* working) {
   const uint32_t decoded = header.entryCount * kEntrySize;
   const uint8_t* stored = base + header.directoryOffset;
   if (header.flags & kDirectoryCompressed) {

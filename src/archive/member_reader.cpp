@@ -41,11 +41,9 @@ void PlaceOutputEnd(MemberReader& r) {
   r.window.outFinal = r.window.outEnd - r.window.outPos == remaining;
 }
 
-uint8_t* OtherOutput(const MemberReader& r) {
-  return r.window.out == r.outputs[0] ? r.outputs[1] : r.outputs[0];
-}
+uint8_t* OtherOutput(const MemberReader& r) { return r.window.out == r.outputs[0] ? r.outputs[1] : r.outputs[0]; }
 
-}  // namespace
+} // namespace
 
 int FetchFromMemory(void* context, uint64_t offset, uint8_t* to, uint32_t count) {
   std::memcpy(to, static_cast<const uint8_t*>(context) + offset, count);
@@ -97,8 +95,7 @@ PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_
       const size_t keep = w.inEnd - w.inPos;
       std::memmove(r.input, r.input + w.inPos, keep);
       size_t got = 0;
-      if (!FetchStored(r, r.input + keep, kMemberStoredPieceSize - keep, &got))
-        return PieceStatus::Damaged;
+      if (!FetchStored(r, r.input + keep, kMemberStoredPieceSize - keep, &got)) return PieceStatus::Damaged;
       w.inPos = 0;
       w.inEnd = keep + got;
       w.inFinal = r.fetched == r.entry->storedSize;

@@ -10,10 +10,16 @@ namespace {
 
 constexpr uint8_t kRotations[8] = {5, 9, 2, 14, 7, 21, 12, 27};
 
-uint32_t RotateLeft(uint32_t v, unsigned r) { r &= 31; return r ? (v << r) | (v >> (32 - r)) : v; }
-uint32_t RotateRight(uint32_t v, unsigned r) { r &= 31; return r ? (v >> r) | (v << (32 - r)) : v; }
+uint32_t RotateLeft(uint32_t v, unsigned r) {
+  r &= 31;
+  return r ? (v << r) | (v >> (32 - r)) : v;
+}
+uint32_t RotateRight(uint32_t v, unsigned r) {
+  r &= 31;
+  return r ? (v >> r) | (v << (32 - r)) : v;
+}
 
-}  // namespace
+} // namespace
 
 void ScrambleBuffer(uint8_t* buffer, uint32_t length) { ScramblePiece(buffer, 0, length, length); }
 

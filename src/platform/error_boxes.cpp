@@ -5,7 +5,7 @@
 namespace {
 WindowHandle gOwner = nullptr;
 const char* gCaption = "UPDATE";
-}  // namespace
+} // namespace
 
 void SetErrorBoxOwner(WindowHandle owner) { gOwner = owner; }
 WindowHandle ErrorBoxOwner() { return gOwner; }

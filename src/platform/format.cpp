@@ -42,9 +42,12 @@ struct Output {
 enum class Directive { None, Percent, String, Int, Int2, Unsigned, Unsigned64 };
 
 Directive Classify(const char* p, size_t* n) {
-  struct Known { const char* text; Directive d; };
-  static const Known known[] = {{"%%", Directive::Percent}, {"%s", Directive::String},
-                                {"%i", Directive::Int},     {"%02i", Directive::Int2},
+  struct Known {
+    const char* text;
+    Directive d;
+  };
+  static const Known known[] = {{"%%", Directive::Percent},  {"%s", Directive::String},
+                                {"%i", Directive::Int},      {"%02i", Directive::Int2},
                                 {"%u", Directive::Unsigned}, {"%llu", Directive::Unsigned64}};
   for (const Known& k : known) {
     size_t len = std::strlen(k.text);
@@ -57,7 +60,7 @@ Directive Classify(const char* p, size_t* n) {
   return Directive::None;
 }
 
-}  // namespace
+} // namespace
 
 size_t FormatTextV(char* out, size_t capacity, const char* format, va_list args) {
   if (capacity == 0) return 0;

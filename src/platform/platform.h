@@ -24,7 +24,7 @@ constexpr uint32_t kAttrSystem = 0x04;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrArchive = 0x20;
 constexpr uint32_t kAttrNormal = 0x80;
-constexpr uint32_t kAttrReparsePoint = 0x400; // a junction, symbolic link or mount point
+constexpr uint32_t kAttrReparsePoint = 0x400;  // a junction, symbolic link or mount point
 constexpr uint32_t kAttrMissing = 0xFFFFFFFFu; // path absent or not examinable
 
 constexpr uint32_t kDriveCdrom = 5;
@@ -53,7 +53,7 @@ inline uint64_t FileTimeValue(const FileTime& t) { return (uint64_t(t.high) << 3
 
 using FileHandle = intptr_t;
 constexpr FileHandle kInvalidFile = -1;
-using WindowHandle = void*;   // none is nullptr
+using WindowHandle = void*; // none is nullptr
 using ModuleHandle = void*;
 using RegistryKey = uintptr_t;
 using ResourceHandle = void*;
@@ -112,8 +112,8 @@ uint32_t LastSystemError();
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorDiskFull = 112;
-constexpr uint32_t kErrorMoreData = 234;    // a value larger than the room given
-constexpr uint32_t kErrorNoMapping = 1113;  // a system text Shift-JIS cannot hold
+constexpr uint32_t kErrorMoreData = 234;   // a value larger than the room given
+constexpr uint32_t kErrorNoMapping = 1113; // a system text Shift-JIS cannot hold
 
 // ---- Registry (current user's hive, read access) ---------------------------
 int OpenUserKey(const char* path, RegistryKey* key);
@@ -138,8 +138,7 @@ int ModuleHoldsRange(ModuleHandle module, const void* start, uint32_t size);
 // ---- Shell copy -------------------------------------------------------------
 // `from` and `to` are lists of one path followed by two NULs. Returns 0 on
 // success, anything else is failure; *aborted is set when the user cancelled.
-int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags,
-              int* aborted);
+int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags, int* aborted);
 // The shell's move and delete, with no question, progress or error box:
 // ShellMove moves `from` into the folder `to` (a folder merges with one of
 // its name there, files of the same names replaced); ShellDelete deletes a
@@ -196,8 +195,8 @@ void BringToFront(WindowHandle window);
 intptr_t RunModalDialog(ModuleHandle module, int templateId, const DialogHandlers* handlers);
 void EndModalDialog(WindowHandle dialog, intptr_t result);
 WindowHandle DialogControl(WindowHandle dialog, int control); // none when absent
-void EnableControl(WindowHandle control, int enable);          // ignores none
-int ControlEnabled(WindowHandle control);                      // 0 for none
+void EnableControl(WindowHandle control, int enable);         // ignores none
+int ControlEnabled(WindowHandle control);                     // 0 for none
 void SetControlText(WindowHandle dialog, int control, const char* text);
 void SetWindowCaption(WindowHandle window, const char* text);
 void CheckRadio(WindowHandle dialog, int first, int last, int checked);
@@ -249,9 +248,9 @@ void ShowCaptionError(const char* text); // caption: the current window caption
 // the system: a reader that gives a Japanese system's answer anywhere, and
 // the seams of the test machine and the tools, whose string operations are
 // these. The Win32 seam's operations above ask the system.
-int Cp932IsLeadByte(uint8_t byte);              // 0x81-0x9F and 0xE0-0xFC
-int Cp932IsTrailByte(uint8_t byte);             // 0x40-0x7E and 0x80-0xFC: can follow a lead byte
-const char* Cp932NextCharacter(const char* p);  // stays on the terminator
+int Cp932IsLeadByte(uint8_t byte);                    // 0x81-0x9F and 0xE0-0xFC
+int Cp932IsTrailByte(uint8_t byte);                   // 0x40-0x7E and 0x80-0xFC: can follow a lead byte
+const char* Cp932NextCharacter(const char* p);        // stays on the terminator
 int Cp932CompareNoCase(const char* a, const char* b); // ASCII letters in any case; <0, 0, >0
 
 // `path` as Windows resolves it before opening anything (resolve_path.cpp):

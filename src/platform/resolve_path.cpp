@@ -24,12 +24,12 @@ size_t LastSeparator(const char* text, size_t length) {
   return last;
 }
 
-}  // namespace
+} // namespace
 
 int ResolveWindowsPath(const char* path, char* out, size_t capacity) {
   if (capacity == 0) return 0;
-  size_t length = 0;  // bytes of `out` so far
-  size_t parts = 0;   // components in `out`
+  size_t length = 0; // bytes of `out` so far
+  size_t parts = 0;  // components in `out`
   auto append = [&](const char* text, size_t size) {
     if (length + size >= capacity) return false;
     for (size_t i = 0; i < size; ++i) out[length++] = text[i];
@@ -37,7 +37,7 @@ int ResolveWindowsPath(const char* path, char* out, size_t capacity) {
   };
   for (const char* p = path;; ++p) {
     const char* start = p;
-    size_t kept = 0;  // bytes up to the last character that is not a dot or blank
+    size_t kept = 0; // bytes up to the last character that is not a dot or blank
     while (*p != 0 && !IsSeparator(*p)) {
       const char* next = Cp932NextCharacter(p);
       if (next - p == 2 || (*p != '.' && *p != ' ')) kept = size_t(next - start);

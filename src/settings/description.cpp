@@ -3,6 +3,5 @@
 
 void SetDescriptionMode(UpdateDescription& description, int32_t modeValue) {
   description.modeFlag = modeValue != 0 ? 1 : 0;
-  CopyText(description.modeText, sizeof description.modeText,
-           description.modeFlag ? "インストール" : "アップデート");
+  CopyText(description.modeText, sizeof description.modeText, description.modeFlag ? "インストール" : "アップデート");
 }

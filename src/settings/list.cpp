@@ -18,7 +18,7 @@ int NextListItemFrom(const char** cursor, char item[kItemCapacity], ListItemSour
   const int prefixed = p[1] == ':';
   if (prefixed) {
     SetCurrentDiscNumber(p[0] >= '0' && p[0] <= '9' ? p[0] - '0' : 0);
-    p += 2;  // blanks after the colon belong to the item
+    p += 2; // blanks after the colon belong to the item
   }
 
   // An item that does not fit its slot is cut rather than refused: the slot

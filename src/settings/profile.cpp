@@ -39,9 +39,7 @@ uint32_t ReadValue(const char* file, const char* section, const char* key, char*
   return count;
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Skips white space and a sign; *negative tells which sign was met.
 const char* SkipToDigits(const char* p, bool* negative) {
@@ -53,7 +51,7 @@ const char* SkipToDigits(const char* p, bool* negative) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
+} // namespace
 
 int QuietFlag() { return gQuiet; }
 void SetQuietFlag(int quiet) { gQuiet = quiet; }

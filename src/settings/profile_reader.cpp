@@ -64,8 +64,8 @@
 namespace {
 
 constexpr uint32_t kPieceSize = 512;
-constexpr uint16_t kUnmapped = 0x8145;  // "・"
-constexpr uint32_t kCountLimit = 0xFFFF0000u;  // a value's bytes are counted up to it
+constexpr uint16_t kUnmapped = 0x8145;        // "・"
+constexpr uint32_t kCountLimit = 0xFFFF0000u; // a value's bytes are counted up to it
 
 // A character: a single byte, or a lead byte and its second byte as
 // (lead << 8) | second.
@@ -84,7 +84,7 @@ uint32_t SizeOf(Char c) { return c > 0xFF ? 2 : 1; }
 Char Decode(uint8_t first, int32_t next, uint32_t* used) {
   *used = 1;
   if (!IsLead(first)) return first;
-  if (next <= 0) return kUnmapped;  // a NUL or nothing follows: alone
+  if (next <= 0) return kUnmapped; // a NUL or nothing follows: alone
   *used = 2;
   return IsSecond(uint8_t(next)) ? Char(first << 8 | next) : kUnmapped;
 }
@@ -114,8 +114,8 @@ Name Trimmed(const char* name) {
 struct NameMatch {
   static constexpr uint32_t kDiffers = 0xFFFFFFFFu;
   Name want;
-  uint32_t at = 0;    // bytes of `want` matched so far, or kDiffers
-  uint32_t kept = 0;  // the same, up to the last character that counts
+  uint32_t at = 0;   // bytes of `want` matched so far, or kDiffers
+  uint32_t kept = 0; // the same, up to the last character that counts
   bool ended = false;
 
   explicit NameMatch(Name name) : want(name) {}
@@ -140,11 +140,11 @@ struct Value {
   uint8_t* out;
   uint32_t capacity;
   uint32_t stored = 0;
-  bool full = false;  // a character did not fit; none after it is stored
+  bool full = false; // a character did not fit; none after it is stored
   bool ended = false;
   Char first = 0;
-  uint32_t bytes = 0, keptBytes = 0;  // counted up to kCountLimit
-  Char last = 0, keptLast = 0;        // kept: up to the last character that counts
+  uint32_t bytes = 0, keptBytes = 0; // counted up to kCountLimit
+  Char last = 0, keptLast = 0;       // kept: up to the last character that counts
 
   void Reset() {
     stored = bytes = keptBytes = 0;
@@ -201,7 +201,7 @@ struct Source {
   const uint8_t* data = piece;
   uint32_t at = 0, size = 0;
   bool end = false, failed = false;
-  uint32_t begin = 0, offset = 0;  // in the whole text: the last character read, and past it
+  uint32_t begin = 0, offset = 0; // in the whole text: the last character read, and past it
 
   int32_t Peek() {
     if (at == size) {
@@ -233,12 +233,12 @@ struct Source {
 
 // One line as the reads take it apart. Positions are offsets in the text.
 struct Line {
-  uint32_t start = 0;          // of its first character
-  bool header = false;         // a section line
-  bool sectionMatches = false; // a section line naming the section asked for
-  bool equals = false;         // a key line with '='
-  bool keyMatches = false;     // a key line naming the key asked for
-  uint32_t nameStart = 0, nameEnd = 0;  // the section's or key's name, without blanks at both ends
+  uint32_t start = 0;                  // of its first character
+  bool header = false;                 // a section line
+  bool sectionMatches = false;         // a section line naming the section asked for
+  bool equals = false;                 // a key line with '='
+  bool keyMatches = false;             // a key line naming the key asked for
+  uint32_t nameStart = 0, nameEnd = 0; // the section's or key's name, without blanks at both ends
 };
 
 // Reads the next line that is not empty, with its end: false at the end of
@@ -290,11 +290,8 @@ bool ScanLine(Source& source, bool inSection, Name section, Name key, bool every
         if (IsBlankChar(Char(c))) break;
         part = kValue;
         [[fallthrough]];
-      case kValue:
-        value.Add(Char(c));
-        break;
-      case kIgnored:
-        break;
+      case kValue: value.Add(Char(c)); break;
+      case kIgnored: break;
     }
   }
   if (source.failed) return false;
@@ -310,11 +307,11 @@ bool ScanLine(Source& source, bool inSection, Name section, Name key, bool every
 // Reads the file line by line up to the answer: the count stored, 0 when
 // the key has no value (the buffer is then left to be cleared).
 uint32_t Search(Source& source, Name section, Name key, Value& value) {
-  bool inSection = section.size == 0;  // the lines before the first section
+  bool inSection = section.size == 0; // the lines before the first section
   Line line;
   while (ScanLine(source, inSection, section, key, false, value, line)) {
     if (line.header) {
-      if (inSection) return 0;  // the first section of the name ends without the key
+      if (inSection) return 0; // the first section of the name ends without the key
       inSection = line.sectionMatches;
       continue;
     }
@@ -323,10 +320,9 @@ uint32_t Search(Source& source, Name section, Name key, Value& value) {
   return 0;
 }
 
-}  // namespace
+} // namespace
 
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
-                           const char* file) {
+uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity, const char* file) {
   if (capacity == 0) return 0;
   std::memset(buffer, 0, capacity);
   if (section == nullptr || key == nullptr || file == nullptr) return 0;
@@ -366,8 +362,13 @@ void WalkProfileText(const uint8_t* text, uint32_t size, char* buffer, uint32_t 
   const Name none{text, 0};
   Line line;
   while (ScanLine(source, true, none, none, true, value, line)) {
-    ProfileLine seen{line.start, line.header ? 1 : 0, text + line.nameStart, line.nameEnd - line.nameStart,
-                     line.equals ? 1 : 0, buffer, 0};
+    ProfileLine seen{line.start,
+                     line.header ? 1 : 0,
+                     text + line.nameStart,
+                     line.nameEnd - line.nameStart,
+                     line.equals ? 1 : 0,
+                     buffer,
+                     0};
     if (!line.header && line.equals) {
       seen.valueCount = value.Finish();
     } else {

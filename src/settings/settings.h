@@ -27,18 +27,18 @@ constexpr uint32_t kModeTextCapacity = 16;
 struct UpdateDescription {
   char companyName[kPathCapacity];
   char gameTitle[kPathCapacity];
-  char gameClass[kPathCapacity];   // window class of the running game
+  char gameClass[kPathCapacity]; // window class of the running game
   char gameDir[kPathCapacity];
-  char gameTitleA[kPathCapacity];  // a second window title of the game
+  char gameTitleA[kPathCapacity]; // a second window title of the game
   char updaterVersion[kPathCapacity];
   char updaterTitle[kPathCapacity];
   char dataFolder[kPathCapacity];
   char updateMessage[kTextCapacity];
   char existErrorMessage[kTextCapacity];
-  int32_t modeFlag;                // 1: install mode, 0: update mode
+  int32_t modeFlag; // 1: install mode, 0: update mode
   char modeText[kModeTextCapacity];
-  const char* agreementText;       // heap text or none; lives until exit
-  const char* introText;           // heap text or none; lives until exit
+  const char* agreementText; // heap text or none; lives until exit
+  const char* introText;     // heap text or none; lives until exit
 };
 
 // Where and how the game is installed: the registry values and the disc
@@ -64,7 +64,7 @@ void SetCurrentDiscNumber(int disc);
 // every read of that file then finds nothing.
 int SetInstalledSettingsPath(const char* path); // <install path>\SETUP.INI
 const char* InstalledSettingsPath();
-int SetDescriptionPath(const char* path);       // the temporary UPDATE.INI
+int SetDescriptionPath(const char* path); // the temporary UPDATE.INI
 const char* DescriptionPath();
 // The description's own bytes, checked, in memory: when set (not null),
 // every description read comes from them and the file is never read back,
@@ -81,8 +81,7 @@ void SetDescriptionText(const uint8_t* text, uint32_t size);
 // case of ASCII letters, in the first section of the name only. Returns the
 // count stored, capacity - 1 when the value was cut, 0 when the file, the
 // section, the key or its value is missing. (The rules: profile_reader.cpp.)
-uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity,
-                           const char* file);
+uint32_t ReadProfileString(const char* section, const char* key, char* buffer, uint32_t capacity, const char* file);
 // The same read from `size` bytes of profile text in memory.
 uint32_t ReadProfileText(const char* section, const char* key, char* buffer, uint32_t capacity, const uint8_t* text,
                          uint32_t size);
@@ -90,13 +89,13 @@ uint32_t ReadProfileText(const char* section, const char* key, char* buffer, uin
 // One line of profile text as the reads take it apart (a line that is empty
 // once its blanks are gone is none).
 struct ProfileLine {
-  uint32_t offset;      // of the line's first character in the text
-  int32_t section;      // 1: a section line, 0: a key line
-  const uint8_t* name;  // the section's or the key's name: bytes of the text,
-  uint32_t nameSize;    //   without blanks at both ends, up to a NUL in it
-  int32_t equals;       // a key line with '='
-  const char* value;    // a key line's value as a read of this line gives it
-  uint32_t valueCount;  // what that read returns (0 without '=')
+  uint32_t offset;     // of the line's first character in the text
+  int32_t section;     // 1: a section line, 0: a key line
+  const uint8_t* name; // the section's or the key's name: bytes of the text,
+  uint32_t nameSize;   //   without blanks at both ends, up to a NUL in it
+  int32_t equals;      // a key line with '='
+  const char* value;   // a key line's value as a read of this line gives it
+  uint32_t valueCount; // what that read returns (0 without '=')
 };
 // Returns 0 to stop the walk.
 using ProfileVisit = int (*)(void* context, const ProfileLine& line);

@@ -55,7 +55,7 @@ int TakeFileList(const char* value) {
   return TakeListItems(value, gScratch.slots, gScratch.discs, kFileListSlots);
 }
 
-}  // namespace
+} // namespace
 
 int TakeShortcutFields(const char* value, char (*fields)[kItemCapacity]) {
   for (int f = 0; f < kShortcutFields; ++f) fields[f][0] = 0;
@@ -63,7 +63,7 @@ int TakeShortcutFields(const char* value, char (*fields)[kItemCapacity]) {
   for (int f = 0; f < kShortcutFields; ++f) {
     if (NextListItem(&cursor, fields[f])) continue;
     if (f < 2) return 0;
-    if (*cursor != ',') break;  // end of the value: the remaining fields stay empty
+    if (*cursor != ',') break; // end of the value: the remaining fields stay empty
     while (*cursor == ',' || IsBlank(*cursor)) ++cursor;
   }
   return 1;

@@ -28,7 +28,7 @@ void Refuse(WindowHandle dialog, const Notices& notices) {
   EndModalDialog(dialog, -1);
 }
 
-}  // namespace
+} // namespace
 
 void PerformUpdate(WindowHandle dialog, const UpdateContext& context) {
   const UpdateDescription& description = *context.description;

@@ -52,7 +52,7 @@ void NextOrBack(WindowHandle dialog, bool back) {
   state.busy -= 1;
 }
 
-}  // namespace
+} // namespace
 
 void ShowInfoText(WindowHandle dialog, const char* format, ...) {
   char text[kTextCapacity];
@@ -112,8 +112,7 @@ void WizardCommand(WindowHandle dialog, int control, int notification) {
     case kAbortButton:
       // Escape and the close box arrive as this command too; like the
       // button they do nothing while it is disabled.
-      if (!gSession->state.busy && ControlEnabled(DialogControl(dialog, kAbortButton)))
-        EndModalDialog(dialog, -1);
+      if (!gSession->state.busy && ControlEnabled(DialogControl(dialog, kAbortButton))) EndModalDialog(dialog, -1);
       break;
     case kAgreeRadio:
       Enable(dialog, kNextButton, 1);

@@ -64,9 +64,9 @@ Component Classify(const char* name, int n) {
   for (int i = 0; i < n; ++i)
     if (name[i] != '.' && name[i] != ' ') dotsAndBlanks = false;
   if (dotsAndBlanks) {
-    if (n == 1) return Component::Stay;                     // "."
-    if (n == 2 && name[1] == '.') return Component::Up;      // ".."
-    return Component::DotsAndBlanks;                         // "...", ". ", " "
+    if (n == 1) return Component::Stay;                 // "."
+    if (n == 2 && name[1] == '.') return Component::Up; // ".."
+    return Component::DotsAndBlanks;                    // "...", ". ", " "
   }
   return IsDeviceName(name, n) ? Component::Device : Component::Down;
 }
@@ -78,7 +78,7 @@ Confinement Rooted(const char* path) {
   return device ? Confinement::DevicePath : Confinement::Server;
 }
 
-}  // namespace
+} // namespace
 
 Confinement ConfinePath(const char* path) {
   if (IsSeparator(path[0])) return Rooted(path);
@@ -96,8 +96,12 @@ Confinement ConfinePath(const char* path) {
     if (c != 0 && !IsSeparator(c)) continue;
     switch (Classify(component, int(p - component))) {
       case Component::Stay: break;
-      case Component::Down: if (depth < kMaxDepth) ++depth; break;
-      case Component::Up: if (--depth < 0) return Confinement::Climbs; break;
+      case Component::Down:
+        if (depth < kMaxDepth) ++depth;
+        break;
+      case Component::Up:
+        if (--depth < 0) return Confinement::Climbs;
+        break;
       case Component::DotsAndBlanks: return Confinement::DotsAndBlanks;
       case Component::Device: return Confinement::Device;
     }

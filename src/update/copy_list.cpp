@@ -13,12 +13,12 @@
 
 namespace {
 
-constexpr uint16_t kCopyFileFlags = kCopyNoConfirm | kCopyMakeFolders;                     // 0x0210
-constexpr uint16_t kCopyFolderFlags = kCopyNoConfirm | kCopyMakeFolders | kCopyNoErrorUi;  // 0x0610
+constexpr uint16_t kCopyFileFlags = kCopyNoConfirm | kCopyMakeFolders;                    // 0x0210
+constexpr uint16_t kCopyFolderFlags = kCopyNoConfirm | kCopyMakeFolders | kCopyNoErrorUi; // 0x0610
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
+} // namespace
 
 int EndsInDots(const char* path) {
   const char* last = path;

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr uint16_t kCopyFileFlags = kCopyNoConfirm | kCopyMakeFolders;  // 0x0210
+constexpr uint16_t kCopyFileFlags = kCopyNoConfirm | kCopyMakeFolders; // 0x0210
 
 // Searches until the disc is found, asking for it after each fruitless pass.
 // 0 when the player declined.
@@ -23,8 +23,7 @@ int WaitForDisc(const RunHost& host, const UpdateContext& context, int32_t disc,
 // cancelled part-way leaves the old file, or none, and no staged file.
 // 1 when in place; 0 when it failed or was cancelled (*aborted says which);
 // -1 when there is no room for the staging names (copied directly instead).
-int CopyFileStaged(WindowHandle owner, const UpdateContext& context, int index, const CopyPlan& plan,
-                   int* aborted) {
+int CopyFileStaged(WindowHandle owner, const UpdateContext& context, int index, const CopyPlan& plan, int* aborted) {
   char journal[kPathBuffer];
   StagedUpdate one;
   StagedFile& f = one.files[0];
@@ -76,8 +75,8 @@ int CheckEntry(void* context, const char* name, uint32_t attributes, uint64_t si
   const TreeWalk& walk = *static_cast<const TreeWalk*>(context);
   char from[kPathBuffer], to[kPathBuffer], at[kPathBuffer];
   if (!CopyText(from, sizeof from, walk.source) || !JoinPath(from, sizeof from, name) ||
-      !CopyText(to, sizeof to, walk.copy) || !JoinPath(to, sizeof to, name) ||
-      !CopyText(at, sizeof at, walk.target) || !JoinPath(at, sizeof at, name) || IsLinkAt(to) || IsLinkAt(at))
+      !CopyText(to, sizeof to, walk.copy) || !JoinPath(to, sizeof to, name) || !CopyText(at, sizeof at, walk.target) ||
+      !JoinPath(at, sizeof at, name) || IsLinkAt(to) || IsLinkAt(at))
     return 0;
   if (attributes & kAttrDirectory) return SameTree(from, to, at);
   FileHandle file = OpenFileForRead(to);
@@ -97,8 +96,7 @@ int SameTree(const char* source, const char* copy, const char* target) {
 // is moved into place, merging with what is there as the copy itself would
 // (renames on one disk). A copy that fails or is cancelled part-way leaves
 // the game as it was. Results as CopyFileStaged's.
-int CopyFolderStaged(WindowHandle owner, const UpdateContext& context, int index, const CopyPlan& plan,
-                     int* aborted) {
+int CopyFolderStaged(WindowHandle owner, const UpdateContext& context, int index, const CopyPlan& plan, int* aborted) {
   const char* name = plan.source + BaseNameOffset(plan.source);
   char journal[kPathBuffer], staging[kPathBuffer], staged[kPathBuffer], target[kPathBuffer];
   // The staging folder sits beside the journal, in the install folder.
@@ -128,7 +126,7 @@ int CopyFolderStaged(WindowHandle owner, const UpdateContext& context, int index
   return copied;
 }
 
-}  // namespace
+} // namespace
 
 RunResult RunCopyList(const UpdatePlan& plan, const UpdateContext& context, const RunHost& host, Notices* notices) {
   const CopyList& list = plan.copies;

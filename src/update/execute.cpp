@@ -30,7 +30,7 @@ RunResult RunUpdateList(const UpdatePlan& plan, const UpdateContext& context, No
   return RunResult::Done;
 }
 
-}  // namespace
+} // namespace
 
 RunResult ExecutePlan(const UpdatePlan& plan, const UpdateContext& context, const RunHost& host, Notices* notices) {
   notices->count = 0;

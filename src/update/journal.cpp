@@ -84,7 +84,10 @@ uint32_t ParseHex(const char* text) {
   uint32_t value = 0;
   for (const char* p = text; *p; ++p) {
     const char c = *p;
-    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
     if (digit < 0) break;
     value = value * 16 + uint32_t(digit);
   }
@@ -148,7 +151,7 @@ bool OwnFileLine(const UpdateContext& context, const StagedFile& f) {
          PlainBelow(base, f.staged) && PlainBelow(base, f.backup);
 }
 
-}  // namespace
+} // namespace
 
 int JournalPath(const char* installPath, char path[kPathBuffer]) {
   if (installPath[0] == 0 || !CopyText(path, kPathBuffer, installPath)) return 0;
@@ -186,7 +189,7 @@ int WriteJournal(const char* journal, JournalState state, const StagedUpdate& up
   }
   char next[kPathBuffer];
   NextVersionPath(journal, next);
-  RemoveFile(next);  // made new below: a link left at the name is never written through
+  RemoveFile(next); // made new below: a link left at the name is never written through
   const int ok = length + 1 < kJournalCapacity && WriteAndStamp(next, text, uint32_t(length), nullptr) &&
                  ReplaceFile(next, journal);
   if (!ok) RemoveFile(next);
@@ -206,7 +209,7 @@ int RecoverInterruptedUpdate(const UpdateContext& context) {
   char journal[kPathBuffer], next[kPathBuffer];
   if (!JournalPath(installPath, journal)) return 0;
   NextVersionPath(journal, next);
-  RemoveFile(next);  // a version never completed: the one before it holds
+  RemoveFile(next); // a version never completed: the one before it holds
   FileHandle file = OpenFileForRead(journal);
   if (file == kInvalidFile) return 0;
   const uint32_t size = FileSizeLow(file);
@@ -216,7 +219,7 @@ int RecoverInterruptedUpdate(const UpdateContext& context) {
   CloseFile(file);
   if (!read) {
     if (text) FreeBlock(text);
-    return 0;  // unreadable: left for support rather than guessed at
+    return 0; // unreadable: left for support rather than guessed at
   }
   text[size] = 0;
 
@@ -266,7 +269,7 @@ int RecoverInterruptedUpdate(const UpdateContext& context) {
         if (!ReplaceFile(f.backup, f.destination)) return 0;
         WriteAttributes(f.destination, f.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive));
       } else if (!f.hadOriginal && !Exists(f.staged) && Exists(f.destination)) {
-        RemoveFile(f.destination);  // a file this update added
+        RemoveFile(f.destination); // a file this update added
       }
     }
     if (state == int(JournalState::Committed)) RemoveFile(f.backup);

@@ -28,15 +28,12 @@ constexpr FileTime kWrittenNow = {0xFFFFFFFFu, 0x7FFFFFFFu};
 
 int ExistingFile(uint32_t attributes) { return attributes != kAttrMissing && !(attributes & kAttrDirectory); }
 
-}  // namespace
+} // namespace
 
 const LineKind kLineKinds[kOperationCount] = {
     // letter, name, data folder, newer only, keeps data, overwrite only, check
-    {"", "plain", 0, 0, 0, 0, 0},
-    {"u", "u", 0, 1, 0, 0, 0},
-    {"d", "d", 1, 0, 1, 0, 0},
-    {"o", "o", 0, 0, 0, 1, 0},
-    {"e", "e", 0, 0, 0, 0, 1},
+    {"", "plain", 0, 0, 0, 0, 0}, {"u", "u", 0, 1, 0, 0, 0}, {"d", "d", 1, 0, 1, 0, 0},
+    {"o", "o", 0, 0, 0, 1, 0},    {"e", "e", 0, 0, 0, 0, 1},
 };
 
 void LookAt(const char* destination, const StagedUpdate& run, LineFacts* facts) {
@@ -84,7 +81,7 @@ Judgement JudgeLine(const UpdateEntry& entry, int overwriteOnly, const LineFacts
   if (exists && kind.newerOnly) {
     const uint64_t installed = FileTimeValue(facts.time), time = FileTimeValue(member->timeStamp);
     if (facts.timeKnown && installed > time) return {Decision::KeepNewer, LineFault::None, reason, 0};
-    reason = !facts.timeKnown ? WriteReason::ReplaceUntimed
+    reason = !facts.timeKnown    ? WriteReason::ReplaceUntimed
              : installed == time ? WriteReason::ReplaceSame
                                  : WriteReason::ReplaceOlder;
   }

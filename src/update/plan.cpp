@@ -86,7 +86,7 @@ int ReadKeys(const UpdateContext& context, UpdatePlan* plan) {
     PlannedCopy& c = plan->copyLines[plan->copyKeys++];
     std::memset(&c, 0, sizeof c);
     c.entry = -1;
-    c.wellFormed = ParseCopyLine(value, &c.line);  // a malformed line is kept, to be refused
+    c.wellFormed = ParseCopyLine(value, &c.line); // a malformed line is kept, to be refused
     if (!CopyLineSelected(c.line, game.installMode)) {
       c.decision = Decision::NotSelected;
       continue;
@@ -170,7 +170,7 @@ void ParentOf(const char* path, char parent[kPathBuffer]) {
 struct DriveRoom {
   uint64_t staged[27];
   uint64_t available[27];
-  int8_t known[27];  // 1 known, -1 unknown, 0 not asked yet
+  int8_t known[27]; // 1 known, -1 unknown, 0 not asked yet
 };
 int DriveIndex(const char* path) {
   const char c = path[0];
@@ -181,8 +181,8 @@ int DriveIndex(const char* path) {
 }
 
 // Step 6: one accepted line, after the ones before it.
-void PlanEntry(const UpdateContext& context, UpdatePlan* plan, PlannedUpdate& p, StagedUpdate* run,
-               MadeFolders* made, DriveRoom* room) {
+void PlanEntry(const UpdateContext& context, UpdatePlan* plan, PlannedUpdate& p, StagedUpdate* run, MadeFolders* made,
+               DriveRoom* room) {
   const UpdateEntry& entry = plan->updates.entries[p.entry];
   char folder[kPathBuffer], parent[kPathBuffer];
   UpdateFolder(entry, context, folder);
@@ -213,7 +213,8 @@ void PlanEntry(const UpdateContext& context, UpdatePlan* plan, PlannedUpdate& p,
   Judgement j = JudgeLine(entry, plan->overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
   // Nothing makes a folder inside the relative path.
   ParentOf(p.destination, parent);
-  if (j.decision == Decision::Write && !IsFolderAt(parent, *made)) j = {Decision::Fail, LineFault::NoParent, j.reason, 0};
+  if (j.decision == Decision::Write && !IsFolderAt(parent, *made))
+    j = {Decision::Fail, LineFault::NoParent, j.reason, 0};
   p.decision = j.decision;
   p.fault = j.fault;
   p.reason = j.reason;
@@ -239,7 +240,7 @@ void PlanEntry(const UpdateContext& context, UpdatePlan* plan, PlannedUpdate& p,
 // Step 7: the disc each copy line needs, asked for when the line is
 // reached (FindPlanDiscs looks for them now).
 void PlanCopies(UpdatePlan* plan) {
-  int32_t disc = 0;  // the disc of the drive found last, or asked for
+  int32_t disc = 0; // the disc of the drive found last, or asked for
   for (int i = 0; i < plan->copyKeys; ++i) {
     PlannedCopy& c = plan->copyLines[i];
     if (c.entry < 0) continue;
@@ -251,7 +252,7 @@ void PlanCopies(UpdatePlan* plan) {
   }
 }
 
-}  // namespace
+} // namespace
 
 uint32_t RequiredDiskSpace() {
   // A negative figure stands for 2 GiB or more.
@@ -266,7 +267,7 @@ int DiskSpaceShortfall(const char* installPath, uint32_t required, uint64_t* sho
   drive[2] = 0;
   if (required == 0) return 0;
   uint64_t available = 0;
-  if (!FreeBytesAvailable(drive, &available)) return 0;  // unknown: go ahead
+  if (!FreeBytesAvailable(drive, &available)) return 0; // unknown: go ahead
   if (uint64_t(required) <= available) return 0;
   *shortfall = uint64_t(required) - available;
   return 1;

@@ -18,7 +18,7 @@ void FindPlanDiscs(const UpdateContext& context, UpdatePlan* plan) {
     }
     CopyText(c.drive, sizeof c.drive, drive);
     if (!drive[0]) {
-      if (c.disc != 0) continue;  // the player is asked for it; what it holds is not known
+      if (c.disc != 0) continue; // the player is asked for it; what it holds is not known
       c.fault = LineFault::NoDrive;
     } else if (!PlanCopy(entry, drive, context.game->installPath, &c.copy)) {
       c.fault = LineFault::NoDrive;

@@ -58,9 +58,12 @@ int StageOwnBytes(const char* destination, const char* staged, uint32_t* stagedS
     while (result == 1 && size) {
       const uint32_t want = size < kMemberPieceSize ? size : kMemberPieceSize;
       uint32_t done = 0, written = 0;
-      if (!ReadFromFile(from, block, want, &done)) result = -1;
-      else if (done != want) result = 0;  // half of the player's data never replaces all of it
-      else if (!WriteToFile(to, block, done, &written) || written != done) result = 0;
+      if (!ReadFromFile(from, block, want, &done))
+        result = -1;
+      else if (done != want)
+        result = 0; // half of the player's data never replaces all of it
+      else if (!WriteToFile(to, block, done, &written) || written != done)
+        result = 0;
       size -= want;
     }
     CloseFile(to);
@@ -112,7 +115,7 @@ void RollBack(StagedUpdate& update, const char* journal) {
   if (restored) RemoveJournal(journal);
 }
 
-}  // namespace
+} // namespace
 
 int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const char* journal, StagedUpdate* update,
                     ReadOnlyList* keptReadOnly, Notices* notices) {
@@ -168,7 +171,7 @@ int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const 
       const int own = StageOwnBytes(facts.ownBytes, file.staged, &file.size);
       if (own == 1) ++update->count;
       if (own >= 0) continue;
-      facts.readable = 0;  // it cannot be read after all: the member is written
+      facts.readable = 0; // it cannot be read after all: the member is written
       j = JudgeLine(entry, plan.overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
     }
     switch (j.decision) {
@@ -187,7 +190,7 @@ int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const 
           return StagingFailed(*update, failed, notices);
         ++update->count;
         continue;
-      default: continue;  // skipped, or a data file left as it is
+      default: continue; // skipped, or a data file left as it is
     }
   }
   return 1;

@@ -22,7 +22,7 @@ const char* RunPart() {
   return part;
 }
 
-}  // namespace
+} // namespace
 
 int StagingNameBeside(const char* path, char kind, int index, const char* suffix, char out[kPathBuffer]) {
   char name[48];
@@ -41,4 +41,3 @@ int IsOwnStagingName(const char* destination, const char* name, const char* suff
   if (p == own + 4) return 0;
   return suffix ? CompareNoCase(p, suffix) == 0 : *p == 0;
 }
-

@@ -18,7 +18,7 @@ void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity
   }
   char reason[128];
   switch (failure.reason) {
-    case 0:  // a write that came back short: the disk filled up
+    case 0: // a write that came back short: the disk filled up
     case 39:
     case kErrorDiskFull: CopyText(reason, sizeof reason, "ディスクの空き容量が足りません"); break;
     case kErrorSharingViolation:
@@ -28,8 +28,12 @@ void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity
     case 3: CopyText(reason, sizeof reason, "フォルダーが見つかりません"); break;
     case kReasonFolder: CopyText(reason, sizeof reason, "同じ名前のフォルダーがあります"); break;
     case kReasonHidden: CopyText(reason, sizeof reason, "隠しファイルかシステムファイルです"); break;
-    case kReasonLink: CopyText(reason, sizeof reason, "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません"); break;
-    case kReasonTooLong: FormatText(reason, sizeof reason, "パスが長すぎます。%u バイトまでです", kPathCapacity - 1); break;
+    case kReasonLink:
+      CopyText(reason, sizeof reason, "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません");
+      break;
+    case kReasonTooLong:
+      FormatText(reason, sizeof reason, "パスが長すぎます。%u バイトまでです", kPathCapacity - 1);
+      break;
     default: FormatText(reason, sizeof reason, "システムエラー %u", failure.reason); break;
   }
   FormatText(text, capacity, "%s\r\n%s\r\n（%s）", kWriteFailedText, failure.path, reason);
@@ -46,13 +50,15 @@ void FormatLineRefusal(const ListRefusal& refusal, const UpdateList& updates, ch
   FormatWriteFailure(failure, text, capacity);
 }
 
-void FailureNotices(LineFault fault, const char* destination, const char* drive, uint64_t shortfall,
-                    Notices* notices) {
+void FailureNotices(LineFault fault, const char* destination, const char* drive, uint64_t shortfall, Notices* notices) {
   char text[kTextCapacity];
   WriteFailure failure{};
   CopyText(failure.path, sizeof failure.path, destination);
   switch (fault) {
-    case LineFault::MemberMissing: AddNotice(notices, kMemberMissingText); failure.path[0] = 0; break;
+    case LineFault::MemberMissing:
+      AddNotice(notices, kMemberMissingText);
+      failure.path[0] = 0;
+      break;
     case LineFault::NoRoom:
       FormatText(text, sizeof text, kShortageFormat, drive, (unsigned long long)shortfall);
       AddNotice(notices, text);
@@ -60,7 +66,7 @@ void FailureNotices(LineFault fault, const char* destination, const char* drive,
       break;
     case LineFault::FolderInWay: failure.reason = kReasonFolder; break;
     case LineFault::Hidden: failure.reason = kReasonHidden; break;
-    default: failure.reason = 3; break;  // the folder it goes in is not there
+    default: failure.reason = 3; break; // the folder it goes in is not there
   }
   FormatWriteFailure(failure, text, sizeof text);
   AddNotice(notices, text);

@@ -59,13 +59,13 @@ constexpr int32_t kOperationCount = 5;
 // What each kind of update line does: one row per operation code, the one
 // place where the letters and their rules are written.
 struct LineKind {
-  const char* letter;     // the operation field, any letter case ("" for a plain line)
-  const char* name;       // how tools name it
-  uint8_t dataFolder;     // written below the data path, else the install path
-  uint8_t newerOnly;      // an installed file with a later time is left alone
-  uint8_t keepsData;      // an existing file keeps its own bytes
-  uint8_t overwriteOnly;  // written only over an existing file
-  uint8_t check;          // no entry: the file must exist with the normal attribute alone
+  const char* letter;    // the operation field, any letter case ("" for a plain line)
+  const char* name;      // how tools name it
+  uint8_t dataFolder;    // written below the data path, else the install path
+  uint8_t newerOnly;     // an installed file with a later time is left alone
+  uint8_t keepsData;     // an existing file keeps its own bytes
+  uint8_t overwriteOnly; // written only over an existing file
+  uint8_t check;         // no entry: the file must exist with the normal attribute alone
 };
 extern const LineKind kLineKinds[kOperationCount];
 inline const LineKind& KindOf(int32_t operation) { return kLineKinds[operation]; }
@@ -80,9 +80,9 @@ struct UpdateLine {
 
 // One accepted line of the update list.
 struct UpdateEntry {
-  int32_t operation;                 // kOperationPlain .. kOperationOverwrite
-  char relativePath[kPathCapacity];  // below the base folder and the data folder
-  int32_t baseNameOffset;            // first byte after the last backslash; 0 if none
+  int32_t operation;                // kOperationPlain .. kOperationOverwrite
+  char relativePath[kPathCapacity]; // below the base folder and the data folder
+  int32_t baseNameOffset;           // first byte after the last backslash; 0 if none
 };
 
 struct UpdateList {
@@ -122,7 +122,7 @@ int UpdateDestination(const char* folder, const UpdateEntry& entry, char destina
 // damaged, no room for it), and the plain write-failure text follows.
 struct WriteFailure {
   char path[kPathBuffer];
-  uint32_t reason;  // the system's error code, or kReasonFolder / kReasonHidden
+  uint32_t reason; // the system's error code, or kReasonFolder / kReasonHidden
 };
 constexpr uint32_t kReasonFolder = 0xF0000001u;  // a folder stands at the destination
 constexpr uint32_t kReasonHidden = 0xF0000002u;  // a hidden or system file is there
@@ -131,17 +131,17 @@ constexpr uint32_t kReasonLink = 0xF0000004u;    // a link lies on the way to it
 // "ファイルの書き込みに失敗しました", then the file and the reason in Japanese.
 void FormatWriteFailure(const WriteFailure& failure, char* text, size_t capacity);
 struct StagedFile {
-  const char* base;           // the game folder the destination lies below
+  const char* base; // the game folder the destination lies below
   char destination[kPathBuffer];
-  char staged[kPathBuffer];   // the new file, beside the destination
-  char backup[kPathBuffer];   // where the old file waits during the swap
-  int32_t hadOriginal;        // the destination held a file before
-  uint32_t attributes;        // that file's attributes (0 when none)
-  int32_t movedAside;         // the old file is at the backup path now
-  int32_t swapped;            // the new file is at the destination now
-  FileTime time;              // the member's time, set again after the rename
+  char staged[kPathBuffer]; // the new file, beside the destination
+  char backup[kPathBuffer]; // where the old file waits during the swap
+  int32_t hadOriginal;      // the destination held a file before
+  uint32_t attributes;      // that file's attributes (0 when none)
+  int32_t movedAside;       // the old file is at the backup path now
+  int32_t swapped;          // the new file is at the destination now
+  FileTime time;            // the member's time, set again after the rename
   int32_t hasTime;
-  uint32_t size;              // the staged file's size
+  uint32_t size; // the staged file's size
 };
 struct StagedUpdate {
   StagedFile files[kUpdateListCapacity];
@@ -222,9 +222,9 @@ struct CopyLine {
 
 // One accepted line of the copy list.
 struct CopyEntry {
-  int32_t discNumber;                // 1 to 9: the disc to find; 0: the drive found last;
-                                     // -1: a disc prefix that is not a digit (refused)
-  char relativePath[kPathCapacity];  // file or folder below the disc's root
+  int32_t discNumber;               // 1 to 9: the disc to find; 0: the drive found last;
+                                    // -1: a disc prefix that is not a digit (refused)
+  char relativePath[kPathCapacity]; // file or folder below the disc's root
 };
 
 struct CopyList {
@@ -279,18 +279,18 @@ Confinement ConfinePath(const char* path);
 
 enum class ListFault {
   None,
-  NoFolder,       // an update line's base folder is empty ("d" without DataPath)
-  TooLong,        // an update line's destination does not fit a path
-  Outside,        // an update line (or DataFolder) leads outside its folder
-  CopyNoDisc,     // a copy line's disc prefix is not a digit
-  CopyOutside,    // a copy line leads outside the disc or the install folder
-  Link,           // an update line's destination lies through a link
-  CopyLink,       // a copy line's destination lies through a link
+  NoFolder,    // an update line's base folder is empty ("d" without DataPath)
+  TooLong,     // an update line's destination does not fit a path
+  Outside,     // an update line (or DataFolder) leads outside its folder
+  CopyNoDisc,  // a copy line's disc prefix is not a digit
+  CopyOutside, // a copy line leads outside the disc or the install folder
+  Link,        // an update line's destination lies through a link
+  CopyLink,    // a copy line's destination lies through a link
 };
 struct ListRefusal {
   ListFault fault;
-  int index;  // of the entry in its list (the update list for the first
-              // three faults, the copy list for the others)
+  int index; // of the entry in its list (the update list for the first
+             // three faults, the copy list for the others)
 };
 // The first accepted line of either list that the updater refuses outright,
 // update lines first. A refused line stops the whole update before its
@@ -319,14 +319,20 @@ enum class Decision : uint8_t {
 // Why a line refuses or fails the update.
 enum class LineFault : uint8_t {
   None,
-  NoFolder, TooLong, Outside, Link, CopyNoDisc, CopyOutside, CopyLink,  // as ListFault
-  MemberMissing,  // the member is not in the archive
-  NoRoom,         // the staged files so far and this one do not fit the drive
-  FolderInWay,    // a folder stands at the destination
-  Hidden,         // a hidden or system file is at the destination
-  NoParent,       // the destination's folder does not exist and nothing makes it
-  NoDrive,        // a copy line before any disc was found, or a path that does not fit
-  NoSource,       // the copy's source is not on the disc found
+  NoFolder,
+  TooLong,
+  Outside,
+  Link,
+  CopyNoDisc,
+  CopyOutside,
+  CopyLink,      // as ListFault
+  MemberMissing, // the member is not in the archive
+  NoRoom,        // the staged files so far and this one do not fit the drive
+  FolderInWay,   // a folder stands at the destination
+  Hidden,        // a hidden or system file is at the destination
+  NoParent,      // the destination's folder does not exist and nothing makes it
+  NoDrive,       // a copy line before any disc was found, or a path that does not fit
+  NoSource,      // the copy's source is not on the disc found
 };
 // How a written file replaces what was there.
 enum class WriteReason : uint8_t {
@@ -349,20 +355,20 @@ void AddNotice(Notices* notices, const char* text);
 // What a line finds at its destination, as the run would find it: the file
 // there now, or the file an earlier line of the run stages for it.
 struct LineFacts {
-  uint32_t attributes;  // kAttrMissing: nothing
-  int32_t timeKnown;    // its last-write time could be read
+  uint32_t attributes; // kAttrMissing: nothing
+  int32_t timeKnown;   // its last-write time could be read
   FileTime time;
-  int32_t readable;     // it opens for reading and tells its size
+  int32_t readable; // it opens for reading and tells its size
   uint32_t size;
   const char* ownBytes; // where a "d" line reads its own bytes: the destination or an earlier staged file
 };
 // The facts at `destination`, an earlier staged file of `run` first.
 void LookAt(const char* destination, const StagedUpdate& run, LineFacts* facts);
 struct Judgement {
-  Decision decision;  // Skip, KeepData, KeepNewer, Write or Fail
+  Decision decision; // Skip, KeepData, KeepNewer, Write or Fail
   LineFault fault;
   WriteReason reason;
-  int32_t stages;     // a file is staged for it
+  int32_t stages; // a file is staged for it
 };
 // The rules of one accepted update line, in the engine's order: the
 // overwrite-only rule, the "d" rule, the member, room for it (`shortfall`:
@@ -371,8 +377,7 @@ struct Judgement {
 Judgement JudgeLine(const UpdateEntry& entry, int overwriteOnly, const LineFacts& facts, const ArchiveEntry* member,
                     uint64_t shortfall);
 // The texts a Fail judgement shows. `drive` and `shortfall` for NoRoom.
-void FailureNotices(LineFault fault, const char* destination, const char* drive, uint64_t shortfall,
-                    Notices* notices);
+void FailureNotices(LineFault fault, const char* destination, const char* drive, uint64_t shortfall, Notices* notices);
 
 // ---- The plan (plan.cpp) ----------------------------------------------------------------
 // One UpdateFileNN key as planned.
@@ -381,18 +386,18 @@ struct PlannedUpdate {
   Decision decision;
   LineFault fault;
   WriteReason reason;
-  int32_t entry;                  // its index in `updates`, -1 for "e" and unselected lines
-  char destination[kPathBuffer];  // empty when it has none
-  char staged[kPathBuffer];       // the new file beside it, this run's name
-  char backup[kPathBuffer];       // where the old file waits during the swap
-  uint32_t attributes;            // of what is there now (kAttrMissing: nothing)
+  int32_t entry;                 // its index in `updates`, -1 for "e" and unselected lines
+  char destination[kPathBuffer]; // empty when it has none
+  char staged[kPathBuffer];      // the new file beside it, this run's name
+  char backup[kPathBuffer];      // where the old file waits during the swap
+  uint32_t attributes;           // of what is there now (kAttrMissing: nothing)
   int32_t installedTimeKnown;
   FileTime installedTime;
-  uint32_t memberSize;            // 0 when the member is not there
+  uint32_t memberSize; // 0 when the member is not there
   FileTime memberTime;
-  int32_t makesFolder;            // its folder is made (one level) before it is staged
-  uint64_t stagedBytes;           // bytes staged on its drive up to and with it
-  uint64_t available;             // what the drive had free before the update
+  int32_t makesFolder;  // its folder is made (one level) before it is staged
+  uint64_t stagedBytes; // bytes staged on its drive up to and with it
+  uint64_t available;   // what the drive had free before the update
 };
 // One CopyFileNN key as planned.
 struct PlannedCopy {
@@ -400,32 +405,32 @@ struct PlannedCopy {
   int32_t wellFormed;
   Decision decision;
   LineFault fault;
-  int32_t entry;      // its index in `copies`, -1 when not selected
-  int32_t disc;       // the disc it is copied from (0: the one found last)
-  int32_t askFirst;   // the disc is looked for (and asked for until it is there) before this line
-  char drive[3];      // FindPlanDiscs: where that disc is ("" when not found)
-  CopyPlan copy;      // with a drive: what is sent to the shell
+  int32_t entry;    // its index in `copies`, -1 when not selected
+  int32_t disc;     // the disc it is copied from (0: the one found last)
+  int32_t askFirst; // the disc is looked for (and asked for until it is there) before this line
+  char drive[3];    // FindPlanDiscs: where that disc is ("" when not found)
+  CopyPlan copy;    // with a drive: what is sent to the shell
 };
 enum class PlanResult : uint8_t {
-  Runs,       // every line goes ahead (disc prompts may follow)
-  NoSpace,    // the RequiredDiskSpace pre-check: the wizard stays open
-  Refused,    // refused before anything is written
-  Fails,      // stops at a line while running (`stoppedAt`)
+  Runs,    // every line goes ahead (disc prompts may follow)
+  NoSpace, // the RequiredDiskSpace pre-check: the wizard stays open
+  Refused, // refused before anything is written
+  Fails,   // stops at a line while running (`stoppedAt`)
 };
 struct UpdatePlan {
   PlanResult result;
-  uint32_t requiredSpace;          // RequiredDiskSpace; 0: no check
-  int32_t spaceKnown;              // the free space of the install drive could be told
-  uint64_t available, shortfall;   // its free bytes; what it lacks
-  char spaceText[kTextCapacity];   // NoSpace: the page's text
+  uint32_t requiredSpace;        // RequiredDiskSpace; 0: no check
+  int32_t spaceKnown;            // the free space of the install drive could be told
+  uint64_t available, shortfall; // its free bytes; what it lacks
+  char spaceText[kTextCapacity]; // NoSpace: the page's text
   int32_t overwriteOnly;
-  int32_t updateKeys, copyKeys;    // keys read, in order
+  int32_t updateKeys, copyKeys; // keys read, in order
   PlannedUpdate updateLines[kUpdateListCapacity];
   PlannedCopy copyLines[kCopyListCapacity];
-  UpdateList updates;              // the accepted lines, in order
+  UpdateList updates; // the accepted lines, in order
   CopyList copies;
-  int32_t stoppedKey;              // Refused/Fails: the key's index (copy keys after update keys); -1 none
-  Notices notices;                 // Refused/Fails: what the player is shown
+  int32_t stoppedKey; // Refused/Fails: the key's index (copy keys after update keys); -1 none
+  Notices notices;    // Refused/Fails: what the player is shown
 };
 // Plans the whole run: the free-space pre-check, both lists read and every
 // line judged in the engine's order, each seeing what the ones before it
@@ -439,10 +444,10 @@ void FindPlanDiscs(const UpdateContext& context, UpdatePlan* plan);
 // ---- Running a plan (execute.cpp) --------------------------------------------------------
 // What the run asks of the wizard while it copies from the discs.
 struct RunHost {
-  WindowHandle owner;  // owns the shell's copy progress
+  WindowHandle owner; // owns the shell's copy progress
   void* context;
-  void (*copying)(void* context, const CopyEntry& entry);  // a copy begins
-  int (*askForDisc)(void* context, int32_t disc);          // 1: look again, 0: the player declined
+  void (*copying)(void* context, const CopyEntry& entry); // a copy begins
+  int (*askForDisc)(void* context, int32_t disc);         // 1: look again, 0: the player declined
 };
 enum class RunResult : uint8_t {
   Done,     // every line is in place

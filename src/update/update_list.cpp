@@ -25,7 +25,7 @@ int JoinBelow(char* out, size_t capacity, const char* base, const char* name) {
   return JoinPath(out, capacity, name);
 }
 
-}  // namespace
+} // namespace
 
 void ParseUpdateLine(const char* value, UpdateLine* line) {
   char fields[3][kItemCapacity] = {};
@@ -51,7 +51,7 @@ int32_t BaseNameOffset(const char* path) {
   for (int32_t i = 0; path[i]; ++i) {
     if (IsLeadByte(uint8_t(path[i]))) {
       if (path[i + 1] == 0) break;
-      ++i;  // the trail byte may have the value of a backslash
+      ++i; // the trail byte may have the value of a backslash
     } else if (path[i] == '\\') {
       offset = i + 1;
     }
@@ -109,4 +109,3 @@ ListRefusal FindListRefusal(const UpdateContext& context, const UpdateList& upda
   }
   return {ListFault::None, 0};
 }
-

@@ -120,8 +120,7 @@ std::wstring Wide(const std::string& utf8) {
 
 std::string Utf8(const std::wstring& wide) {
   if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
-                              nullptr);
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
   std::string out(size_t(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
   return out;
@@ -131,10 +130,14 @@ std::string Utf8(const std::wstring& wide) {
 std::string Show(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\t') out += "\\t";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else
+      out += c;
   }
   return out + "\"";
 }
@@ -153,7 +156,10 @@ std::string Unescape(const std::string& text) {
       case 't': out += '\t'; break;
       case 's': out += ' '; break;
       case '\\': out += '\\'; break;
-      default: out += '\\'; out += c; break;
+      default:
+        out += '\\';
+        out += c;
+        break;
     }
   }
   return out;
@@ -187,8 +193,8 @@ std::string ControlText(HWND control) {
   if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &length)) return {};
   std::wstring text(size_t(length) + 1, L'\0');
   DWORD_PTR got = 0;
-  if (!SendMessageTimeoutW(control, WM_GETTEXT, WPARAM(length + 1), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_NORMAL, 5000, &got))
+  if (!SendMessageTimeoutW(control, WM_GETTEXT, WPARAM(length + 1), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
+                           5000, &got))
     return {};
   text.resize(size_t(got));
   return Utf8(text);
@@ -235,11 +241,11 @@ void EndAllPrograms() {
 // ---- The session: the wizard and the box found last -------------------------
 
 struct Session {
-  std::string program;     // path of the program to start
-  std::string shots;       // folder of the screenshots
-  std::string signals;     // folder shared with the scenario's shell
-  DWORD timeout = 10000;   // milliseconds
-  std::string firstExit;   // the signal sent once program 1 has ended
+  std::string program;   // path of the program to start
+  std::string shots;     // folder of the screenshots
+  std::string signals;   // folder shared with the scenario's shell
+  DWORD timeout = 10000; // milliseconds
+  std::string firstExit; // the signal sent once program 1 has ended
   HWND wizard = nullptr;
   HWND box = nullptr;
 };
@@ -323,8 +329,7 @@ bool SaveScreen(const std::string& path, const RECT* area = nullptr) {
   header.biBitCount = 24;
   header.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
-                                    DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
   bool ok = false;
   if (bitmap) {
     HGDIOBJ old = SelectObject(memory, bitmap);
@@ -338,8 +343,7 @@ bool SaveScreen(const std::string& path, const RECT* area = nullptr) {
     file.bfOffBits = sizeof file + sizeof header;
     file.bfSize = file.bfOffBits + imageSize;
     if (FILE* out = _wfopen(Wide(path).c_str(), L"wb")) {
-      ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-           std::fwrite(&header, sizeof header, 1, out) == 1 &&
+      ok = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
            std::fwrite(bits, imageSize, 1, out) == 1;
       ok = (std::fclose(out) == 0) && ok;
     }
@@ -384,9 +388,9 @@ DWORD WINAPI StandInThread(void* data) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = s->className.c_str();
-  RegisterClassW(&wc);  // a second window of the same class finds it there
-  s->window = CreateWindowExW(0, s->className.c_str(), s->title.c_str(), WS_OVERLAPPEDWINDOW,
-                              40, 40, 320, 160, nullptr, nullptr, wc.hInstance, nullptr);
+  RegisterClassW(&wc); // a second window of the same class finds it there
+  s->window = CreateWindowExW(0, s->className.c_str(), s->title.c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 320, 160, nullptr,
+                              nullptr, wc.hInstance, nullptr);
   if (s->window) {
     SetWindowLongPtrW(s->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
     ShowWindow(s->window, SW_SHOWNORMAL);
@@ -443,7 +447,7 @@ bool ParseNumber(const std::string& word, long* value) {
 }
 
 class Runner {
- public:
+public:
   explicit Runner(Session& s) : s_(s) {}
 
   // Empty message: the command passed.
@@ -457,9 +461,7 @@ class Runner {
     if (c == "expect-enabled") return ExpectState(line, [](HWND w) { return IsWindowEnabled(w) != 0; });
     if (c == "expect-visible") return ExpectState(line, [](HWND w) { return IsWindowVisible(w) != 0; });
     if (c == "expect-checked")
-      return ExpectState(line, [](HWND w) {
-        return SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
-      });
+      return ExpectState(line, [](HWND w) { return SendMessageW(w, BM_GETCHECK, 0, 0) == BST_CHECKED; });
     if (c == "expect-missing") return ExpectMissing(line);
     if (c == "expect-focus") return ExpectFocus(line);
     if (c == "click") return Click(line);
@@ -495,9 +497,9 @@ class Runner {
     return ScriptError(line, "unknown command");
   }
 
- private:
+private:
   Session& s_;
-  std::vector<HANDLE> held_;  // files opened by hold-file
+  std::vector<HANDLE> held_; // files opened by hold-file
 
   Failure Start(const Line& line) {
     std::string program = line.rest.empty() ? s_.program : line.rest;
@@ -506,10 +508,9 @@ class Runner {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + Wide(program) + L"\"";
-    if (!CreateProcessW(Wide(program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &p.info))
-      return Fail(line, "cannot start " + Show(program) + " (error " +
-                            std::to_string(GetLastError()) + ")");
+    if (!CreateProcessW(Wide(program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &p.info))
+      return Fail(line, "cannot start " + Show(program) + " (error " + std::to_string(GetLastError()) + ")");
     gPrograms.push_back(p);
     return {};
   }
@@ -523,8 +524,7 @@ class Runner {
   Failure Control(const Line& line, HWND* control) {
     if (Failure f = NeedWizard(line); f.exitCode) return f;
     long id = 0;
-    if (line.words.empty() || !ParseNumber(line.words[0], &id))
-      return ScriptError(line, "control identifier expected");
+    if (line.words.empty() || !ParseNumber(line.words[0], &id)) return ScriptError(line, "control identifier expected");
     *control = GetDlgItem(s_.wizard, int(id));
     if (!*control) return Fail(line, "the wizard has no control " + line.words[0]);
     return {};
@@ -534,7 +534,8 @@ class Runner {
     if (line.rest.empty()) return ScriptError(line, "caption expected");
     std::string caption = (Unescape(line.rest));
     HWND found = nullptr;
-    bool ok = Eventually(s_.timeout, [&] { return (found = FindWizard(caption)) != nullptr; }, true);
+    bool ok = Eventually(
+        s_.timeout, [&] { return (found = FindWizard(caption)) != nullptr; }, true);
     if (!ok) return Fail(line, "no wizard titled " + Show(caption) + Ended());
     s_.wizard = found;
     return {};
@@ -560,8 +561,7 @@ class Runner {
     if (Failure f = Control(line, &control); f.exitCode) return f;
     std::string want = (Unescape(line.restAfterFirst)), got;
     if (Eventually(s_.timeout, [&] { return (got = ControlText(control)) == want; })) return {};
-    return Fail(line, "control " + line.words[0] + " shows " + Show(got) + ", expected " +
-                          Show(want));
+    return Fail(line, "control " + line.words[0] + " shows " + Show(got) + ", expected " + Show(want));
   }
 
   template <typename State>
@@ -572,8 +572,7 @@ class Runner {
       return ScriptError(line, "expected <id> 0|1");
     bool want = line.words[1] == "1";
     if (Eventually(s_.timeout, [&] { return state(control) == want; })) return {};
-    return Fail(line, "control " + line.words[0] + " is " + (want ? "not " : "") +
-                          line.command.substr(7));
+    return Fail(line, "control " + line.words[0] + " is " + (want ? "not " : "") + line.command.substr(7));
   }
 
   Failure ExpectMissing(const Line& line) {
@@ -597,7 +596,8 @@ class Runner {
           return got == control;
         }))
       return {};
-    return Fail(line, "the focus is on " + (got ? "control " + std::to_string(GetDlgCtrlID(got)) : std::string("no control")));
+    return Fail(line, "the focus is on " +
+                          (got ? "control " + std::to_string(GetDlgCtrlID(got)) : std::string("no control")));
   }
 
   Failure Click(const Line& line) {
@@ -617,17 +617,20 @@ class Runner {
     if (Failure f = Control(line, &control); f.exitCode) return f;
     std::string text = (Unescape(line.restAfterFirst));
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()),
-                        SMTO_NORMAL, 5000, &ignored);
+    SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()), SMTO_NORMAL, 5000,
+                        &ignored);
     return {};
   }
 
   Failure Key(const Line& line) {
     if (Failure f = NeedWizard(line); f.exitCode) return f;
     WPARAM key = 0;
-    if (line.rest == "escape") key = VK_ESCAPE;
-    else if (line.rest == "enter") key = VK_RETURN;
-    else return ScriptError(line, "escape or enter expected");
+    if (line.rest == "escape")
+      key = VK_ESCAPE;
+    else if (line.rest == "enter")
+      key = VK_RETURN;
+    else
+      return ScriptError(line, "escape or enter expected");
     // The key goes to the control that has the focus, or to the dialog.
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
@@ -649,7 +652,8 @@ class Runner {
 
   Failure WaitBox(const Line& line) {
     HWND found = nullptr;
-    bool ok = Eventually(s_.timeout, [&] { return (found = FindBox(s_.wizard)) != nullptr; }, true);
+    bool ok = Eventually(
+        s_.timeout, [&] { return (found = FindBox(s_.wizard)) != nullptr; }, true);
     if (!ok) return Fail(line, "no message box appeared" + Ended());
     s_.box = found;
     Print("# box " + Show(WindowText(GetDlgItem(found, kBoxTextControl))));
@@ -697,13 +701,11 @@ class Runner {
     if (!ParseNumber(line.rest, &id) || (id != IDOK && id != IDCANCEL))
       return ScriptError(line, "1 (OK) or 2 (Cancel) expected");
     HWND button = GetDlgItem(s_.box, int(id));
-    if (!button || !IsWindowVisible(button))
-      return Fail(line, "the box has no button " + line.rest);
+    if (!button || !IsWindowVisible(button)) return Fail(line, "the box has no button " + line.rest);
     if (!IsWindowEnabled(button)) return Fail(line, "button " + line.rest + " is disabled");
     HWND box = s_.box;
     PostMessageW(button, BM_CLICK, 0, 0);
-    if (!Eventually(s_.timeout, [&] { return !IsWindow(box); }))
-      return Fail(line, "the box did not close");
+    if (!Eventually(s_.timeout, [&] { return !IsWindow(box); })) return Fail(line, "the box did not close");
     s_.box = nullptr;
     if (s_.wizard && IsWindow(s_.wizard)) Settle(s_.wizard);
     return {};
@@ -711,8 +713,7 @@ class Runner {
 
   Failure ExpectNoBox(const Line& line) {
     long ms = 500;
-    if (!line.rest.empty() && !ParseNumber(line.rest, &ms))
-      return ScriptError(line, "milliseconds expected");
+    if (!line.rest.empty() && !ParseNumber(line.rest, &ms)) return ScriptError(line, "milliseconds expected");
     HWND found = nullptr;
     if (Eventually(DWORD(ms), [&] { return (found = FindBox(s_.wizard)) != nullptr; }))
       return Fail(line, "a box appeared: " + Show(WindowText(GetDlgItem(found, kBoxTextControl))));
@@ -737,8 +738,7 @@ class Runner {
     // IDOK .. IDCONTINUE: the buttons a message box can have.
     for (int id = IDOK; id <= IDCONTINUE; ++id) {
       HWND button = GetDlgItem(s_.box, id);
-      if (button && IsWindowVisible(button))
-        got += (got.empty() ? "" : " ") + std::to_string(id);
+      if (button && IsWindowVisible(button)) got += (got.empty() ? "" : " ") + std::to_string(id);
     }
     if (got != want) return Fail(line, "the box has the buttons \"" + got + "\", expected \"" + want + "\"");
     return {};
@@ -758,8 +758,7 @@ class Runner {
     if (line.rest != "0" && line.rest != "1") return ScriptError(line, "0 or 1 expected");
     bool icon = false;
     EnumChildWindows(s_.box, FindIcon, reinterpret_cast<LPARAM>(&icon));
-    if (icon != (line.rest == "1"))
-      return Fail(line, icon ? "the box shows an icon" : "the box shows no icon");
+    if (icon != (line.rest == "1")) return Fail(line, icon ? "the box shows an icon" : "the box shows no icon");
     return {};
   }
 
@@ -816,20 +815,17 @@ class Runner {
       return ScriptError(line, "no program " + std::to_string(index) + " was started");
     wchar_t folder[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, folder);
-    std::string path = Utf8(folder) + "UPDATE" +
-                       std::to_string(gPrograms[size_t(index) - 1].info.dwProcessId) + ".INI";
+    std::string path = Utf8(folder) + "UPDATE" + std::to_string(gPrograms[size_t(index) - 1].info.dwProcessId) + ".INI";
     bool want = line.words[0] == "present";
-    if (Eventually(s_.timeout, [&] {
-          return (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) == want;
-        }))
+    if (Eventually(s_.timeout,
+                   [&] { return (GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) == want; }))
       return {};
     return Fail(line, Show(path) + (want ? " does not exist" : " still exists"));
   }
 
   Failure ExpectAttributes(const Line& line) {
     long want = 0;
-    if (line.words.size() < 2 || !ParseNumber(line.words[0], &want))
-      return ScriptError(line, "<hex> <path> expected");
+    if (line.words.size() < 2 || !ParseNumber(line.words[0], &want)) return ScriptError(line, "<hex> <path> expected");
     const std::string& path = line.restAfterFirst;
     DWORD got = GetFileAttributesW(Wide(path).c_str());
     if (got == DWORD(want)) return {};
@@ -853,7 +849,8 @@ class Runner {
 
   Failure HoldFile(const Line& line) {
     const std::string& path = line.rest;
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE)
       return Fail(line, "cannot open " + Show(path) + " (error " + std::to_string(GetLastError()) + ")");
     held_.push_back(file);
@@ -897,8 +894,8 @@ class Runner {
     if (s_.signals.empty()) return ScriptError(line, "no --signals folder");
     std::string path = s_.signals + "\\" + name;
     std::string done = path + ".done";
-    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) return Fail(line, "cannot create " + Show(path));
     CloseHandle(file);
     if (!Eventually(s_.timeout, [&] { return GetFileAttributesW(Wide(done).c_str()) != INVALID_FILE_ATTRIBUTES; }))
@@ -937,8 +934,8 @@ class Runner {
     if (any || (index == 1 && !s_.firstExit.empty()))
       Print("# program " + std::to_string(index) + " ended with " + std::to_string(got));
     if (!any && got != DWORD(code))
-      return Fail(line, "program " + std::to_string(index) + " ended with " +
-                            std::to_string(got) + ", expected " + std::to_string(code));
+      return Fail(line, "program " + std::to_string(index) + " ended with " + std::to_string(got) + ", expected " +
+                            std::to_string(code));
     return index == 1 ? FirstEnded(line) : Failure{};
   }
 
@@ -1016,7 +1013,8 @@ class Runner {
         EnumChildWindows(box, CollectButton, reinterpret_cast<LPARAM>(&buttons));
         if (buttons.empty()) continue;
         HWND button = repeats >= 3 ? buttons.back() : buttons.front();
-        Record(++step, box, "box", "box " + Show(WindowText(box)) + ": " + Show(text) + " -> " + Show(WindowText(button)));
+        Record(++step, box, "box",
+               "box " + Show(WindowText(box)) + ": " + Show(text) + " -> " + Show(WindowText(button)));
         PostMessageW(button, BM_CLICK, 0, 0);
         Eventually(s_.timeout, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
         since = GetTickCount();
@@ -1025,10 +1023,10 @@ class Runner {
       if (!wizard) continue;
       HWND next = GetDlgItem(wizard, IDOK), abort = GetDlgItem(wizard, IDCANCEL), agree = GetDlgItem(wizard, 1002);
       const bool toAgree = Usable(agree) && SendMessageW(agree, BM_GETCHECK, 0, 0) != BST_CHECKED;
-      if (!toAgree && !Usable(next) && !Usable(abort)) continue;  // busy: the engine runs
+      if (!toAgree && !Usable(next) && !Usable(abort)) continue; // busy: the engine runs
       const std::string page = WindowText(wizard) + "\n" + WindowText(GetDlgItem(wizard, 1001)) + "\n" +
                                WindowText(next) + (Usable(next) ? "1" : "0") + (toAgree ? "1" : "0");
-      if (page == lastPage) continue;  // the press has not been taken up yet
+      if (page == lastPage) continue; // the press has not been taken up yet
       lastPage = page;
       std::string what = "wizard " + Show(WindowText(wizard)) + ": " + Show(WindowText(GetDlgItem(wizard, 1001)));
       if (toAgree) {
@@ -1037,7 +1035,8 @@ class Runner {
         what += " -> " + Show(WindowText(agree));
       }
       HWND press = Usable(next) ? next : abort;
-      Record(++step, wizard, "wizard", what + " -> " + Show(WindowText(press)) + (press == abort ? " (Next stays disabled)" : ""));
+      Record(++step, wizard, "wizard",
+             what + " -> " + Show(WindowText(press)) + (press == abort ? " (Next stays disabled)" : ""));
       PostMessageW(press, BM_CLICK, 0, 0);
       since = GetTickCount();
     }
@@ -1073,8 +1072,7 @@ bool ReadScript(const std::string& path, std::vector<Line>* lines) {
     std::string raw = text.substr(start, end - start);
     start = end + 1;
     ++number;
-    while (!raw.empty() && (raw.back() == '\r' || raw.back() == ' ' || raw.back() == '\t'))
-      raw.pop_back();
+    while (!raw.empty() && (raw.back() == '\r' || raw.back() == ' ' || raw.back() == '\t')) raw.pop_back();
     size_t first = raw.find_first_not_of(" \t");
     if (first == std::string::npos || raw[first] == '#') continue;
     raw.erase(0, first);
@@ -1106,12 +1104,13 @@ bool ReadScript(const std::string& path, std::vector<Line>* lines) {
 }
 
 int Usage() {
-  Print("usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>] "
-        "[--code-page <n>] [--first-exit <name>] <script>");
+  Print(
+      "usage: e2e-driver.exe --program <exe> [--shots <folder>] [--signals <folder>] "
+      "[--code-page <n>] [--first-exit <name>] <script>");
   return 2;
 }
 
-}  // namespace
+} // namespace
 
 // Wide arguments (-municode): paths arrive whole under every code page.
 int wmain(int argc, wchar_t** argv) {
@@ -1121,20 +1120,26 @@ int wmain(int argc, wchar_t** argv) {
   long codePage = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = Utf8(argv[i]);
-    if (a == "--program" && i + 1 < argc) session.program = Utf8(argv[++i]);
-    else if (a == "--shots" && i + 1 < argc) session.shots = Utf8(argv[++i]);
-    else if (a == "--signals" && i + 1 < argc) session.signals = Utf8(argv[++i]);
-    else if (a == "--code-page" && i + 1 < argc && ParseNumber(Utf8(argv[i + 1]), &codePage)) ++i;
-    else if (a == "--first-exit" && i + 1 < argc) session.firstExit = Utf8(argv[++i]);
-    else if (scriptPath.empty() && a.rfind("--", 0) != 0) scriptPath = a;
-    else return Usage();
+    if (a == "--program" && i + 1 < argc)
+      session.program = Utf8(argv[++i]);
+    else if (a == "--shots" && i + 1 < argc)
+      session.shots = Utf8(argv[++i]);
+    else if (a == "--signals" && i + 1 < argc)
+      session.signals = Utf8(argv[++i]);
+    else if (a == "--code-page" && i + 1 < argc && ParseNumber(Utf8(argv[i + 1]), &codePage))
+      ++i;
+    else if (a == "--first-exit" && i + 1 < argc)
+      session.firstExit = Utf8(argv[++i]);
+    else if (scriptPath.empty() && a.rfind("--", 0) != 0)
+      scriptPath = a;
+    else
+      return Usage();
   }
   if (scriptPath.empty()) return Usage();
 
   Print("# ANSI code page " + std::to_string(GetACP()));
   if (codePage && GetACP() != UINT(codePage)) {
-    Print("FAIL the system's ANSI code page is " + std::to_string(GetACP()) + ", expected " +
-          std::to_string(codePage));
+    Print("FAIL the system's ANSI code page is " + std::to_string(GetACP()) + ", expected " + std::to_string(codePage));
     return 1;
   }
 
@@ -1154,8 +1159,7 @@ int wmain(int argc, wchar_t** argv) {
       CloseStandIns();
       return f.exitCode;
     }
-    Print("ok   " + std::to_string(line.number) + " " + line.command +
-          (line.rest.empty() ? "" : " " + line.rest));
+    Print("ok   " + std::to_string(line.number) + " " + line.command + (line.rest.empty() ? "" : " " + line.rest));
     ++passed;
   }
   for (size_t i = 0; i < gPrograms.size(); ++i) {

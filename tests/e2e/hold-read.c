@@ -35,14 +35,15 @@ static void Touch(const char* folder, const char* name) {
   if (f < 0) return;
   int c = open("/proc/self/cmdline", O_RDONLY);
   if (c >= 0) {
-    ssize_t n = pread(c, program, sizeof program - 1, 0);  /* gHeld is set: no second hold */
+    ssize_t n = pread(c, program, sizeof program - 1, 0); /* gHeld is set: no second hold */
     program[n > 0 ? n : 0] = 0;
     for (ssize_t i = 0; i < n; ++i)
       if (!program[i]) program[i] = ' ';
     close(c);
   }
   int length = snprintf(line, sizeof line, "%d %s\n", (int)getpid(), program);
-  if (length > 0 && write(f, line, (size_t)length) < 0) { /* nothing to do */ }
+  if (length > 0 && write(f, line, (size_t)length) < 0) { /* nothing to do */
+  }
   close(f);
 }
 
@@ -84,21 +85,21 @@ static void MaybeHold(int fd) {
 
 ssize_t read(int fd, void* buffer, size_t count) {
   static ssize_t (*real)(int, void*, size_t);
-  if (!real) real = (ssize_t (*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
+  if (!real) real = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
   MaybeHold(fd);
   return real(fd, buffer, count);
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   static ssize_t (*real)(int, void*, size_t, off_t);
-  if (!real) real = (ssize_t (*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread");
+  if (!real) real = (ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread");
   MaybeHold(fd);
   return real(fd, buffer, count, offset);
 }
 
 ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
   static ssize_t (*real)(int, void*, size_t, off_t);
-  if (!real) real = (ssize_t (*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread64");
+  if (!real) real = (ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread64");
   MaybeHold(fd);
   return real(fd, buffer, count, offset);
 }

@@ -46,15 +46,14 @@ void WriteText(const std::string& path, const std::string& text) {
 // ANSI code page: the system is asked in UTF-16 and answered in code page 932.
 std::wstring Wide932(const std::string& text) {
   std::wstring out(text.size(), L'\0');
-  out.resize(size_t(MultiByteToWideChar(932, 0, text.data(), int(text.size()), out.data(),
-                                        int(out.size()))));
+  out.resize(size_t(MultiByteToWideChar(932, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
   return out;
 }
 
 std::string Narrow932(const wchar_t* text) {
   std::string out(std::wcslen(text) * 2, '\0');
-  out.resize(size_t(WideCharToMultiByte(932, 0, text, int(std::wcslen(text)), out.data(),
-                                        int(out.size()), nullptr, nullptr)));
+  out.resize(size_t(WideCharToMultiByte(932, 0, text, int(std::wcslen(text)), out.data(), int(out.size()), nullptr,
+                                        nullptr)));
   return out;
 }
 
@@ -301,8 +300,7 @@ void TestShellCopy() {
   std::strcpy(from, gScratch.c_str());
   JoinPath(from, sizeof from, "no-such-source");
   aborted = -1;
-  CHECK(ShellCopy(nullptr, from, to, kCopyNoConfirm | kCopyMakeFolders | kCopyNoErrorUi,
-                  &aborted) != 0);
+  CHECK(ShellCopy(nullptr, from, to, kCopyNoConfirm | kCopyMakeFolders | kCopyNoErrorUi, &aborted) != 0);
   CHECK_EQ(aborted, 0);
 
   // A folder moved into a folder that holds one of its name merges with it,
@@ -465,9 +463,7 @@ BOOL CALLBACK EndOneDialog(HWND window, LPARAM) {
   if (std::strcmp(name, "#32770") == 0) EndDialog(window, -2);
   return TRUE;
 }
-void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) {
-  EnumThreadWindows(GetCurrentThreadId(), EndOneDialog, 0);
-}
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), EndOneDialog, 0); }
 
 void OnInitialise(WindowHandle dialog) {
   DialogRecord& r = gRecord;
@@ -485,8 +481,7 @@ void OnInitialise(WindowHandle dialog) {
   SetControlText(dialog, 1001, "情報");
   r.nextEnabledAtFirst = ControlEnabled(DialogControl(dialog, 1)) == 1;
   EnableControl(DialogControl(dialog, 1), 0);
-  r.nextDisabled = !IsWindowEnabled(GetDlgItem(r.dialog, 1)) &&
-                   ControlEnabled(DialogControl(dialog, 1)) == 0;
+  r.nextDisabled = !IsWindowEnabled(GetDlgItem(r.dialog, 1)) && ControlEnabled(DialogControl(dialog, 1)) == 0;
   r.noControlDisabled = ControlEnabled(nullptr) == 0;
   EnableControl(nullptr, 1); // no control: ignored
   ShowControl(nullptr, 0);
@@ -605,14 +600,14 @@ void TestRandom() {
         std::memcmp(first, kZero, 16) != 0 && std::memcmp(second, kZero, 16) != 0);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::printf("usage: platform-tests.exe <scratch folder>\n");
     return 2;
   }
-  std::setvbuf(stdout, nullptr, _IONBF, 0); // what was printed survives a hang
+  std::setvbuf(stdout, nullptr, _IONBF, 0);     // what was printed survives a hang
   std::printf("ANSI code page %u\n", GetACP()); // the runner checks it
   gScratch = argv[1];
   TestBinding();

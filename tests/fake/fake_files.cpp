@@ -38,7 +38,7 @@ Node* Create(const std::string& path) {
 
 Drive& DriveOf(char letter) { return M().drives[char(std::toupper(uint8_t(letter)))]; }
 
-}  // namespace
+} // namespace
 
 // The path as Windows resolves it before opening anything (the platform's
 // ResolveWindowsPath).
@@ -62,7 +62,7 @@ std::string Upper(std::string key) {
   return key;
 }
 
-}  // namespace
+} // namespace
 
 // The path with the links inside it followed (a few hops at most); the
 // last component is the entry itself, link or not. Letter case is kept.
@@ -71,8 +71,10 @@ std::string Through(const std::string& path) {
   for (int hops = 0; hops < 8;) {
     const size_t sep = [&] {
       for (size_t i = 0; i < rest.size(); ++i) {
-        if (Lead(uint8_t(rest[i]))) ++i;
-        else if (rest[i] == '\\') return i;
+        if (Lead(uint8_t(rest[i])))
+          ++i;
+        else if (rest[i] == '\\')
+          return i;
       }
       return std::string::npos;
     }();
@@ -136,10 +138,22 @@ void SetLinkCount(const std::string& path, uint32_t names) {
 }
 
 bool Exists(const std::string& path) { return Find(path) != nullptr; }
-bool IsDirectory(const std::string& path) { Node* n = Find(path); return n && n->directory; }
-std::string Content(const std::string& path) { Node* n = Find(path); return n ? n->content : std::string(); }
-uint32_t Attributes(const std::string& path) { Node* n = Find(path); return n ? n->attributes : kAttrMissing; }
-Times FileTimes(const std::string& path) { Node* n = Find(path); return n ? n->times : Times{}; }
+bool IsDirectory(const std::string& path) {
+  Node* n = Find(path);
+  return n && n->directory;
+}
+std::string Content(const std::string& path) {
+  Node* n = Find(path);
+  return n ? n->content : std::string();
+}
+uint32_t Attributes(const std::string& path) {
+  Node* n = Find(path);
+  return n ? n->attributes : kAttrMissing;
+}
+Times FileTimes(const std::string& path) {
+  Node* n = Find(path);
+  return n ? n->times : Times{};
+}
 void SetFileTimes(const std::string& path, FileTime time) {
   if (Node* n = Find(path)) n->times = {time, time, time};
 }
@@ -154,7 +168,10 @@ std::vector<std::string> AllFiles() {
 
 int OpenHandleCount() { return int(M().handles.size()); }
 
-void SetFreeSpace(char drive, uint64_t bytes) { DriveOf(drive).free = bytes; DriveOf(drive).freeUnknown = false; }
+void SetFreeSpace(char drive, uint64_t bytes) {
+  DriveOf(drive).free = bytes;
+  DriveOf(drive).freeUnknown = false;
+}
 void SetFreeSpaceUnknown(char drive) { DriveOf(drive).freeUnknown = true; }
 void SetDriveType(char drive, uint32_t type) {
   DriveOf(drive).type = type;
@@ -177,7 +194,7 @@ void RestoreFiles(const SavedFiles& saved) {
 }
 void FailStampTimes(bool fail) { M().failStamp = fail; }
 
-}  // namespace fake
+} // namespace fake
 
 using namespace fake;
 
@@ -194,7 +211,7 @@ FileHandle NewHandle(const std::string& key, bool write) {
   return h;
 }
 
-}  // namespace
+} // namespace
 
 // Opening a link opens its target.
 const char* Followed(const char* path) {
@@ -210,7 +227,7 @@ FileHandle OpenFileForRead(const char* path) {
 }
 
 FileHandle CreateNewFile(const char* path) {
-  if (Find(path)) return M().lastError = 80, kInvalidFile;  // the file exists
+  if (Find(path)) return M().lastError = 80, kInvalidFile; // the file exists
   return CreateFileForWrite(path);
 }
 
@@ -237,7 +254,7 @@ FileHandle CreateFileForWrite(const char* path) {
   if (key == M().failCreateKey) return M().lastError = kErrorSharingViolation, kInvalidFile;
   std::string parent = Parent(path);
   Node* parentNode = parent.empty() ? nullptr : Find(parent);
-  if (!parentNode || !parentNode->directory) return M().lastError = 3, kInvalidFile;  // path not found
+  if (!parentNode || !parentNode->directory) return M().lastError = 3, kInvalidFile; // path not found
   if (Node* node = Find(path)) {
     // Replacing a directory, a read-only file, or (with normal attributes
     // asked for) a hidden or system file is refused, as the system does.
@@ -344,7 +361,7 @@ int ReplaceFile(const char* from, const char* to) {
   Node* source = Find(from);
   Node* target = Find(to);
   if (M().onChange) M().onChange();
-  M().lastError = kErrorSharingViolation;  // what a failed rename below reports
+  M().lastError = kErrorSharingViolation; // what a failed rename below reports
   if (M().replacesBeforeFailure >= 0 && M().replacesBeforeFailure-- == 0) return 0;
   if (M().failReplace || !source || source->directory) return 0;
   if (target && (target->directory || (target->attributes & kAttrReadOnly))) return 0;
@@ -356,7 +373,7 @@ int ReplaceFile(const char* from, const char* to) {
 }
 
 uint32_t fake::ProfileRead(const std::string& fileText, const char* section, const char* key, char* buffer,
-                     uint32_t capacity) {
+                           uint32_t capacity) {
   const char kScratch[] = "C:\\PROFILE-READ.TMP";
   AddFile(kScratch, fileText);
   const uint32_t count = ReadProfileString(section, key, buffer, capacity, kScratch);

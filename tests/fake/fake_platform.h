@@ -44,18 +44,18 @@ int OpenHandleCount();
 
 // ---- Drives -------------------------------------------------------------------
 void SetFreeSpace(char drive, uint64_t bytes);
-void SetFreeSpaceUnknown(char drive); // the query fails for this drive
+void SetFreeSpaceUnknown(char drive);         // the query fails for this drive
 void SetDriveType(char drive, uint32_t type); // default: 3 (fixed) for C:, 1 (none) else
 // Disk full: after `bytes` more bytes have been written anywhere, writes come
 // back short (first a short count, then failure). -1 switches it off.
 void SetWriteBudget(int64_t bytes);
 // Creating a file at this path fails (e.g. locked). Empty clears.
 void FailCreateAt(const std::string& path);
-void ShortReadAt(const std::string& path);  // its reads return half the bytes asked. Empty clears.
+void ShortReadAt(const std::string& path); // its reads return half the bytes asked. Empty clears.
 // A read of this file that would go past its first `bytes` bytes fails. Empty clears.
 void FailReadAfter(const std::string& path, size_t bytes);
-void FailReplace(bool fail);     // ReplaceFile fails
-void FailReplaceAfter(int count); // the ReplaceFile call after `count` more fails (once); -1: off
+void FailReplace(bool fail);               // ReplaceFile fails
+void FailReplaceAfter(int count);          // the ReplaceFile call after `count` more fails (once); -1: off
 void OnChange(std::function<void()> hook); // runs before every ReplaceFile and RemoveFile; empty: none
 // The whole file system, saved and put back: the disk as a power failure at
 // that moment would leave it.
@@ -64,12 +64,12 @@ struct SavedFiles {
 };
 SavedFiles SaveFiles();
 void RestoreFiles(const SavedFiles& saved);
-void FailStampTimes(bool fail);  // StampFileTimes fails
+void FailStampTimes(bool fail); // StampFileTimes fails
 
 // ---- Memory --------------------------------------------------------------------
 // The next `skip` allocations succeed, the one after fails (once). -1: never.
 void FailAllocationAfter(int skip);
-int LiveBlockCount(); // blocks allocated and not freed
+int LiveBlockCount();    // blocks allocated and not freed
 size_t PeakBlockBytes(); // the most bytes in blocks at once since Reset
 
 // ---- Registry (current user's hive) -----------------------------------------------
@@ -121,9 +121,9 @@ struct Control {
 void SetDialogScript(std::function<void(WindowHandle dialog)> script);
 void SetDialogFails(bool fail);
 WindowHandle CurrentDialog(); // null when none is open
-int DialogTemplate();          // template of the current or last dialog
+int DialogTemplate();         // template of the current or last dialog
 std::string DialogCaption();
-Control ControlState(int id);  // of the current or last dialog
+Control ControlState(int id); // of the current or last dialog
 // A person's click: ignored unless the control exists, is visible and enabled.
 void Click(int id);
 // A command as the system would deliver it regardless of state (Escape, close).
@@ -147,7 +147,7 @@ int DefaultCopy(const CopyCall& call, int* aborted);
 // ---- Profile reading ----------------------------------------------------------------
 // The updater's profile read (ReadProfileString) of `fileText` as a file's
 // content: the text is put in a scratch file for the read and gone after it.
-uint32_t ProfileRead(const std::string& fileText, const char* section, const char* key,
-                     char* buffer, uint32_t capacity);
+uint32_t ProfileRead(const std::string& fileText, const char* section, const char* key, char* buffer,
+                     uint32_t capacity);
 
-}  // namespace fake
+} // namespace fake

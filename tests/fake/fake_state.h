@@ -17,8 +17,8 @@ struct Node {
   std::string content;
   uint32_t attributes = kAttrArchive;
   Times times{};
-  std::string link;        // a link's target (empty: no link); followed inside paths
-  uint32_t linkCount = 1;  // the file's names (hard links)
+  std::string link;       // a link's target (empty: no link); followed inside paths
+  uint32_t linkCount = 1; // the file's names (hard links)
 };
 
 struct OpenFile {
@@ -56,22 +56,22 @@ struct Machine {
   std::map<char, Drive> drives;
   int64_t writeBudget = -1;
   std::string failCreateKey;
-  std::string shortReadKey;  // reads of this file come back with half the bytes asked
-  std::string failReadKey;   // reads of this file fail once they would pass failReadAfter
+  std::string shortReadKey; // reads of this file come back with half the bytes asked
+  std::string failReadKey;  // reads of this file fail once they would pass failReadAfter
   size_t failReadAfter = 0;
   bool failReplace = false, failStamp = false;
   int replacesBeforeFailure = -1;
-  uint32_t lastError = 0;  // LastSystemError  // -1: ReplaceFile fails only by failReplace
-  std::function<void()> onChange;  // called before each ReplaceFile and RemoveFile
+  uint32_t lastError = 0;                 // LastSystemError  // -1: ReplaceFile fails only by failReplace
+  std::function<void()> onChange;         // called before each ReplaceFile and RemoveFile
   uint64_t clock = 130000000000000000ull; // a file time for new files
   int allocationsBeforeFailure = -1;
   std::map<void*, size_t> blocks;
-  size_t liveBlockBytes = 0, peakBlockBytes = 0;  // the updater's heap blocks
+  size_t liveBlockBytes = 0, peakBlockBytes = 0; // the updater's heap blocks
   std::map<std::string, std::map<std::string, std::string>> registry;
   std::map<uintptr_t, std::string> openKeys;
   uintptr_t nextKey = 1;
   std::vector<uint8_t> resource;
-  uint32_t resourceStatedSize = 0;  // 0: the resource's own size
+  uint32_t resourceStatedSize = 0; // 0: the resource's own size
   bool failBinding = false;
   int comCount = 0;
   std::vector<BoxCall> boxes;
@@ -91,9 +91,9 @@ Machine& M();
 std::string Key(const std::string& path);     // resolved as Windows does, upper-cased ASCII
 std::string Resolve(const std::string& path); // "/" and "\\", ".", ".." and trailing dots resolved
 std::string Through(const std::string& path); // the path with the links inside it followed
-std::string Parent(const std::string& path); // up to the last backslash, by whole characters
+std::string Parent(const std::string& path);  // up to the last backslash, by whole characters
 std::string BaseName(const std::string& path);
 Node* Find(const std::string& path);
 WindowHandle DialogWindow();
 
-}  // namespace fake
+} // namespace fake

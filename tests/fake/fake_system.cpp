@@ -110,7 +110,7 @@ void CopyTree(const std::string& from, const std::string& to) {
   for (const Node& child : Children(from)) CopyTree(child.path, to + "\\" + BaseName(child.path));
 }
 
-}  // namespace
+} // namespace
 
 int DefaultCopy(const CopyCall& call, int* aborted) {
   *aborted = 0;
@@ -124,7 +124,7 @@ int DefaultCopy(const CopyCall& call, int* aborted) {
   return 0;
 }
 
-}  // namespace fake
+} // namespace fake
 
 using namespace fake;
 
@@ -292,7 +292,7 @@ void AddControl(DialogModel& d, int id, const char* text) {
   d.controls[id] = c;
 }
 
-}  // namespace
+} // namespace
 
 intptr_t RunModalDialog(ModuleHandle, int templateId, const DialogHandlers* handlers) {
   if (M().dialogFails || (templateId != 100 && templateId != 101)) return -1;
@@ -333,7 +333,7 @@ Control* ControlOf(WindowHandle control) {
   return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 WindowHandle DialogControl(WindowHandle dialog, int control) {
   if (dialog != DialogWindow()) return nullptr;

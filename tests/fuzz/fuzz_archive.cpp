@@ -36,10 +36,9 @@ constexpr FileTime kEarliest = {1, 0};
 constexpr FileTime kLatest = {0xFFFFFFFFu, 0x7FFFFFFFu};
 
 const std::vector<const char*> kKnownTexts = {
-    "Can't Find File in Resource !!",
-    "Can't Allocate Memory !!",
+    "Can't Find File in Resource !!", "Can't Allocate Memory !!",
     "ディスク容量が足りません。%s ドライブに %llu バイトの空き容量が必要です",
-    "「%s」のデータが壊れています（チェックサムが一致しません）",  // against the archive's digest table
+    "「%s」のデータが壊れています（チェックサムが一致しません）", // against the archive's digest table
 };
 
 // What the member holds, decoded apart from the extraction code; false when
@@ -100,8 +99,8 @@ void ExtractOne(const ArchiveImage& image, uint32_t index, uint8_t switches) {
     // (which the newer-only rule decides before the member is decoded).
     FUZZ_CHECK(located, destination);
     const FileTime before = (switches & 0x04) ? kLatest : kEarliest;
-    const bool leftAlone =
-        existed && (switches & 0x10) && FileTimeValue(before) > FileTimeValue(member.entry->timeStamp);
+    const bool leftAlone = existed && (switches & 0x10) &&
+                           FileTimeValue(before) > FileTimeValue(member.entry->timeStamp);
     FUZZ_CHECK(leftAlone || decodable, destination);
     FUZZ_CHECK(exists, destination);
     if (leftAlone) {
@@ -140,7 +139,7 @@ void ExtractOne(const ArchiveImage& image, uint32_t index, uint8_t switches) {
   }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -21,8 +21,7 @@ constexpr size_t kMaxDestination = size_t(1) << 20;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 4)
-    return 0;
+  if (size < 4) return 0;
   const uint32_t prefix = uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
                           uint32_t(data[3]) << 24;
   size_t destSize = prefix % (kMaxDestination + 1);
@@ -37,10 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bounded.reset(new uint8_t[destSize + (destSize == 0)]);
     produced = ~size_t(0);
     ok = DecompressStreamBounded(bounded.get(), destSize, stream, streamSize, &produced);
-    if (produced > destSize || (ok && produced != destSize))
-      std::abort();
-    if (produced == destSize)
-      break; // a retry with the same size would fail the same way
+    if (produced > destSize || (ok && produced != destSize)) std::abort();
+    if (produced == destSize) break; // a retry with the same size would fail the same way
     destSize = produced;
   }
   std::vector<uint8_t> pieces;
@@ -49,12 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (DecodeInPieces(stream, streamSize, destSize, outRoom, inRoom, &pieces) != ok || pieces.size() != produced ||
       (produced && std::memcmp(pieces.data(), bounded.get(), pieces.size()) != 0))
     std::abort();
-  if (!ok)
-    return 0;
+  if (!ok) return 0;
 
   std::unique_ptr<uint8_t[]> trusted(new uint8_t[destSize + (destSize == 0)]);
   DecompressStream(trusted.get(), stream);
-  if (std::memcmp(trusted.get(), bounded.get(), destSize) != 0)
-    std::abort();
+  if (std::memcmp(trusted.get(), bounded.get(), destSize) != 0) std::abort();
   return 0;
 }

@@ -68,8 +68,8 @@ void Extract(const uint8_t* base, const fa2::ParsedArchive& archive) {
   std::set<std::string> seen;
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     if (fa2::IsDigestTable(archive, i)) continue;
-    const std::string name =
-        fa2::Cp932ToLocal(std::string(archive.entries[i].name, strnlen(archive.entries[i].name, kNameCapacity)));
+    const std::string name = fa2::Cp932ToLocal(std::string(archive.entries[i].name,
+                                                           strnlen(archive.entries[i].name, kNameCapacity)));
     if (!seen.insert(fa2::UpperAscii(name)).second) continue;
     Bytes expected, found;
     FUZZ_CHECK(fa2::ReadMember(base, archive, i, expected, error), "a written member does not read");
@@ -125,7 +125,7 @@ void Stamp(const Bytes& stub) {
              "the stamped archive reads back different");
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_folder = fs::temp_directory_path() / ("fuzz_fa2_input." + std::to_string(getpid()));

@@ -32,8 +32,12 @@ struct Query {
   const char* section;
   const char* key;
 };
-const Query kQueries[] = {{"SETUP", "GameTitle"},   {"UPDATE", "UpdateFile00"}, {"update", "copyfile00"},
-                          {" SETUP ", " InstallFiles0 "}, {"S", "K"},           {"", "K"}};
+const Query kQueries[] = {{"SETUP", "GameTitle"},
+                          {"UPDATE", "UpdateFile00"},
+                          {"update", "copyfile00"},
+                          {" SETUP ", " InstallFiles0 "},
+                          {"S", "K"},
+                          {"", "K"}};
 
 void CheckProfileRead(const std::string& text, uint32_t capacity) {
   for (const Query& q : kQueries) {
@@ -162,7 +166,7 @@ void CheckIntegers(const char* value) {
   FUZZ_CHECK(LeadingInteger64(value) == Saturate<int64_t>(wide), value);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > kMaxText) return 0;

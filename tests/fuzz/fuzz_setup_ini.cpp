@@ -35,7 +35,7 @@ std::string Value(const std::string& text, const char* key) {
   return std::string(buffer); // as a C string: a value may hold a NUL byte
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxText) return 0;
@@ -86,8 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::memcmp(description.gameTitleA, before.gameTitleA, sizeof before.gameTitleA) == 0, "alternate title");
   FUZZ_CHECK(std::memcmp(description.updaterVersion, before.updaterVersion, sizeof before.updaterVersion) == 0,
              "version");
-  FUZZ_CHECK(std::memcmp(description.updateMessage, before.updateMessage, sizeof before.updateMessage) == 0,
-             "message");
+  FUZZ_CHECK(std::memcmp(description.updateMessage, before.updateMessage, sizeof before.updateMessage) == 0, "message");
   FUZZ_CHECK(std::strcmp(game.installPath, "C:\\Game") == 0 && std::strcmp(game.dataPath, "C:\\Data") == 0 &&
                  game.installMode == 3,
              "registry fields");

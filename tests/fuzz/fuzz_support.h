@@ -21,8 +21,8 @@ namespace fuzz_support {
   std::abort();
 }
 
-#define FUZZ_CHECK(condition, detail)                   \
-  do {                                                  \
+#define FUZZ_CHECK(condition, detail)                           \
+  do {                                                          \
     if (!(condition)) ::fuzz_support::Fail(#condition, detail); \
   } while (0)
 
@@ -132,4 +132,4 @@ inline std::vector<uint8_t> BuildSimpleArchive(const std::vector<SimpleMember>& 
   return out;
 }
 
-}  // namespace fuzz_support
+} // namespace fuzz_support

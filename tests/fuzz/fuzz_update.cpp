@@ -41,9 +41,12 @@ constexpr FileTime kNew = {0, 0x01D80000};
 constexpr FileTime kNewest = {0, 0x01E00000};
 
 const std::vector<SimpleMember> kMembers = {
-    {"GAME.DAT", "game v2", true, kNew},     {"README.TXT", "readme v2", false, kNew},
-    {"CONFIG.DAT", "config v2", true, kNew}, {"A.TXT", "a v2", false, kOld},
-    {"HIDDEN.DAT", "hidden v2", false, kNew}, {"NEW.DAT", "new v2", true, kNewest},
+    {"GAME.DAT", "game v2", true, kNew},
+    {"README.TXT", "readme v2", false, kNew},
+    {"CONFIG.DAT", "config v2", true, kNew},
+    {"A.TXT", "a v2", false, kOld},
+    {"HIDDEN.DAT", "hidden v2", false, kNew},
+    {"NEW.DAT", "new v2", true, kNewest},
     {"EMPTY", "", false, kNew},
 };
 
@@ -53,12 +56,9 @@ struct Installed {
   uint32_t attributes;
 };
 const Installed kInstalled[] = {
-    {"C:\\Game\\GAME.DAT", "game v1", kAttrArchive},
-    {"C:\\Game\\README.TXT", "readme v1", kAttrReadOnly},
-    {"C:\\Game\\GAME.EXE", "exe", kAttrNormal},
-    {"C:\\Game\\SUB\\A.TXT", "a v1", kAttrArchive},
-    {"C:\\Game\\HIDDEN.DAT", "hidden v1", kAttrHidden},
-    {"C:\\Data\\CONFIG.DAT", "config v1", kAttrArchive},
+    {"C:\\Game\\GAME.DAT", "game v1", kAttrArchive},     {"C:\\Game\\README.TXT", "readme v1", kAttrReadOnly},
+    {"C:\\Game\\GAME.EXE", "exe", kAttrNormal},          {"C:\\Game\\SUB\\A.TXT", "a v1", kAttrArchive},
+    {"C:\\Game\\HIDDEN.DAT", "hidden v1", kAttrHidden},  {"C:\\Data\\CONFIG.DAT", "config v1", kAttrArchive},
     {"C:\\Data\\SAVE\\SAVE1.DAT", "save", kAttrArchive},
 };
 const Installed kDisc[] = {
@@ -115,7 +115,7 @@ std::vector<std::string> NewContentsFor(const std::string& path) {
   return out;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || size > kMaxText) return 0;
@@ -220,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fake::DialogEnded()) return;
     info = fake::ControlState(kInfoText).text;
     if (fake::ControlState(kNextButton).enabled)
-      fake::Click(kNextButton);  // 完了
+      fake::Click(kNextButton); // 完了
     else
       fake::Click(kAbortButton); // after the refusal for space
   });

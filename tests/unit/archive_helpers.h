@@ -44,4 +44,4 @@ inline bool Mount(const fa2::Bytes& bytes, ArchiveImage& image) {
   return directory != nullptr;
 }
 
-}  // namespace testing_archive
+} // namespace testing_archive

@@ -46,12 +46,12 @@ TEST(Scramble, IsItsOwnInverseForEveryLength) {
 }
 
 class Reader : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { fake::Reset(); }
   void TearDown() override {
     CloseArchive(image);
     EXPECT_EQ(0, fake::LiveBlockCount());
-    EXPECT_TRUE(fake::Boxes().empty());  // the archive code tells, never shows
+    EXPECT_TRUE(fake::Boxes().empty()); // the archive code tells, never shows
   }
   // FindMember, keeping the text a failure would show.
   const uint8_t* FindMember(const ArchiveImage& in, const char* name, uint32_t* size) {
@@ -193,4 +193,4 @@ TEST_F(Reader, CompressedMemberThatDoesNotDecodeToItsSizeIsNotReturned) {
   EXPECT_EQ("Can't Find File in Resource !!", shown);
 }
 
-}  // namespace
+} // namespace

@@ -32,8 +32,7 @@ public:
         used_ = 0;
       }
       const int index = 31 - used_++;
-      if (v >> i & 1)
-        stream[word_ + index / 8] |= uint8_t(1u << (index % 8));
+      if (v >> i & 1) stream[word_ + index / 8] |= uint8_t(1u << (index % 8));
     }
     return *this;
   }
@@ -46,16 +45,14 @@ public:
     return Bits(1, 1).Byte(b);
   }
   StreamBuilder& Literals(const Bytes& bytes) {
-    for (uint8_t b : bytes)
-      Literal(b);
+    for (uint8_t b : bytes) Literal(b);
     return *this;
   }
   StreamBuilder& Literals(const std::string& s) { return Literals(FromString(s)); }
   StreamBuilder& Pair(size_t dist) {
     Copy(dist, 2);
     const uint32_t v = uint32_t(dist - 1);
-    if (v < 256)
-      return Bits(2, 3).Byte(uint8_t(v));
+    if (v < 256) return Bits(2, 3).Byte(uint8_t(v));
     return Bits(3, 3).Byte(uint8_t((v - 256) >> 3)).Bits((v - 256) & 7, 3);
   }
   StreamBuilder& Match(size_t len, size_t dist) {
@@ -65,26 +62,24 @@ public:
   // The code alone, for distances the output cannot serve.
   StreamBuilder& MatchCode(size_t len, size_t dist) {
     // Offset classes: selector bits (count, value), low bits, base of v.
-    struct Class { int selCount; uint32_t sel; int low; uint32_t base; };
-    static const Class kClasses[] = {
-        {1, 1, 1, 0}, {2, 1, 1, 512}, {3, 1, 2, 1024}, {4, 1, 3, 2048}, {4, 0, 4, 4096}};
+    struct Class {
+      int selCount;
+      uint32_t sel;
+      int low;
+      uint32_t base;
+    };
+    static const Class kClasses[] = {{1, 1, 1, 0}, {2, 1, 1, 512}, {3, 1, 2, 1024}, {4, 1, 3, 2048}, {4, 0, 4, 4096}};
     const uint32_t v = uint32_t(dist - 1);
     int c = 4;
-    while (c > 0 && v < kClasses[c].base)
-      --c;
+    while (c > 0 && v < kClasses[c].base) --c;
     const Class& k = kClasses[c];
     const uint32_t rest = v - k.base;
     Bits(0, 2).Bits(k.sel, k.selCount).Byte(uint8_t(rest >> k.low)).Bits(rest & ((1u << k.low) - 1), k.low);
-    if (len == 3)
-      return Bits(1, 1);
-    if (len == 4)
-      return Bits(1, 2);
-    if (len <= 6)
-      return Bits(1, 3).Bits(uint32_t(len - 5), 1);
-    if (len <= 10)
-      return Bits(1, 4).Bits(uint32_t(len - 7), 2);
-    if (len <= 26)
-      return Bits(1, 5).Bits(uint32_t(len - 11), 4);
+    if (len == 3) return Bits(1, 1);
+    if (len == 4) return Bits(1, 2);
+    if (len <= 6) return Bits(1, 3).Bits(uint32_t(len - 5), 1);
+    if (len <= 10) return Bits(1, 4).Bits(uint32_t(len - 7), 2);
+    if (len <= 26) return Bits(1, 5).Bits(uint32_t(len - 11), 4);
     return Bits(0, 5).Byte(uint8_t(len - 27));
   }
   StreamBuilder& End() { return Bits(3, 3).Byte(0xFF).Bits(7, 3); }
@@ -94,8 +89,7 @@ public:
 
 private:
   void Copy(size_t dist, size_t len) {
-    for (size_t i = 0; i < len; ++i)
-      expected.push_back(expected[expected.size() - dist]);
+    for (size_t i = 0; i < len; ++i) expected.push_back(expected[expected.size() - dist]);
   }
   size_t word_ = 0;
   int used_ = 32;
@@ -105,8 +99,7 @@ private:
 // any read past the end.
 std::unique_ptr<uint8_t[]> ExactCopy(const Bytes& bytes, size_t count) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[count == 0 ? 1 : count]);
-  if (count)
-    std::memcpy(copy.get(), bytes.data(), count);
+  if (count) std::memcpy(copy.get(), bytes.data(), count);
   return copy;
 }
 
@@ -172,18 +165,17 @@ int Bounded(const Bytes& stream, size_t srcSize, size_t destSize, size_t* produc
 Bytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out(n);
-  for (auto& b : out)
-    b = uint8_t(rng() >> 24);
+  for (auto& b : out) b = uint8_t(rng() >> 24);
   return out;
 }
 
 // Word salad: repetitive like text, with matches of every length and distance.
 Bytes Text(size_t n, uint32_t seed) {
   static const char* const kWords[] = {
-      "the", "update", "archive", "member", "of", "a", "game", "file", "folder", "disc",
-      "install", "setup", "is", "to", "and", "with", "copy", "newer", "version", "data",
-      "registry", "key", "value", "Windows", "program", "wizard", "next", "back", "abort",
-      "directory", "compressed", "scrambled", "stream", "control", "word", "literal"};
+      "the",     "update",  "archive",   "member",     "of",        "a",       "game",    "file",   "folder",
+      "disc",    "install", "setup",     "is",         "to",        "and",     "with",    "copy",   "newer",
+      "version", "data",    "registry",  "key",        "value",     "Windows", "program", "wizard", "next",
+      "back",    "abort",   "directory", "compressed", "scrambled", "stream",  "control", "word",   "literal"};
   std::mt19937 rng(seed);
   std::string s;
   while (s.size() < n) {
@@ -217,8 +209,7 @@ TEST(StreamFormat, EndCodeAloneDecodesToNothing) {
 TEST(ControlWordPlacement, SecondWordFollowsThe32LiteralsOfTheFirst) {
   Bytes stream = {0xFF, 0xFF, 0xFF, 0xFF};
   Bytes literals;
-  for (int i = 0; i < 32; ++i)
-    literals.push_back(uint8_t('A' + i));
+  for (int i = 0; i < 32; ++i) literals.push_back(uint8_t('A' + i));
   stream.insert(stream.end(), literals.begin(), literals.end());
   // Offset 36: end code bits 0 1 1, its byte, then 1 1 1.
   stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x7C, 0xFF});
@@ -244,8 +235,7 @@ TEST(ControlWordPlacement, ByteNeededAfterTheLastBitPrecedesTheNextWord) {
   // further bit is needed, so it stands in front of the second control word.
   Bytes stream = {0xFA, 0xFF, 0xFF, 0xFF}; // 29 ones, then 0 1 0
   Bytes out;
-  for (int i = 0; i < 29; ++i)
-    out.push_back(uint8_t(i));
+  for (int i = 0; i < 29; ++i) out.push_back(uint8_t(i));
   stream.insert(stream.end(), out.begin(), out.end());
   stream.push_back(0x04); // two-byte match, distance 5
   stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x7C, 0xFF});
@@ -263,8 +253,7 @@ TEST(ControlWordPlacement, CodeSplitAcrossWordsReadsTheNewWordFirst) {
   // the match's byte comes after that word.
   Bytes stream = {0xFE, 0xFF, 0xFF, 0xFF};
   Bytes out;
-  for (int i = 0; i < 31; ++i)
-    out.push_back(uint8_t(100 + i));
+  for (int i = 0; i < 31; ++i) out.push_back(uint8_t(100 + i));
   stream.insert(stream.end(), out.begin(), out.end());
   // Second word: 1 0, then end code 0 1 1 / 1 1 1: 1001 1111 = 0x9F000000.
   stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x9F, 0x00, 0xFF});
@@ -321,10 +310,8 @@ TEST(MatchCopies, DistancesAroundTheGroupWidthsFarFromAndAtTheEnd) {
   const Bytes head = RandomBytes(700, 31);
   const Bytes tail = RandomBytes(500, 32);
   std::vector<size_t> lengths;
-  for (size_t len = 2; len <= 48; ++len)
-    lengths.push_back(len);
-  for (size_t len : {63, 64, 65, 95, 96, 97, 127, 200, 281, 282})
-    lengths.push_back(len);
+  for (size_t len = 2; len <= 48; ++len) lengths.push_back(len);
+  for (size_t len : {63, 64, 65, 95, 96, 97, 127, 200, 281, 282}) lengths.push_back(len);
   for (size_t dist = 1; dist <= 70; ++dist) {
     StreamBuilder far;
     far.Literals(head);
@@ -338,8 +325,7 @@ TEST(MatchCopies, DistancesAroundTheGroupWidthsFarFromAndAtTheEnd) {
     far.Literals(tail).End();
     EXPECT_EQ(DecodeBoth(far), far.expected) << "distance " << dist;
     for (size_t len : lengths) {
-      if (len == 2)
-        continue;
+      if (len == 2) continue;
       StreamBuilder atEnd;
       atEnd.Literals(head).Match(len, dist).End();
       EXPECT_EQ(DecodeBoth(atEnd), atEnd.expected) << "distance " << dist << ", length " << len;
@@ -375,8 +361,7 @@ StreamBuilder RandomCodes(size_t outputSize, uint32_t seed) {
     const size_t written = b.expected.size();
     const uint32_t kind = rng() % 8;
     if (kind < 2) {
-      for (size_t n = 1 + rng() % 40; n > 0; --n)
-        b.Literal(uint8_t(rng() >> 24));
+      for (size_t n = 1 + rng() % 40; n > 0; --n) b.Literal(uint8_t(rng() >> 24));
     } else if (kind == 2) {
       b.Pair(1 + rng() % std::min<size_t>(written, 2303));
     } else if (kind == 3) {
@@ -473,10 +458,10 @@ TEST(BoundedDecoder, RejectsEveryTruncation) {
 
 TEST(BoundedDecoder, RejectsCopiesFromBeforeTheOutput) {
   StreamBuilder atStart, match, pair, longPair, longMatch;
-  atStart.Bits(0, 2).Bits(1, 1).Byte(0).Bits(0, 1).Bits(1, 1).End(); // distance 1, nothing written
+  atStart.Bits(0, 2).Bits(1, 1).Byte(0).Bits(0, 1).Bits(1, 1).End();             // distance 1, nothing written
   match.Literals("A").Bits(0, 2).Bits(1, 1).Byte(0).Bits(1, 1).Bits(1, 1).End(); // distance 2
-  pair.Literals("A").Bits(2, 3).Byte(1).End();                               // distance 2
-  longPair.Literals(RandomBytes(256, 8)).Bits(3, 3).Byte(0).Bits(0, 3).End(); // distance 257
+  pair.Literals("A").Bits(2, 3).Byte(1).End();                                   // distance 2
+  longPair.Literals(RandomBytes(256, 8)).Bits(3, 3).Byte(0).Bits(0, 3).End();    // distance 257
   longMatch.Literals(RandomBytes(8191, 9)).Bits(0, 2).Bits(0, 4).Byte(0xFF).Bits(15, 4).Bits(1, 1).End();
   const std::pair<const StreamBuilder*, size_t> cases[] = {
       {&atStart, 0}, {&match, 1}, {&pair, 1}, {&longPair, 256}, {&longMatch, 8191}};
@@ -564,25 +549,22 @@ constexpr int kLevels[] = {kCompressFast, kCompressDefault, kCompressBest};
 TEST(EncoderRoundTrip, EmptyAndTinyInputs) {
   for (int level : kLevels) {
     EXPECT_EQ(CompressStream(nullptr, 0, level), Bytes({0x00, 0x00, 0x00, 0x7C, 0xFF}));
-    for (const Bytes& data : {Bytes{0}, Bytes{0xFF}, Bytes{1, 1}, Bytes{1, 2}, Bytes{7, 7, 7},
-                              Bytes{1, 2, 1, 2}, Bytes{1, 2, 3, 1, 2, 3}, Bytes(33, 'z')})
+    for (const Bytes& data : {Bytes{0}, Bytes{0xFF}, Bytes{1, 1}, Bytes{1, 2}, Bytes{7, 7, 7}, Bytes{1, 2, 1, 2},
+                              Bytes{1, 2, 3, 1, 2, 3}, Bytes(33, 'z')})
       RoundTrip(data, level);
   }
 }
 
 TEST(EncoderRoundTrip, RandomDataStaysWithinTheBound) {
   for (int level : kLevels)
-    for (size_t size : {100, 4096, 70000})
-      RoundTrip(RandomBytes(size, uint32_t(size)), level);
+    for (size_t size : {100, 4096, 70000}) RoundTrip(RandomBytes(size, uint32_t(size)), level);
 }
 
 TEST(EncoderRoundTrip, RunsOfEveryLength) {
   Bytes data;
   std::mt19937 rng(11);
-  for (size_t len = 1; len <= 600; len += 1 + len / 16)
-    data.insert(data.end(), len, uint8_t(rng()));
-  for (int level : kLevels)
-    RoundTrip(data, level);
+  for (size_t len = 1; len <= 600; len += 1 + len / 16) data.insert(data.end(), len, uint8_t(rng()));
+  for (int level : kLevels) RoundTrip(data, level);
 }
 
 TEST(EncoderRoundTrip, EveryMatchLengthAroundTheCodeLimits) {
@@ -591,8 +573,7 @@ TEST(EncoderRoundTrip, EveryMatchLengthAroundTheCodeLimits) {
     Bytes data(source.begin(), source.begin() + 700);
     data.insert(data.end(), source.begin() + 50, source.begin() + 50 + std::min<size_t>(len, 650));
     data.insert(data.end(), source.begin() + 900, source.end());
-    for (int level : kLevels)
-      RoundTrip(data, level);
+    for (int level : kLevels) RoundTrip(data, level);
   }
 }
 
@@ -612,8 +593,7 @@ TEST(EncoderRoundTrip, LargeInputs) {
   mixed.insert(mixed.end(), noise.begin(), noise.end());
   mixed.insert(mixed.end(), 200000, 0);
   mixed.resize(1 << 20, 'x');
-  for (int level : kLevels)
-    RoundTrip(mixed, level);
+  for (int level : kLevels) RoundTrip(mixed, level);
 
   const Bytes zeros(1 << 20, 0);
   EXPECT_LT(RoundTrip(zeros, kCompressFast), 16384u); // 282-byte matches of 25 bits
@@ -628,8 +608,7 @@ Bytes RepeatAtDistance(size_t dist, size_t repeated, bool pairs, uint32_t seed) 
   for (size_t i = 0; i < repeated; ++i) {
     uint8_t b = data[data.size() - dist];
     if (pairs && i % 3 == 2)
-      while (b == data[data.size() - dist])
-        b = uint8_t(rng() >> 24);
+      while (b == data[data.size() - dist]) b = uint8_t(rng() >> 24);
     data.push_back(b);
   }
   return data;
@@ -687,8 +666,8 @@ size_t CodeBits(const Bytes& stream) {
   int left = 0;
   auto bit = [&]() -> uint32_t {
     if (left == 0) {
-      word = uint32_t(stream.at(pos)) | uint32_t(stream.at(pos + 1)) << 8 |
-             uint32_t(stream.at(pos + 2)) << 16 | uint32_t(stream.at(pos + 3)) << 24;
+      word = uint32_t(stream.at(pos)) | uint32_t(stream.at(pos + 1)) << 8 | uint32_t(stream.at(pos + 2)) << 16 |
+             uint32_t(stream.at(pos + 3)) << 24;
       pos += 4;
       left = 32;
     }
@@ -710,8 +689,7 @@ size_t CodeBits(const Bytes& stream) {
     } else if (bit()) {
       const uint32_t wide = bit();
       const uint32_t b = byte();
-      if (wide && take(3) == 7 && b == 255)
-        return bits;
+      if (wide && take(3) == 7 && b == 255) return bits;
     } else {
       int cls = 0;
       while (cls < 4 && !bit()) ++cls;
@@ -719,8 +697,10 @@ size_t CodeBits(const Bytes& stream) {
       take(cls < 2 ? 1 : cls);
       int zeros = 0;
       while (zeros < 5 && !bit()) ++zeros;
-      if (zeros == 5) byte();
-      else take(zeros < 2 ? 0 : zeros == 4 ? 4 : zeros - 1);
+      if (zeros == 5)
+        byte();
+      else
+        take(zeros < 2 ? 0 : zeros == 4 ? 4 : zeros - 1);
     }
   }
 }
@@ -842,8 +822,7 @@ TEST(OptimalParse, InputsLongerThanABlock) {
   const Bytes greedy = CompressStreamGreedyReference(d.data(), d.size());
   ASSERT_TRUE(DecodeBoth(greedy, d.size()) == d);
   EXPECT_LE(best, CodeBits(greedy));
-  for (int level : kLevels)
-    RoundTrip(d, level);
+  for (int level : kLevels) RoundTrip(d, level);
 }
 
 TEST(OptimalParse, CodeBitsAndStreamSizeAgree) {

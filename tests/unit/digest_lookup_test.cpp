@@ -13,7 +13,7 @@ namespace {
 
 TEST(DigestLookup, Fa2AndTheUpdaterFindTheSameTable) {
   // entries: GAME.DAT, PLAIN.TXT, the table; `at` is where the table's bytes start.
-  using Edit = void (*)(fa2::Bytes& archive, ArchiveEntry* entries, size_t at);
+  using Edit = void (*)(fa2::Bytes & archive, ArchiveEntry * entries, size_t at);
   const struct {
     const char* form;
     bool digests;
@@ -63,4 +63,4 @@ TEST(DigestLookup, Fa2AndTheUpdaterFindTheSameTable) {
   }
 }
 
-}  // namespace
+} // namespace

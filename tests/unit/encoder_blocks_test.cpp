@@ -22,15 +22,15 @@ Bytes RunsAndCopies(size_t n, uint32_t seed) {
   Bytes d;
   while (d.size() < n) {
     switch (rng() % 4) {
-    case 0: d.insert(d.end(), kRuns[rng() % 12] + rng() % 3, uint8_t(rng() % 3)); break;
-    case 1:
-      for (size_t k = 1 + rng() % 6; k > 0; --k) d.push_back(uint8_t(rng() % 4));
-      break;
-    default:
-      if (d.size() > 8) {
-        const size_t from = d.size() - 1 - rng() % std::min<size_t>(d.size() - 1, 9000);
-        for (size_t k = 0, len = 3 + rng() % 300; k < len; ++k) d.push_back(d[from + k]);
-      }
+      case 0: d.insert(d.end(), kRuns[rng() % 12] + rng() % 3, uint8_t(rng() % 3)); break;
+      case 1:
+        for (size_t k = 1 + rng() % 6; k > 0; --k) d.push_back(uint8_t(rng() % 4));
+        break;
+      default:
+        if (d.size() > 8) {
+          const size_t from = d.size() - 1 - rng() % std::min<size_t>(d.size() - 1, 9000);
+          for (size_t k = 0, len = 3 + rng() % 300; k < len; ++k) d.push_back(d[from + k]);
+        }
     }
   }
   d.resize(n);
@@ -52,8 +52,7 @@ std::vector<std::vector<codec::MatchRecord>> BruteForceRecords(const Bytes& d) {
         best = common[dist];
         out[i].push_back({best, uint32_t(dist)});
       }
-      if (pair == 0 && common[dist] >= 2 && dist <= codec::kMaxPairDistance)
-        pair = uint32_t(dist);
+      if (pair == 0 && common[dist] >= 2 && dist <= codec::kMaxPairDistance) pair = uint32_t(dist);
     }
     out[i].push_back({0, pair});
   }
@@ -89,8 +88,8 @@ TEST(StreamEncoder, PiecesAndThreadsGiveTheOneCallStream) {
     ASSERT_TRUE(plain == d) << "level " << level;
     for (unsigned threads : {1u, 2u, 3u}) {
       Bytes pieces;
-      StreamEncoder encoder(level, [&](const uint8_t* p, size_t n) { pieces.insert(pieces.end(), p, p + n); },
-                            threads);
+      StreamEncoder encoder(
+          level, [&](const uint8_t* p, size_t n) { pieces.insert(pieces.end(), p, p + n); }, threads);
       for (size_t at = 0; at < d.size();) {
         const size_t n = std::min(d.size() - at, size_t(rng() % 100000));
         encoder.Write(d.data() + at, n);

@@ -10,7 +10,7 @@ using namespace engine_testing;
 namespace {
 
 class EngineAttacks : public EngineTest {
- protected:
+protected:
   void SetUp() override {
     EngineTest::SetUp();
     fake::AddFile("C:\\WINDOWS\\SYSTEM32\\X.DLL", "system");
@@ -20,7 +20,8 @@ class EngineAttacks : public EngineTest {
   // Every file with its content and attributes.
   std::map<std::string, std::string> State() {
     std::map<std::string, std::string> state;
-    for (const std::string& f : fake::AllFiles()) state[f] = fake::Content(f) + "/" + std::to_string(fake::Attributes(f));
+    for (const std::string& f : fake::AllFiles())
+      state[f] = fake::Content(f) + "/" + std::to_string(fake::Attributes(f));
     return state;
   }
   static std::string Staged(const char* destination, char kind, const char* suffix) {
@@ -73,24 +74,34 @@ TEST_F(EngineAttacks, NothingIsWrittenThroughALinkOrAPreparedName) {
     const char* name;
     std::function<void()> prepare;
     std::vector<std::string> lines;
-    std::string refusal;  // empty: the run completes
+    std::string refusal; // empty: the run completes
   } cases[] = {
-      {"a folder of the game is a link", [] { fake::AddLink("C:\\Game\\sub", "C:\\WINDOWS", true); },
-       {"UpdateFile00=u,sub\\GAME.DAT"}, WriteFailedAt("sub\\GAME.DAT", "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません")},
-      {"the data folder is a link", [this] {
+      {"a folder of the game is a link",
+       [] { fake::AddLink("C:\\Game\\sub", "C:\\WINDOWS", true); },
+       {"UpdateFile00=u,sub\\GAME.DAT"},
+       WriteFailedAt("sub\\GAME.DAT", "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません")},
+      {"the data folder is a link",
+       [this] {
          std::strcpy(game.dataPath, "C:\\DataLink");
          fake::AddLink("C:\\DataLink", "C:\\WINDOWS", true);
        },
-       {"UpdateFile00=d,CONFIG.DAT"}, WriteFailedAt("CONFIG.DAT", "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません")},
-      {"the staged name is a link made beforehand", [&] { fake::AddLink(staged, "C:\\WINDOWS\\GAME.DAT", false); },
-       {"UpdateFile00=u,GAME.DAT"}, WriteFailedAt("C:\\Game\\GAME.DAT", "システムエラー 80")},
-      {"a kept data file is a link", [] { fake::AddLink("C:\\Data\\CONFIG.DAT", "C:\\WINDOWS\\SYSTEM32\\X.DLL", false); },
-       {"UpdateFile00=d,CONFIG.DAT"}, ""},
-      {"a kept data file has another name", [] {
+       {"UpdateFile00=d,CONFIG.DAT"},
+       WriteFailedAt("CONFIG.DAT", "リンク（ジャンクションやシンボリックリンク）を通しては書き込みません")},
+      {"the staged name is a link made beforehand",
+       [&] { fake::AddLink(staged, "C:\\WINDOWS\\GAME.DAT", false); },
+       {"UpdateFile00=u,GAME.DAT"},
+       WriteFailedAt("C:\\Game\\GAME.DAT", "システムエラー 80")},
+      {"a kept data file is a link",
+       [] { fake::AddLink("C:\\Data\\CONFIG.DAT", "C:\\WINDOWS\\SYSTEM32\\X.DLL", false); },
+       {"UpdateFile00=d,CONFIG.DAT"},
+       ""},
+      {"a kept data file has another name",
+       [] {
          fake::AddFile("C:\\Data\\CONFIG.DAT", "mine");
          fake::SetLinkCount("C:\\Data\\CONFIG.DAT", 2);
        },
-       {"UpdateFile00=d,CONFIG.DAT"}, ""},
+       {"UpdateFile00=d,CONFIG.DAT"},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,7 +118,7 @@ TEST_F(EngineAttacks, NothingIsWrittenThroughALinkOrAPreparedName) {
     }
     auto after = State();
     after.erase("C:\\TEMP\\UPDATE.INI");
-    after.erase(staged);  // a link at the staged name may go: the link itself, never its target
+    after.erase(staged); // a link at the staged name may go: the link itself, never its target
     auto kept = before;
     kept.erase(staged);
     EXPECT_EQ(kept, after);
@@ -129,4 +140,4 @@ TEST_F(EngineAttacks, APreparedStagingFolderStopsTheCopy) {
   EXPECT_FALSE(fake::Exists("C:\\Game\\movie"));
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,7 @@ std::string Staging(const char* path, const char* suffix) {
 }
 
 class EngineCopy : public EngineTest {
- protected:
+protected:
   void SetUp() override {
     EngineTest::SetUp();
     std::strcpy(game.discCheckFiles[1], "DISC1.CHK");
@@ -44,7 +44,7 @@ TEST_F(EngineCopy, DiscPrefixNamesTheDiscToCopyFrom) {
   const fake::CopyCall& copy = fake::Copies()[0];
   EXPECT_EQ(dialog, copy.owner);
   EXPECT_EQ("Q:\\movie\\op.mpg", copy.from);
-  EXPECT_EQ(Staging("C:\\Game\\movie\\op.mpg", ".new"), copy.to);  // staged beside, then swapped in
+  EXPECT_EQ(Staging("C:\\Game\\movie\\op.mpg", ".new"), copy.to); // staged beside, then swapped in
   EXPECT_EQ(0x0210, copy.flags);
   EXPECT_EQ("disc two", fake::Content("C:\\Game\\movie\\op.mpg"));
 }
@@ -62,7 +62,7 @@ TEST_F(EngineCopy, ModePrefixDropsLinesOfOtherModesAndLaterKeysAreStillRead) {
 }
 
 TEST_F(EngineCopy, PrefixBytesThatAreNotDigitsNeverSelectOrNameADisc) {
-  game.installMode = 'x' - '0';  // the byte arithmetic alone would match
+  game.installMode = 'x' - '0'; // the byte arithmetic alone would match
   InsertDisc('Q', 2);
   for (const char* name : {"a.txt", "b.txt", "c.txt"}) fake::AddFile(On('Q', name), name);
   Ini({"CopyFile00=x,2:b.txt", "CopyFile01=2:c.txt"});
@@ -81,8 +81,10 @@ TEST_F(EngineCopy, LinesThatCannotBeCopiedRefuseTheUpdateBeforeAnyWrite) {
   const struct {
     const char* line;
     const char* shown;
-  } cases[] = {{"x:a.txt", "a.txt"},          {"2:..\\..\\Windows\\x.dll", "..\\..\\Windows\\x.dll"},
-               {"2:\\\\srv\\s\\a", "\\\\srv\\s\\a"}, {"2:C:\\boot.ini", "C:\\boot.ini"},
+  } cases[] = {{"x:a.txt", "a.txt"},
+               {"2:..\\..\\Windows\\x.dll", "..\\..\\Windows\\x.dll"},
+               {"2:\\\\srv\\s\\a", "\\\\srv\\s\\a"},
+               {"2:C:\\boot.ini", "C:\\boot.ini"},
                {"2:MOVIE\\..", "MOVIE\\.."}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -114,7 +116,7 @@ TEST_F(EngineCopy, EntryWithoutADiscUsesTheDriveFoundBeforeWithoutTestingIt) {
   fake::AddFile(On('Q', "a.txt"), "a");
   fake::AddFile(On('Q', "movie,op"), "m");
   fake::OnCopy([](const fake::CopyCall& call, int* aborted) {
-    ::RemoveFile("Q:\\DISC1.CHK");  // a later search would now prompt
+    ::RemoveFile("Q:\\DISC1.CHK"); // a later search would now prompt
     return fake::DefaultCopy(call, aborted);
   });
   Ini({"CopyFile00=1:a.txt", "CopyFile01=movie,op"});
@@ -127,9 +129,9 @@ TEST_F(EngineCopy, EntryWithoutADiscUsesTheDriveFoundBeforeWithoutTestingIt) {
 
 TEST_F(EngineCopy, SearchTakesTheFirstCdromDriveHoldingTheCheckFile) {
   fake::SetDriveType('D', 3);
-  fake::AddFile("D:\\DISC1.CHK", "");  // a fixed drive never counts
-  InsertDisc('E', 2);                  // another disc
-  InsertDisc('F', 0);                  // empty
+  fake::AddFile("D:\\DISC1.CHK", ""); // a fixed drive never counts
+  InsertDisc('E', 2);                 // another disc
+  InsertDisc('F', 0);                 // empty
   InsertDisc('G', 1);
   InsertDisc('H', 1);
   for (char d : {'D', 'E', 'G', 'H'}) fake::AddFile(On(d, "a.txt"), std::string(1, d));
@@ -195,11 +197,11 @@ TEST_F(EngineCopy, FolderLandsUnderItsOwnNameInTheInstallFolder) {
   Run();
   ExpectCompleted();
   ASSERT_EQ(1u, fake::Copies().size());
-  EXPECT_EQ(Staging("C:\\Game\\x", ""), fake::Copies()[0].to);  // staged, then moved in
+  EXPECT_EQ(Staging("C:\\Game\\x", ""), fake::Copies()[0].to); // staged, then moved in
   EXPECT_EQ(0x0610, fake::Copies()[0].flags);
   EXPECT_EQ("t1", fake::Content("C:\\Game\\bgm\\track01.ogg"));
   EXPECT_EQ("t2", fake::Content("C:\\Game\\bgm\\track02.ogg"));
-  EXPECT_EQ("kept", fake::Content("C:\\Game\\bgm\\mine.ogg"));  // merged, as the copy would
+  EXPECT_EQ("kept", fake::Content("C:\\Game\\bgm\\mine.ogg")); // merged, as the copy would
   EXPECT_FALSE(fake::Exists(Staging("C:\\Game\\x", "")));
 }
 
@@ -228,7 +230,7 @@ TEST_F(EngineCopy, CopiedFileIsMadeNormalAndTheInfoTextNamesIt) {
 }
 
 TEST_F(EngineCopy, PathsThatDoNotFitAreRefused) {
-  const std::string name(255, 'n');  // Q:\<name> fits, C:\Game\<name> does not
+  const std::string name(255, 'n'); // Q:\<name> fits, C:\Game\<name> does not
   InsertDisc('Q', 1);
   fake::AddFile(On('Q', name), "n");
   Ini({"CopyFile00=1:" + name});
@@ -240,7 +242,7 @@ TEST_F(EngineCopy, PathsThatDoNotFitAreRefused) {
 
 TEST_F(EngineCopy, UserCancelEndsTheRunWithoutABox) {
   InsertDisc('Q', 1);
-  for (int outcome : {0x4C7, 0}) {  // the aborted flag wins whatever the result
+  for (int outcome : {0x4C7, 0}) { // the aborted flag wins whatever the result
     SCOPED_TRACE(outcome);
     fake::OnCopy([outcome](const fake::CopyCall&, int* aborted) {
       *aborted = 1;
@@ -292,7 +294,7 @@ TEST_F(EngineCopy, CopyThatFailsPartWayLeavesTheGameAsItWas) {
     fake::OnCopy([&](const fake::CopyCall& call, int* aborted) {
       // The journal's next version goes in; moving the old file aside fails.
       if (c.failedSwap) return fake::FailReplaceAfter(1), fake::DefaultCopy(call, aborted);
-      fake::AddFile(call.to + (c.folder ? "\\" + file : ""), "new fr");  // the shell stopped part-way
+      fake::AddFile(call.to + (c.folder ? "\\" + file : ""), "new fr"); // the shell stopped part-way
       *aborted = c.cancelled;
       return c.cancelled || c.reportedDone ? 0 : 0x75;
     });
@@ -352,4 +354,4 @@ TEST_F(EngineCopy, CopiesFollowTheUpdateList) {
   EXPECT_EQ("a", fake::Content("C:\\Game\\a.txt"));
 }
 
-}  // namespace
+} // namespace

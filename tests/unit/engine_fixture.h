@@ -32,7 +32,7 @@ constexpr FileTime kNewer = {0x00000000, 0x01D90001};
 constexpr FileTime kOlder = {0x00000000, 0x01D80000};
 
 class EngineTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     SetQuietFlag(1);
@@ -115,4 +115,4 @@ class EngineTest : public ::testing::Test {
   WindowHandle dialog = nullptr;
 };
 
-}  // namespace engine_testing
+} // namespace engine_testing

@@ -34,8 +34,8 @@ TEST(EngineLines, UpdateLineFields) {
       {"x,u,a.dat", 0, 0, kOperationPlain, "x"},
       {"uu,a.dat", 0, 0, kOperationPlain, "uu"},
       {"u", 0, 0, kOperationUpdate, ""},
-      {"u,,a.dat", 0, 0, kOperationUpdate, ""},  // the empty item ends the list
-      {"u,C:\\x.dat", 0, 0, kOperationUpdate, "\\x.dat"},  // "C:" reads as a disc prefix
+      {"u,,a.dat", 0, 0, kOperationUpdate, ""},           // the empty item ends the list
+      {"u,C:\\x.dat", 0, 0, kOperationUpdate, "\\x.dat"}, // "C:" reads as a disc prefix
       {"  u,\tx.dat", 0, 0, kOperationUpdate, "x.dat"},
   };
   for (const Case& c : cases) {
@@ -61,11 +61,11 @@ TEST(EngineLines, BaseNameOffsetWalksByWholeCharacters) {
   EXPECT_EQ(0, BaseNameOffset("game.dat"));
   EXPECT_EQ(9, BaseNameOffset("data\\sub\\a.dat"));
   EXPECT_EQ(5, BaseNameOffset("data\\"));
-  EXPECT_EQ(0, BaseNameOffset("表.dat"));         // 0x95 0x5C is one character
+  EXPECT_EQ(0, BaseNameOffset("表.dat")); // 0x95 0x5C is one character
   EXPECT_EQ(4, BaseNameOffset("sub\\表"));
   EXPECT_EQ(3, BaseNameOffset("表\\a.dat"));
-  EXPECT_EQ(0, BaseNameOffset("ソ表ソ"));         // ソ is 0x83 0x5C
-  const char cut[] = {'a', '\\', char(0x95), 0};   // a lead byte with no trail byte
+  EXPECT_EQ(0, BaseNameOffset("ソ表ソ"));        // ソ is 0x83 0x5C
+  const char cut[] = {'a', '\\', char(0x95), 0}; // a lead byte with no trail byte
   EXPECT_EQ(2, BaseNameOffset(cut));
 }
 
@@ -121,7 +121,7 @@ TEST(EngineLines, CopyLineSelection) {
 // ---- Reading and planning without acting ----------------------------------------
 
 class EngineDecisions : public EngineTest {
- protected:
+protected:
   UpdateContext Context() { return UpdateContext{&image, &description, &game}; }
 };
 
@@ -156,8 +156,8 @@ TEST_F(EngineDecisions, ALaterLineSeesWhatAnEarlierLineStages) {
   PlanUpdate(Context(), &plan);
   ASSERT_EQ(PlanResult::Runs, plan.result);
   EXPECT_EQ(Decision::Write, plan.updateLines[0].decision);
-  EXPECT_EQ(Decision::Write, plan.updateLines[1].decision);    // not skipped: line 0 makes the file
-  EXPECT_EQ(Decision::Write, plan.updateLines[2].decision);    // the staged member has the same time
+  EXPECT_EQ(Decision::Write, plan.updateLines[1].decision); // not skipped: line 0 makes the file
+  EXPECT_EQ(Decision::Write, plan.updateLines[2].decision); // the staged member has the same time
   EXPECT_EQ(WriteReason::ReplaceSame, plan.updateLines[2].reason);
   Run();
   ExpectCompleted();
@@ -179,4 +179,4 @@ TEST_F(EngineDecisions, CopyPlanListsAreEndedByASecondNul) {
   EXPECT_STREQ("C:\\Game", plan.destination);
 }
 
-}  // namespace
+} // namespace

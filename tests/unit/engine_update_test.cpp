@@ -100,7 +100,7 @@ TEST_F(EngineUpdate, DataFolderIsCreatedButNotAFolderInsideThePath) {
   intptr_t result = Run();
   ExpectRefusedWith(result, WriteFailedAt("C:\\Game\\Data\\sub\\GAME.DAT", "フォルダーが見つかりません"));
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\Data"));
-  EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\CONFIG.DAT"));  // all or nothing
+  EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\CONFIG.DAT")); // all or nothing
   EXPECT_FALSE(fake::Exists("C:\\Game\\Data\\sub"));
 }
 
@@ -122,7 +122,7 @@ TEST_F(EngineUpdate, MissingMemberIsAWriteFailureAfterTheExtractionsOwnBox) {
   EXPECT_EQ("Can't Find File in Resource !!", fake::Boxes()[0].text);
   EXPECT_EQ(kWriteFailed, fake::Boxes()[1].text);
   EXPECT_EQ(dialog, fake::Boxes()[1].owner);
-  EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));  // all or nothing
+  EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT")); // all or nothing
 }
 
 constexpr char kTooLong[] = "パスが長すぎます。259 バイトまでです";
@@ -134,7 +134,7 @@ TEST_F(EngineUpdate, DestinationThatDoesNotFitIsRefusedWithoutWriting) {
   Ini({"UpdateFile00=u," + std::string(20, 's') + "\\GAME.DAT"});
   intptr_t result = Run();
   ExpectRefusedWith(result, WriteFailedAt(std::string(20, 's') + "\\GAME.DAT", kTooLong));
-  EXPECT_TRUE(fake::AllFiles().size() == 1);  // UPDATE.INI only
+  EXPECT_TRUE(fake::AllFiles().size() == 1); // UPDATE.INI only
 }
 
 TEST_F(EngineUpdate, DataFolderThatDoesNotFitIsRefused) {
@@ -163,7 +163,7 @@ TEST_F(EngineUpdate, OverwriteOperationSkipsMissingFilesAndFolders) {
   Run();
   ExpectCompleted();
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\GAME.DAT"));
-  EXPECT_EQ("new config", fake::Content("C:\\Game\\CONFIG.DAT"));  // not newer-only
+  EXPECT_EQ("new config", fake::Content("C:\\Game\\CONFIG.DAT")); // not newer-only
 }
 
 // ---- Data files --------------------------------------------------------------------
@@ -177,7 +177,7 @@ TEST_F(EngineUpdate, ExistingDataFileIsKeptAndRewrittenWithoutATimeStamp) {
   ExpectCompleted();
   EXPECT_EQ("player settings", fake::Content("C:\\Data\\Save\\CONFIG.DAT"));
   const uint64_t written = FileTimeValue(fake::FileTimes("C:\\Data\\Save\\CONFIG.DAT").write);
-  EXPECT_NE(FileTimeValue(original), written);  // recreated
+  EXPECT_NE(FileTimeValue(original), written); // recreated
   EXPECT_NE(FileTimeValue(kMemberTime), written);
   EXPECT_FALSE(fake::Exists("C:\\Game\\Save\\CONFIG.DAT"));
 }
@@ -193,7 +193,7 @@ TEST_F(EngineUpdate, MissingDataFileIsWrittenBelowTheDataPath) {
 
 TEST_F(EngineUpdate, DataFileThatCannotBeReadIsReplacedByTheMember) {
   fake::AddFile("C:\\Data\\CONFIG.DAT", "player settings");
-  fake::FailAllocationAfter(1);  // the block for the existing bytes (after the journal's)
+  fake::FailAllocationAfter(1); // the block for the existing bytes (after the journal's)
   Ini({"UpdateFile00=d,CONFIG.DAT"});
   Run();
   ExpectCompleted();
@@ -216,7 +216,7 @@ TEST_F(EngineUpdate, FailedRewriteOfAKeptDataFileIsNotAnError) {
   Run();
   ExpectCompleted();
   EXPECT_EQ("player settings", fake::Content("C:\\Data\\CONFIG.DAT"));
-  EXPECT_EQ(kAttrReadOnly, fake::Attributes("C:\\Data\\CONFIG.DAT"));  // left as it was
+  EXPECT_EQ(kAttrReadOnly, fake::Attributes("C:\\Data\\CONFIG.DAT")); // left as it was
   EXPECT_EQ(FileTimeValue(kOlder), FileTimeValue(fake::FileTimes("C:\\Data\\CONFIG.DAT").write));
 }
 
@@ -234,11 +234,20 @@ TEST_F(EngineUpdate, DestinationsOutsideTheirFolderRefuseBeforeAnyWrite) {
     const char* line;
     const char* dataFolder;
   } cases[] = {
-      {"u,..\\..\\ESCAPE1.DAT", ""}, {"d,..\\..\\..\\ESCAPE3.DAT", ""}, {"u,..\\..\\windows\\ESC5.DAT", ""},
-      {"u,\\ABS2.DAT", ""},           {"u,\\\\server\\share\\UNC4.DAT", ""}, {"C:\\GAME.DAT", ""},
-      {"u,sub/../../GAME.DAT", ""},            {"u,a\\...\\GAME.DAT", ""},
-      {"u,NUL", ""},                    {"u,com1.dat", ""},                      {"u,GAME.DAT:stream", ""},
-      {"u,GAME.DAT", "..\\Other"},     {"d,GAME.DAT", "\\Save"},       {"u,SUB\\..", ""},
+      {"u,..\\..\\ESCAPE1.DAT", ""},
+      {"d,..\\..\\..\\ESCAPE3.DAT", ""},
+      {"u,..\\..\\windows\\ESC5.DAT", ""},
+      {"u,\\ABS2.DAT", ""},
+      {"u,\\\\server\\share\\UNC4.DAT", ""},
+      {"C:\\GAME.DAT", ""},
+      {"u,sub/../../GAME.DAT", ""},
+      {"u,a\\...\\GAME.DAT", ""},
+      {"u,NUL", ""},
+      {"u,com1.dat", ""},
+      {"u,GAME.DAT:stream", ""},
+      {"u,GAME.DAT", "..\\Other"},
+      {"d,GAME.DAT", "\\Save"},
+      {"u,SUB\\..", ""},
       {"u,GAME.DAT", "Save\\.."},
   };
   for (const auto& c : cases) {
@@ -248,15 +257,14 @@ TEST_F(EngineUpdate, DestinationsOutsideTheirFolderRefuseBeforeAnyWrite) {
     std::strcpy(description.dataFolder, c.dataFolder);
     Ini({"UpdateFile00=CONFIG.DAT", std::string("UpdateFile01=") + c.line});
     ExpectRefusedWith(Run(), kWriteFailed);
-    EXPECT_EQ(1u, fake::AllFiles().size());  // UPDATE.INI only
+    EXPECT_EQ(1u, fake::AllFiles().size()); // UPDATE.INI only
     CloseArchive(image);
   }
 }
 
 TEST(EngineConfinement, PathsThatStayInside) {
-  for (const char* path : {"GAME.DAT", "sub\\GAME.DAT", "sub/GAME.DAT", "sub\\..\\GAME.DAT", ".\\GAME.DAT",
-                           "a\\\\b", "console\\x", "COM10", "LPT0.txt", "a..", "表\\ソ.DAT", "ソ\\..\\x",
-                           "a\\.", ""})
+  for (const char* path : {"GAME.DAT", "sub\\GAME.DAT", "sub/GAME.DAT", "sub\\..\\GAME.DAT", ".\\GAME.DAT", "a\\\\b",
+                           "console\\x", "COM10", "LPT0.txt", "a..", "表\\ソ.DAT", "ソ\\..\\x", "a\\.", ""})
     EXPECT_TRUE(PathStaysInside(path)) << path;
 }
 
@@ -267,13 +275,13 @@ TEST(EngineConfinement, EachRefusedPathNamesTheRuleItBreaks) {
     const char* path;
     Confinement why;
   } cases[] = {
-      {"\\x", C::Rooted},         {"/x", C::Rooted},           {"\\\\server\\s\\x", C::Server},
-      {"//.x/s", C::Server},      {"\\\\.\\x", C::DevicePath}, {"//?/C:/x", C::DevicePath},
-      {"D:x", C::Drive},          {"x.dat:s", C::Stream},      {"ソ:x", C::Stream},
-      {"..\\x:s", C::Climbs},     {"a/../../x", C::Climbs},    {"a\\. .\\x", C::DotsAndBlanks},
+      {"\\x", C::Rooted},          {"/x", C::Rooted},           {"\\\\server\\s\\x", C::Server},
+      {"//.x/s", C::Server},       {"\\\\.\\x", C::DevicePath}, {"//?/C:/x", C::DevicePath},
+      {"D:x", C::Drive},           {"x.dat:s", C::Stream},      {"ソ:x", C::Stream},
+      {"..\\x:s", C::Climbs},      {"a/../../x", C::Climbs},    {"a\\. .\\x", C::DotsAndBlanks},
       {"sub\\nul.txt", C::Device}, {"x\x83", C::CutCharacter},  {"MOVIE\\..", C::FoldsToStart},
-      {".", C::FoldsToStart},     {".\\", C::FoldsToStart},    {"a\\b\\..//..", C::FoldsToStart},
-      {"ソ\\..", C::FoldsToStart}, {"a\\..\\..", C::Climbs},   {"a\\..\\nul", C::Device},
+      {".", C::FoldsToStart},      {".\\", C::FoldsToStart},    {"a\\b\\..//..", C::FoldsToStart},
+      {"ソ\\..", C::FoldsToStart}, {"a\\..\\..", C::Climbs},    {"a\\..\\nul", C::Device},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(int(c.why), int(ConfinePath(c.path))) << c.path;
@@ -285,15 +293,17 @@ TEST(EngineConfinement, EachRefusedPathNamesTheRuleItBreaks) {
 
 struct CheckCase {
   const char* name;
-  uint32_t attributes;  // kAttrMissing: no file; kAttrDirectory: a folder
+  uint32_t attributes; // kAttrMissing: no file; kAttrDirectory: a folder
 };
 
 class EngineExistenceCheck : public EngineTest, public ::testing::WithParamInterface<CheckCase> {};
 
 TEST_P(EngineExistenceCheck, AnythingButANormalFileRefusesBeforeAnythingIsWritten) {
   const CheckCase& c = GetParam();
-  if (c.attributes == kAttrDirectory) fake::AddDirectory("C:\\Game\\VER.DAT");
-  else if (c.attributes != kAttrMissing) fake::AddFile("C:\\Game\\VER.DAT", "v", {}, c.attributes);
+  if (c.attributes == kAttrDirectory)
+    fake::AddDirectory("C:\\Game\\VER.DAT");
+  else if (c.attributes != kAttrMissing)
+    fake::AddFile("C:\\Game\\VER.DAT", "v", {}, c.attributes);
   Ini({"UpdateFile00=u,GAME.DAT", "UpdateFile01=e,VER.DAT"});
   ExpectRefusedWith(Run(), kVersionError);
   EXPECT_FALSE(fake::Exists("C:\\Game\\GAME.DAT"));
@@ -371,7 +381,7 @@ TEST_F(EngineUpdate, ShortfallIsPrintedAsAnUnsignedCount) {
 }
 
 TEST_F(EngineUpdate, NoCheckForZeroTextOrWhenTheFreeSpaceIsUnknown) {
-  fake::SetFreeSpace('C', 100);  // enough for the member, not for the figure
+  fake::SetFreeSpace('C', 100); // enough for the member, not for the figure
   for (const char* required : {"RequiredDiskSpace=0", "RequiredDiskSpace=abc", "OverwriteOnly=0"}) {
     SCOPED_TRACE(required);
     fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
@@ -424,4 +434,4 @@ TEST_F(EngineUpdate, CompletionLeavesOnlyAFocusedFinishButton) {
   EXPECT_TRUE(fake::Boxes().empty());
 }
 
-}  // namespace
+} // namespace

@@ -33,7 +33,7 @@ int WriteMember(const ArchiveImage& image, const char* name, const char* path, s
 }
 
 class Extract : public engine_testing::EngineTest {
- protected:
+protected:
   void SetUp() override {
     EngineTest::SetUp();
     fake::AddDirectory("C:\\Game");
@@ -122,7 +122,7 @@ void TableThenASecond(fa2::Bytes& b, ArchiveEntry* e, size_t at) {
 // no entry has the table's name (in any letter case) is read unchecked.
 TEST(ExtractDigestTable, AnUnusableTableRefusesTheMemberAndWritesNothing) {
   // entries: GAME.DAT, PLAIN.TXT, the table; `at` is where the table's bytes start.
-  using Edit = void (*)(fa2::Bytes& archive, ArchiveEntry* entries, size_t at);
+  using Edit = void (*)(fa2::Bytes & archive, ArchiveEntry * entries, size_t at);
   const struct {
     const char* form;
     bool digests;
@@ -148,9 +148,8 @@ TEST(ExtractDigestTable, AnUnusableTableRefusesTheMemberAndWritesNothing) {
     fake::Reset();
     fake::AddDirectory("C:\\Game");
     fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
-    fa2::Bytes archive =
-        Build({Member("GAME.DAT", "new game", true, true, kMemberTime), Member("PLAIN.TXT", "plain")}, false, false,
-              c.digests);
+    fa2::Bytes archive = Build({Member("GAME.DAT", "new game", true, true, kMemberTime), Member("PLAIN.TXT", "plain")},
+                               false, false, c.digests);
     if (c.edit) {
       ArchiveEntry entries[3];
       uint8_t* directory = archive.data() + archive.size() - sizeof entries;
@@ -213,7 +212,8 @@ TEST_F(Extract, ReadOnlyDestinationBecomesNormalEvenWhenKept) {
 TEST_F(Extract, DirectoryDestinationIsRefusedAndLeftAlone) {
   fake::AddDirectory("C:\\Game\\GAME.DAT");
   EXPECT_EQ(0, Run("GAME.DAT"));
-  EXPECT_EQ(std::vector<std::string>{engine_testing::WriteFailedAt("C:\\Game\\GAME.DAT", "同じ名前のフォルダーがあります")},
+  EXPECT_EQ(std::vector<std::string>{engine_testing::WriteFailedAt("C:\\Game\\GAME.DAT",
+                                                                   "同じ名前のフォルダーがあります")},
             Shown());
   EXPECT_TRUE(fake::IsDirectory("C:\\Game\\GAME.DAT"));
 }
@@ -294,4 +294,4 @@ TEST_F(Extract, FailedStampOrReplaceLeavesThePreviousFileIntact) {
   EXPECT_EQ("previous", fake::Content("C:\\Game\\GAME.DAT"));
 }
 
-}  // namespace
+} // namespace

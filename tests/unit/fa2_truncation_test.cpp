@@ -184,4 +184,4 @@ TEST(Fa2Truncation, MessagesSayWhereTheFileEnds) {
   }
 }
 
-}  // namespace
+} // namespace

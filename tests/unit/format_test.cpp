@@ -34,4 +34,4 @@ TEST(FormatText, CutsAtCapacityAndKeepsUnknownDirectives) {
   EXPECT_STREQ("%d%%x", out);
 }
 
-}  // namespace
+} // namespace

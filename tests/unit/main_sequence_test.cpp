@@ -17,7 +17,7 @@ const char kSetupIni[] =
     "GameClass=GameClass\r\n";
 
 class MainSequence : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     members = {Member("UPDATE.INI", kUpdateIni, true, true), Member("GAME.DAT", "new data", true, true)};
@@ -59,12 +59,13 @@ TEST_F(MainSequence, UpdatesAndExitsWithOne) {
 }
 
 TEST_F(MainSequence, AForgedJournalIsLeftAloneAndThePlayerToldBeforeTheWizard) {
-  const std::string journal = "FA2 journal 1\r\nstate swapping\r\nfile 1 0\tC:\\WINDOWS\\X.DLL\tC:\\WINDOWS\\~fa2a1s0.new\t"
-                              "C:\\WINDOWS\\~fa2a1s0.old\r\n";
+  const std::string journal =
+      "FA2 journal 1\r\nstate swapping\r\nfile 1 0\tC:\\WINDOWS\\X.DLL\tC:\\WINDOWS\\~fa2a1s0.new\t"
+      "C:\\WINDOWS\\~fa2a1s0.old\r\n";
   fake::AddFile("C:\\Game\\~fa2update.jnl", journal);
   EXPECT_EQ(1, Run(ClickThrough));
   ASSERT_EQ(std::vector<std::string>{kJournalIgnoredText}, Texts());
-  EXPECT_EQ(nullptr, fake::Boxes()[0].owner);  // before the wizard opens
+  EXPECT_EQ(nullptr, fake::Boxes()[0].owner); // before the wizard opens
 }
 
 TEST_F(MainSequence, AbortIsReportedWithoutOwnerAndExitsWithZero) {
@@ -91,9 +92,9 @@ TEST_F(MainSequence, TheDescriptionHasANameOfThisRunAndIsDeleted) {
 // run is never taken over.
 TEST_F(MainSequence, TheDescriptionRunIsTheArchivesNotTheTemporaryFiles) {
   EXPECT_EQ(1, Run([](WindowHandle) {
-    fake::AddFile("C:\\TEMP\\UPDATE4242.INI", "[SETUP]\r\n[UPDATE]\r\nUpdateFile00=u,EVIL.DAT\r\n");
-    ClickThrough(nullptr);
-  }));
+              fake::AddFile("C:\\TEMP\\UPDATE4242.INI", "[SETUP]\r\n[UPDATE]\r\nUpdateFile00=u,EVIL.DAT\r\n");
+              ClickThrough(nullptr);
+            }));
   EXPECT_EQ("new data", fake::Content("C:\\Game\\GAME.DAT"));
   EXPECT_FALSE(fake::Exists("C:\\TEMP\\UPDATE4242.INI"));
 
@@ -173,9 +174,11 @@ TEST_F(MainSequence, RegistryDecidesWhetherTheGameIsInstalled) {
       {"InstPath", std::string(300, 'x'), "インストール先のパスが長すぎます（259 バイトまで）"},
       {"InstPath", "\xFF", "インストール先のパスに、このアップデータでは扱えない文字が含まれています"},
       {"DataPath", "\xFF", "データの保存先のパスに、このアップデータでは扱えない文字が含まれています"},
-      {"InstPath", std::string(250, 'x'), "インストール先のパスが長すぎます（259 バイトまで）"},  // no room for SETUP.INI
+      {"InstPath", std::string(250, 'x'),
+       "インストール先のパスが長すぎます（259 バイトまで）"}, // no room for SETUP.INI
       // The key is the player's to write: the system's folder is no game's.
-      {"DataPath", "C:\\windows\\system32", "データの保存先が Windows のフォルダーの中にあるため、アップデートできません"},
+      {"DataPath", "C:\\windows\\system32",
+       "データの保存先が Windows のフォルダーの中にあるため、アップデートできません"},
       {"InstPath", "c:\\WINDOWS", "インストール先が Windows のフォルダーの中にあるため、アップデートできません"},
   };
   for (const auto& u : unusable) {
@@ -301,4 +304,4 @@ TEST_F(MainSequence, InstallModeTextComesFromTheDescription) {
   }
 }
 
-}  // namespace
+} // namespace

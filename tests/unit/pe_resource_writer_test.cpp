@@ -85,9 +85,9 @@ ImageLayout LinkerLayout(bool is64, const Bytes& oldArchive) {
   ImageLayout layout;
   layout.is64 = is64;
   layout.sections = {{".text", 0x1000, Bytes(0x300, 0xC3)},
-                   {".data", 0x2000, Bytes(0x80, 0x11), 0x2000},
-                   {".rsrc", 0x4000, HandMadeTree(0x4000, oldArchive)},
-                   {".reloc", 0x5000, Bytes(0x20, 0x22)}};
+                     {".data", 0x2000, Bytes(0x80, 0x11), 0x2000},
+                     {".rsrc", 0x4000, HandMadeTree(0x4000, oldArchive)},
+                     {".reloc", 0x5000, Bytes(0x20, 0x22)}};
   layout.resources = 2;
   return layout;
 }
@@ -165,7 +165,7 @@ Bytes Stamp(const Bytes& image, const Bytes& archive, fa2::StampReport* report =
   return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(PeStamp, AddsTheArchiveBesideTheOtherResourcesIn32And64BitImages) {
   for (bool is64 : {false, true}) {
@@ -299,7 +299,8 @@ TEST(PeStamp, MovesTheSymbolTablePointerWithTheBytesBehindTheSections) {
 TEST(PeStamp, DropsASignatureThatCouldNoLongerMatch) {
   for (bool inPlace : {false, true}) {
     for (const Bytes& overlay : {Bytes{}, Text("ABC")}) {
-      SCOPED_TRACE(std::string(inPlace ? "in place" : "new section") + ", overlay of " + std::to_string(overlay.size()));
+      SCOPED_TRACE(std::string(inPlace ? "in place" : "new section") + ", overlay of " +
+                   std::to_string(overlay.size()));
       ImageLayout layout = LinkerLayout(false, Text("old"));
       if (inPlace) layout.sections.pop_back();
       layout.overlay = overlay;

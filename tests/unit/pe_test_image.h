@@ -70,7 +70,8 @@ inline Bytes MakeImage(const ImageLayout& layout) {
     Put32(b, h + 36, 0x40000040);
     b.insert(b.end(), s.raw.begin(), s.raw.end());
     b.resize(rawOffset + rawSize, 0);
-    imageEnd = std::max<uint32_t>(imageEnd, s.virtualAddress + std::max<uint32_t>(s.virtualSize, uint32_t(s.raw.size())));
+    imageEnd = std::max<uint32_t>(imageEnd,
+                                  s.virtualAddress + std::max<uint32_t>(s.virtualSize, uint32_t(s.raw.size())));
     if (int(i) == layout.resources) {
       Put32(b, dirs + 16, s.virtualAddress);
       Put32(b, dirs + 20, uint32_t(s.raw.size()));
@@ -81,4 +82,4 @@ inline Bytes MakeImage(const ImageLayout& layout) {
   return b;
 }
 
-}  // namespace pe_test
+} // namespace pe_test

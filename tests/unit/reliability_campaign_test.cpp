@@ -165,7 +165,8 @@ void AddDamage(const std::string& prefix, const fa2::Bytes& good, bool directory
   // name, the flags, the time stamp and the sizes); each member's first and
   // last bytes, and a stride over the member data.
   auto flip = [&](const std::string& kind, uint32_t at, uint8_t mask) {
-    add(kind, "byte " + std::to_string(at) + " xor " + std::to_string(mask), [at, mask](fa2::Bytes& b) { b[at] ^= mask; });
+    add(kind, "byte " + std::to_string(at) + " xor " + std::to_string(mask),
+        [at, mask](fa2::Bytes& b) { b[at] ^= mask; });
   };
   for (uint32_t at = 0; at < 16; ++at)
     for (uint8_t mask : {0x01, 0x80, 0xFF}) flip("flipped: header", at, mask);
@@ -187,8 +188,9 @@ void AddDamage(const std::string& prefix, const fa2::Bytes& good, bool directory
   // Header fields set to extremes.
   const std::vector<std::pair<const char*, std::vector<uint32_t>>> header = {
       {"flags", {0, 1, 2, 3, 0xFFFFFFFC, 0xFFFFFFFF}},
-      {"directoryOffset", {0, 15, 16, directoryOffset - 1, directoryOffset + 1, size - 5, size - 1, size, size + 1,
-                           0x7FFFFFFF, 0xFFFFFFFF}},
+      {"directoryOffset",
+       {0, 15, 16, directoryOffset - 1, directoryOffset + 1, size - 5, size - 1, size, size + 1, 0x7FFFFFFF,
+        0xFFFFFFFF}},
       {"entryCount", {0, 1, count - 1, count + 1, 100, 15339000, 0x7FFFFFFF, 0xFFFFFFFF}},
   };
   for (size_t field = 0; field < header.size(); ++field)
@@ -203,16 +205,22 @@ void AddDamage(const std::string& prefix, const fa2::Bytes& good, bool directory
     const uint32_t uncompressed = U32(good, entry + 272), stored = U32(good, entry + 276);
     const std::string who = "entry " + std::to_string(i) + " ";
     for (uint8_t v : {0x00, 0x02, 0xFD, 0xFF})
-      add("extreme: entry field", who + "storageFlags = " + std::to_string(v), [=](fa2::Bytes& b) { PutU8(b, entry + 260, v); });
+      add("extreme: entry field", who + "storageFlags = " + std::to_string(v),
+          [=](fa2::Bytes& b) { PutU8(b, entry + 260, v); });
     for (uint8_t v : {0x00, 0x01, 0x02, 0xFF})
-      add("extreme: entry field", who + "scrambleMarker = " + std::to_string(v), [=](fa2::Bytes& b) { PutU8(b, entry + 262, v); });
+      add("extreme: entry field", who + "scrambleMarker = " + std::to_string(v),
+          [=](fa2::Bytes& b) { PutU8(b, entry + 262, v); });
     for (uint32_t v : {0u, 1u, uncompressed - 1, uncompressed + 1, stored, 0x40000001u, 0x7FFFFFFFu, 0xFFFFFFFFu})
-      add("extreme: entry field", who + "uncompressedSize = " + std::to_string(v), [=](fa2::Bytes& b) { PutU32(b, entry + 272, v); });
+      add("extreme: entry field", who + "uncompressedSize = " + std::to_string(v),
+          [=](fa2::Bytes& b) { PutU32(b, entry + 272, v); });
     for (uint32_t v : {0u, 1u, stored - 1, stored + 1, stored + 16, 0x7FFFFFFFu, 0xFFFFFFF0u, 0xFFFFFFFFu})
-      add("extreme: entry field", who + "storedSize = " + std::to_string(v), [=](fa2::Bytes& b) { PutU32(b, entry + 276, v); });
+      add("extreme: entry field", who + "storedSize = " + std::to_string(v),
+          [=](fa2::Bytes& b) { PutU32(b, entry + 276, v); });
     for (uint32_t v : {0u, 0xFFFFFFFFu})
-      add("extreme: entry field", who + "timeStamp = " + std::to_string(v),
-          [=](fa2::Bytes& b) { PutU32(b, entry + 264, v); PutU32(b, entry + 268, v); });
+      add("extreme: entry field", who + "timeStamp = " + std::to_string(v), [=](fa2::Bytes& b) {
+        PutU32(b, entry + 264, v);
+        PutU32(b, entry + 268, v);
+      });
     add("extreme: entry field", who + "name unterminated",
         [=](fa2::Bytes& b) { std::memset(b.data() + entry, 'A', kNameCapacity); });
     add("extreme: entry field", who + "name empty", [=](fa2::Bytes& b) { b[entry] = 0; });
@@ -224,8 +232,8 @@ void AddDamage(const std::string& prefix, const fa2::Bytes& good, bool directory
 }
 
 struct Tally {
-  std::map<std::string, int> byOutcome;                       // message sequence -> runs
-  std::map<std::string, std::map<std::string, int>> byKind;   // kind -> outcome -> runs
+  std::map<std::string, int> byOutcome;                     // message sequence -> runs
+  std::map<std::string, std::map<std::string, int>> byKind; // kind -> outcome -> runs
   int variants = 0, successes = 0, damagedContent = 0;
   std::vector<std::string> problems;
 };
@@ -360,4 +368,4 @@ TEST(ReliabilityCampaign, DamagedUpdatersEndWithKnownMessagesAndLoseNothing) {
   EXPECT_EQ(0u, tally.problems.size());
 }
 
-}  // namespace
+} // namespace

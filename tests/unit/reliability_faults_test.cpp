@@ -36,7 +36,7 @@ const char* const kWritten[] = {"C:\\Game\\README.TXT", "C:\\Game\\MAP1.DAT", "C
                                 "C:\\Game\\GAME.DAT"};
 
 class ReliabilityFaults : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     InstallSampleGame();
     newContent.clear();
@@ -153,7 +153,7 @@ TEST_F(ReliabilityFaults, WithoutFaultsEverythingIsWrittenAndCopied) {
 }
 
 TEST_F(ReliabilityFaults, DiskFillingAfterTheThirdFileLeavesEveryFileOld) {
-  const int64_t firstThree = SizeOfFirst(3) + 4096;  // and the journal
+  const int64_t firstThree = SizeOfFirst(3) + 4096; // and the journal
   const int exitCode = Run([&] { fake::SetWriteBudget(firstThree); });
   ExpectInterrupted(exitCode, {WriteFailedAt("C:\\Game\\GAME.DAT", "ディスクの空き容量が足りません")}, 0);
   EXPECT_TRUE(fake::Copies().empty());
@@ -311,4 +311,4 @@ TEST_F(ReliabilityFaults, KilledAtAnyStepTheNextStartLeavesOneWholeVersion) {
   EXPECT_GT(updated, 0);
 }
 
-}  // namespace
+} // namespace

@@ -42,7 +42,7 @@ const uint8_t* FindMember(const ArchiveImage& image, const char* name, std::stri
 }
 
 class DamagedArchive : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     fake::AddDirectory("C:\\Game");
@@ -99,7 +99,7 @@ TEST_F(DamagedArchive, StoredSizeNearFourGibDoesNotWrapToTheFirstMembersPlace) {
 }
 
 class DamagedProfile : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     SetInstalledSettingsPath("C:\\Game\\SETUP.INI");
@@ -116,14 +116,17 @@ TEST_F(DamagedProfile, ValueStartingWithANulByteIsMissing) {
   ASSERT_EQ(1u, fake::Boxes().size());
   EXPECT_EQ("SETUP.INI : GameDir キーが存在しません", fake::Boxes()[0].text);
   int32_t number = 7;
-  Setup("[SETUP]\r\nShortcuts=\0" "12\r\n"s);
+  Setup(
+      "[SETUP]\r\nShortcuts=\0"
+      "12\r\n"s);
   EXPECT_EQ(0, ReadSetupInteger("Shortcuts", &number));
   EXPECT_EQ(7, number);
 }
 
 TEST_F(DamagedProfile, SetupIniWithANulGameDirIsRefused) {
-  Setup("[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameDir=\0Game\r\nGameExe=G.EXE\r\n"
-        "UninstExe=U.EXE\r\nSetupBmp=a\r\nInstallSelects=0\r\nShortcuts=0\r\n"s);
+  Setup(
+      "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameDir=\0Game\r\nGameExe=G.EXE\r\n"
+      "UninstExe=U.EXE\r\nSetupBmp=a\r\nInstallSelects=0\r\nShortcuts=0\r\n"s);
   SetQuietFlag(1);
   UpdateDescription description{};
   InstalledGame game{};
@@ -131,4 +134,4 @@ TEST_F(DamagedProfile, SetupIniWithANulGameDirIsRefused) {
   EXPECT_TRUE(fake::Boxes().empty());
 }
 
-}  // namespace
+} // namespace

@@ -143,7 +143,8 @@ inline std::vector<std::string> CheckFiles(const std::map<std::string, std::stri
     auto allowed = replacements.find(BaseName(path));
     const bool whole = allowed != replacements.end() &&
                        std::find(allowed->second.begin(), allowed->second.end(), content) != allowed->second.end();
-    if (!whole) problems.push_back("neither old nor new content (" + std::to_string(content.size()) + " bytes): " + path);
+    if (!whole)
+      problems.push_back("neither old nor new content (" + std::to_string(content.size()) + " bytes): " + path);
   }
   return problems;
 }
@@ -166,4 +167,4 @@ inline std::vector<std::string> BoxTexts() {
   return texts;
 }
 
-}  // namespace reliability
+} // namespace reliability

@@ -25,7 +25,7 @@ std::vector<Item> Items(const char* value) {
 }
 
 class ListTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override { SetCurrentDiscNumber(0); }
 };
 
@@ -44,7 +44,7 @@ TEST_F(ListTest, PrefixIsAnyOneByteBeforeAColon) {
   SetCurrentDiscNumber(5);
   EXPECT_EQ(Items("12:abc"), (std::vector<Item>{{"12:abc", 5}}));
   EXPECT_EQ(Items("a::b"), (std::vector<Item>{{":b", 0}}));
-  EXPECT_EQ(Items("3: x"), (std::vector<Item>{{" x", 3}}));  // blanks after the colon stay
+  EXPECT_EQ(Items("3: x"), (std::vector<Item>{{" x", 3}})); // blanks after the colon stay
 }
 
 TEST_F(ListTest, BarePrefixGivesOneEmptyItem) {
@@ -70,16 +70,16 @@ TEST_F(ListTest, CursorStopsOnTheTerminatorAndNeverPassesTheEnd) {
   const char* cursor = value;
   char item[kItemCapacity];
   ASSERT_EQ(NextListItem(&cursor, item), 1);
-  EXPECT_EQ(cursor, value + 3);  // just past the comma
+  EXPECT_EQ(cursor, value + 3); // just past the comma
   std::strcpy(item, "untouched");
   EXPECT_EQ(NextListItem(&cursor, item), 0);
-  EXPECT_EQ(cursor, value + 5);  // on the second comma, past the blanks
+  EXPECT_EQ(cursor, value + 5); // on the second comma, past the blanks
   EXPECT_STREQ(item, "untouched");
 
   const char last[] = "z";
   cursor = last;
   ASSERT_EQ(NextListItem(&cursor, item), 1);
-  EXPECT_EQ(cursor, last + 1);  // on the NUL
+  EXPECT_EQ(cursor, last + 1); // on the NUL
   EXPECT_EQ(NextListItem(&cursor, item), 0);
   EXPECT_EQ(cursor, last + 1);
 }
@@ -126,7 +126,7 @@ TEST_F(ListTest, TakeListItemsFillsSlotsAndNotesDiscs) {
   EXPECT_EQ(TakeListItems("1:a.dat,b.dat", slots, discs, 5), 2);
   EXPECT_STREQ(slots[0], "a.dat");
   EXPECT_STREQ(slots[1], "b.dat");
-  EXPECT_STREQ(slots[2], "");  // the slot that found no item is made empty
+  EXPECT_STREQ(slots[2], ""); // the slot that found no item is made empty
   EXPECT_EQ(discs[0], 1);
   EXPECT_EQ(discs[1], 1);
 
@@ -233,4 +233,4 @@ TEST(DescriptionMode, NonZeroSelectsInstallMode) {
   EXPECT_STREQ(d.modeText, "インストール");
 }
 
-}  // namespace
+} // namespace

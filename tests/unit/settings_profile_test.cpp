@@ -13,7 +13,7 @@ const char kSetupPath[] = "C:\\Game\\SETUP.INI";
 const char kDescriptionPath[] = "C:\\TEMP\\UPDATE.INI";
 
 class ProfileTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     SetErrorBoxOwner(nullptr);
@@ -58,7 +58,7 @@ TEST_F(ProfileTest, EmptyValueCountsAsMissing) {
 
 TEST_F(ProfileTest, MissingFileOrSectionReadsAsMissingKey) {
   char buffer[260];
-  EXPECT_EQ(ReadSetupValue("GameExe", buffer, sizeof buffer), 0);  // no file at all
+  EXPECT_EQ(ReadSetupValue("GameExe", buffer, sizeof buffer), 0); // no file at all
   fake::AddFile(kSetupPath, "[OTHER]\r\nGameExe=x\r\n");
   EXPECT_EQ(ReadSetupValue("GameExe", buffer, sizeof buffer), 0);
   EXPECT_EQ(fake::Boxes().size(), 2u);
@@ -77,8 +77,7 @@ TEST_F(ProfileTest, QuietFlagSilencesTheReport) {
 }
 
 TEST_F(ProfileTest, DescriptionValueNamesSectionAndKey) {
-  fake::AddFile(kDescriptionPath,
-                "[SETUP]\r\nCompanyName=Maker\r\n[UPDATE]\r\nUpdateFile00=u,a.dat\r\n");
+  fake::AddFile(kDescriptionPath, "[SETUP]\r\nCompanyName=Maker\r\n[UPDATE]\r\nUpdateFile00=u,a.dat\r\n");
   char buffer[1024];
   EXPECT_EQ(ReadDescriptionValue("SETUP", "CompanyName", buffer, sizeof buffer), 1);
   EXPECT_STREQ(buffer, "Maker");
@@ -129,7 +128,7 @@ TEST_F(ProfileTest, TheFileIsReadInPiecesAndAFailedReadGivesNothing) {
       EXPECT_STREQ(buffer, "表\\x");
     }
     fake::ShortReadAt("");
-    const size_t lineRead = head.size() + line.size() - 1;  // up to its CR
+    const size_t lineRead = head.size() + line.size() - 1; // up to its CR
     for (size_t good : {pad, lineRead - 1, lineRead, text.size() - 1, text.size()}) {
       fake::FailReadAfter(kSetupPath, good);
       const uint32_t count = ReadProfileString("SETUP", "GameDir", buffer, sizeof buffer, kSetupPath);
@@ -146,8 +145,7 @@ TEST_F(ProfileTest, TheFileIsReadInPiecesAndAFailedReadGivesNothing) {
 }
 
 TEST_F(ProfileTest, SetupIntegerUsesTheLeadingNumber) {
-  fake::AddFile(kSetupPath,
-                "[SETUP]\r\nA=42abc\r\nB=abc\r\nC=-3\r\nD=99999999999\r\nE=\r\n");
+  fake::AddFile(kSetupPath, "[SETUP]\r\nA=42abc\r\nB=abc\r\nC=-3\r\nD=99999999999\r\nE=\r\n");
   int32_t value = 77;
   EXPECT_EQ(ReadSetupInteger("A", &value), 1);
   EXPECT_EQ(value, 42);
@@ -160,7 +158,7 @@ TEST_F(ProfileTest, SetupIntegerUsesTheLeadingNumber) {
   EXPECT_TRUE(fake::Boxes().empty());
 
   value = 77;
-  EXPECT_EQ(ReadSetupInteger("E", &value), 0);  // left as it was
+  EXPECT_EQ(ReadSetupInteger("E", &value), 0); // left as it was
   EXPECT_EQ(value, 77);
   EXPECT_EQ(ReadSetupInteger("Missing", &value), 0);
   EXPECT_EQ(value, 77);
@@ -182,4 +180,4 @@ TEST_F(ProfileTest, PathThatDoesNotFitIsRefused) {
   EXPECT_EQ(std::string(DescriptionPath()), longest);
 }
 
-}  // namespace
+} // namespace

@@ -41,13 +41,13 @@ using Changes = std::map<std::string, std::optional<std::string>>;
 // keys that are not rows of the valid file are appended.
 std::string SetupIni(const Changes& changes = {}) {
   std::string text = "[SETUP]\r\n";
-  auto row = [&](const std::string& key, const std::string& value) {
-    text += key + "=" + value + "\r\n";
-  };
+  auto row = [&](const std::string& key, const std::string& value) { text += key + "=" + value + "\r\n"; };
   for (const auto& [key, value] : kValidRows) {
     auto change = changes.find(key);
-    if (change == changes.end()) row(key, value);
-    else if (change->second) row(key, *change->second);
+    if (change == changes.end())
+      row(key, value);
+    else if (change->second)
+      row(key, *change->second);
   }
   for (const auto& [key, value] : changes) {
     bool known = false;
@@ -58,13 +58,13 @@ std::string SetupIni(const Changes& changes = {}) {
 }
 
 class SetupIniTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     SetErrorBoxOwner(nullptr);
     SetInstalledSettingsPath(kSetupPath);
     SetCurrentDiscNumber(0);
-    SetQuietFlag(1);  // as the main sequence leaves it
+    SetQuietFlag(1); // as the main sequence leaves it
     std::memset(&description, 0, sizeof description);
     std::strcpy(description.companyName, "UpdateMaker");
     std::strcpy(description.gameTitle, "UpdateTitle");
@@ -96,11 +96,11 @@ TEST_F(SetupIniTest, ValidFileReplacesIdentityAndFillsDiscCheckFiles) {
   EXPECT_STREQ(description.companyName, "Maker");
   EXPECT_STREQ(description.gameTitle, "ゲーム");
   EXPECT_STREQ(description.gameDir, "GameFolder");
-  EXPECT_STREQ(description.gameClass, "ゲーム");  // GameClass defaults to the installed title
+  EXPECT_STREQ(description.gameClass, "ゲーム"); // GameClass defaults to the installed title
   EXPECT_STREQ(game.discCheckFiles[0], "disc0.chk");
   EXPECT_STREQ(game.discCheckFiles[1], "");
   EXPECT_STREQ(game.discCheckFiles[2], "data\\disc2.chk");
-  EXPECT_STREQ(game.discCheckFiles[5], "");  // missing keys leave the entry empty
+  EXPECT_STREQ(game.discCheckFiles[5], ""); // missing keys leave the entry empty
   EXPECT_EQ(QuietFlag(), 1);
 }
 
@@ -110,9 +110,8 @@ TEST_F(SetupIniTest, GameClassReplacesTheDescriptionsClass) {
 }
 
 TEST_F(SetupIniTest, MissingOrEmptyRequiredKeyFailsSilently) {
-  for (const char* key : {"CompanyName", "GameTitle", "GameDir", "GameExe", "UninstExe", "SetupBmp",
-                          "InstallSelects", "InstallTitle1", "InstallFiles1", "Shortcuts",
-                          "Shortcut0"}) {
+  for (const char* key : {"CompanyName", "GameTitle", "GameDir", "GameExe", "UninstExe", "SetupBmp", "InstallSelects",
+                          "InstallTitle1", "InstallFiles1", "Shortcuts", "Shortcut0"}) {
     for (bool empty : {false, true}) {
       SCOPED_TRACE(std::string(key) + (empty ? " empty" : " missing"));
       fake::Reset();
@@ -168,8 +167,10 @@ TEST_F(SetupIniTest, InstallSelectsAboveFourIsRefused) {
 }
 
 TEST_F(SetupIniTest, InstallSelectsOfNoneReadsNoSelectionKeys) {
-  Changes none{{"InstallTitle0", std::nullopt}, {"InstallFiles0", std::nullopt},
-               {"InstallTitle1", std::nullopt}, {"InstallFiles1", std::nullopt}};
+  Changes none{{"InstallTitle0", std::nullopt},
+               {"InstallFiles0", std::nullopt},
+               {"InstallTitle1", std::nullopt},
+               {"InstallFiles1", std::nullopt}};
   for (const char* count : {"-1", "abc", "0"}) {
     SCOPED_TRACE(count);
     fake::Reset();
@@ -183,7 +184,7 @@ TEST_F(SetupIniTest, InstallFilesNeedsAFirstItem) {
   EXPECT_EQ(Read({{"InstallFiles0", ",a.dat"}}), 0);
   EXPECT_EQ(BoxTexts(), Texts{"SETUP.INI : InstallFiles0 エラー"});
   fake::Reset();
-  EXPECT_EQ(Read({{"InstallFiles1", "2:,a.dat"}}), 1);  // an empty first item is still an item
+  EXPECT_EQ(Read({{"InstallFiles1", "2:,a.dat"}}), 1); // an empty first item is still an item
   fake::Reset();
   EXPECT_EQ(Read({{"InstallFiles1", "\t,a.dat"}}), 0);
   EXPECT_EQ(BoxTexts(), Texts{"SETUP.INI : InstallFiles1 エラー"});
@@ -194,7 +195,7 @@ TEST_F(SetupIniTest, InstallFilesNeedsAFirstItem) {
 TEST_F(SetupIniTest, EachFileListStartsOnDiscZero) {
   SetCurrentDiscNumber(7);
   ASSERT_EQ(Read({{"InstallFiles0", "1:a.dat,b.dat,2:c.dat"}, {"InstallFiles1", "d.dat"}}), 1);
-  EXPECT_EQ(CurrentDiscNumber(), 0);  // reset before InstallFiles1
+  EXPECT_EQ(CurrentDiscNumber(), 0); // reset before InstallFiles1
   fake::Reset();
   ASSERT_EQ(Read({{"InstallFiles1", "a.dat,3:d.dat"}}), 1);
   EXPECT_EQ(CurrentDiscNumber(), 3);
@@ -245,7 +246,7 @@ TEST_F(SetupIniTest, ExecAppNeedsTwoItemsWhenPresent) {
   fake::Reset();
   EXPECT_EQ(Read({{"ExecApp", "a,b,c"}}), 1);
   fake::Reset();
-  EXPECT_EQ(Read({{"ExecApp", ""}}), 1);  // empty is absent
+  EXPECT_EQ(Read({{"ExecApp", ""}}), 1); // empty is absent
   EXPECT_TRUE(fake::Boxes().empty());
 }
 
@@ -304,4 +305,4 @@ TEST_F(SetupIniTest, QuietFlagIsOneAfterTheShortcuts) {
   EXPECT_EQ(BoxTexts(), Texts{"SETUP.INI : GameExe キーが存在しません"});
 }
 
-}  // namespace
+} // namespace

@@ -29,18 +29,18 @@ std::vector<std::string> Walk(const std::string& text, uint32_t capacity = 64) {
 
 TEST(ProfileWalk, EveryLineAsTheReadsTakeItApart) {
   const char raw[] =
-      "top = 1\r\n"            // 0: before any section
-      "  [ Setup ] x\n"        // 9
-      "Key = \" v \" \n"       // 23
-      "; c='q'\r"              // 36: no comments, a key named "; c"
-      "Bare\n"                 // 44
-      "[B\x81\x5D\n"           // 49: no ']' of its own: a key line
-      "=e\n"                   // 54
-      "N\0ul=z\n"              // 57: a NUL ends the name
-      "[A]]x]\n";              // 64: up to the last ']'
+      "top = 1\r\n"      // 0: before any section
+      "  [ Setup ] x\n"  // 9
+      "Key = \" v \" \n" // 23
+      "; c='q'\r"        // 36: no comments, a key named "; c"
+      "Bare\n"           // 44
+      "[B\x81\x5D\n"     // 49: no ']' of its own: a key line
+      "=e\n"             // 54
+      "N\0ul=z\n"        // 57: a NUL ends the name
+      "[A]]x]\n";        // 64: up to the last ']'
   const std::string text(raw, sizeof raw - 1);
-  EXPECT_EQ((std::vector<std::string>{"0 top=1", "11 [Setup]", "23 Key= v ", "36 ; c=q", "44 Bare",
-                                      "49 [B\x81\x5D", "54 =e", "57 N=z", "64 [A]]x]"}),
+  EXPECT_EQ((std::vector<std::string>{"0 top=1", "11 [Setup]", "23 Key= v ", "36 ; c=q", "44 Bare", "49 [B\x81\x5D",
+                                      "54 =e", "57 N=z", "64 [A]]x]"}),
             Walk(text));
   // Each value is what a read of that line gives, cut by the capacity.
   char read[3];
@@ -54,7 +54,7 @@ TEST(ProfileWalk, NamesMatchAsTheReadsMatchThem) {
     return ProfileNameIs(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), wanted);
   };
   EXPECT_EQ(1, is("UpdateFile00", "  updatefile00 "));
-  EXPECT_EQ(0, is("\x82\x61", "\x82\x41"));  // second bytes 'a'/'A' of two characters
+  EXPECT_EQ(0, is("\x82\x61", "\x82\x41")); // second bytes 'a'/'A' of two characters
   EXPECT_EQ(0, is("Key", "Ke"));
   EXPECT_EQ(0, is("Ke", "Key"));
 }
@@ -86,4 +86,4 @@ TEST(LeadingIntegerEnd, JustPastTheDigitsTaken) {
   for (const auto& c : cases) EXPECT_EQ(c.taken, LeadingIntegerEnd(c.text) - c.text) << c.text;
 }
 
-}  // namespace
+} // namespace

@@ -20,7 +20,7 @@ std::vector<std::string> Texts(const std::vector<ListItem>& items) {
 
 using Strings = std::vector<std::string>;
 
-}  // namespace
+} // namespace
 
 // ---- Profile syntax ------------------------------------------------------------------
 
@@ -44,8 +44,8 @@ TEST(UpdateIni, FirstSectionAndFirstKeyWinNamesIgnoreCaseValuesAreTrimmedAndUnqu
   ASSERT_NE(nullptr, bare);
   EXPECT_FALSE(bare->hasEquals);
   EXPECT_EQ(6, bare->line);
-  EXPECT_EQ("'mixed\"", ReadIniValue(ini, "SETUP", "Single", 260)); // quotes must match at both ends
-  EXPECT_EQ("one pair only'", ReadIniValue(ini, "SETUP", "Pair", 260));   // and only one pair goes
+  EXPECT_EQ("'mixed\"", ReadIniValue(ini, "SETUP", "Single", 260));     // quotes must match at both ends
+  EXPECT_EQ("one pair only'", ReadIniValue(ini, "SETUP", "Pair", 260)); // and only one pair goes
   EXPECT_EQ("\"x\"", ReadIniValue(ini, "SETUP", "Double", 260));
   EXPECT_EQ("Quo", ReadIniValue(ini, "SETUP", "CompanyName", 4)); // cut to capacity - 1
   EXPECT_EQ(3, FindIniEntry(ini, "SETUP", "CompanyName")->line);
@@ -60,7 +60,7 @@ TEST(UpdateIni, ATrailByteIsNeitherABracketNorALetter) {
   ASSERT_EQ(3u, ini.sections[0].entries.size());
   EXPECT_EQ("[B\x81\x5D", ini.sections[0].entries[1].key);
   EXPECT_EQ("1", ReadIniValue(ini, "A\x81\x5D", "key", 260)); // the first Key wins
-  EXPECT_FALSE(SameIniName("\x82\x61", "\x82\x41")); // second bytes 'a'/'A' of two different characters
+  EXPECT_FALSE(SameIniName("\x82\x61", "\x82\x41"));          // second bytes 'a'/'A' of two different characters
   EXPECT_TRUE(SameIniName("updatefile00", "UpdateFile00"));
 }
 
@@ -69,10 +69,14 @@ TEST(UpdateIni, ShiftJisAndUtf8AreToldApart) {
   EXPECT_FALSE(LooksLikeUtf8("サンプルゲーム"));
   EXPECT_TRUE(LooksLikeUtf8("\xE3\x82\xB5\xE3\x83\xB3")); // サン in UTF-8
   EXPECT_FALSE(LooksLikeUtf8("plain ASCII"));
-  EXPECT_FALSE(IsValidCp932("\x82"));      // a lead byte alone
-  EXPECT_FALSE(IsValidCp932("\x82\x20"));  // a trail byte below 0x40
-  EXPECT_TRUE(IsValidCp932("\xB1\xB2"));   // half-width katakana
-  EXPECT_EQ("X\x95\x5C" "A", UpperCp932("x\x95\x5C" "a"));
+  EXPECT_FALSE(IsValidCp932("\x82"));     // a lead byte alone
+  EXPECT_FALSE(IsValidCp932("\x82\x20")); // a trail byte below 0x40
+  EXPECT_TRUE(IsValidCp932("\xB1\xB2"));  // half-width katakana
+  EXPECT_EQ(
+      "X\x95\x5C"
+      "A",
+      UpperCp932("x\x95\x5C"
+                 "a"));
 }
 
 // ---- List and line syntax --------------------------------------------------------------
@@ -120,7 +124,12 @@ TEST(UpdateLines, ModeOperationPathAndMemberOfAnUpdateLine) {
   EXPECT_EQ(LineOperation::Plain, s.operation);
   EXPECT_EQ("game.dat", s.member);
   // 表 (0x95 0x5C): its second byte is no folder separator.
-  EXPECT_EQ("\x95\x5C" "x.dat", ParseUpdateLineSyntax("d,dir\\\x95\x5C" "x.dat").member);
+  EXPECT_EQ(
+      "\x95\x5C"
+      "x.dat",
+      ParseUpdateLineSyntax("d,dir\\\x95\x5C"
+                            "x.dat")
+          .member);
 }
 
 TEST(UpdateLines, CopyLinesAreReadByBytePosition) {
@@ -178,11 +187,10 @@ UpdateCheck Check(const std::string& update, const UpdateFolder& folder = Folder
   return CheckUpdate(std::string(kSetup) + update, folder);
 }
 
-}  // namespace
+} // namespace
 
 TEST(UpdateChecks, AWellFormedUpdateIsQuietAndPlansItsMembers) {
-  const UpdateFolder folder =
-      Folder({{"GAME.DAT", 10}, {"data\\MAP.DAT", 20}, {"AGREE.TXT", 30}, {"MOVIE.MPG", 40}});
+  const UpdateFolder folder = Folder({{"GAME.DAT", 10}, {"data\\MAP.DAT", 20}, {"AGREE.TXT", 30}, {"MOVIE.MPG", 40}});
   const UpdateCheck check = CheckUpdate(std::string(kSetup) +
                                             "AgreementText=AGREE.TXT\n"
                                             "[UPDATE]\n"
@@ -231,13 +239,13 @@ TEST(UpdateChecks, RequiredSetupKeysAndTheEncoding) {
 TEST(UpdateChecks, KeysTheUpdaterNeverReads) {
   const UpdateCheck c = Check(
       "[UPDATE]\n"
-      "UpdateFile00=u,GAME.DAT\n"  // 7
-      "UpdateFile02=u,GAME.DAT\n"  // 8: after the missing 01
-      "UpdateFile16=u,GAME.DAT\n"  // 9
-      "UpdateFile3=u,GAME.DAT\n"   // 10
-      "CopyFile00=\n"              // 11: empty, ends the list
-      "CopyFile01=1:movie\n"       // 12
-      "UpdateFiles=x\n");          // 13
+      "UpdateFile00=u,GAME.DAT\n" // 7
+      "UpdateFile02=u,GAME.DAT\n" // 8: after the missing 01
+      "UpdateFile16=u,GAME.DAT\n" // 9
+      "UpdateFile3=u,GAME.DAT\n"  // 10
+      "CopyFile00=\n"             // 11: empty, ends the list
+      "CopyFile01=1:movie\n"      // 12
+      "UpdateFiles=x\n");         // 13
   EXPECT_TRUE(Has(c, 'E', 8, "UpdateFile02 is never read: the list ends at UpdateFile01, which is missing"));
   EXPECT_TRUE(Has(c, 'E', 9, "only UpdateFile00 to UpdateFile15"));
   EXPECT_TRUE(Has(c, 'E', 10, "two-digit names"));
@@ -250,17 +258,17 @@ TEST(UpdateChecks, KeysTheUpdaterNeverReads) {
 TEST(UpdateChecks, LinesThatDoOtherThanTheyLookLike) {
   const UpdateCheck c = Check(
       "[UPDATE]\n"
-      "UpdateFile00=12,u,GAME.DAT\n"    // 7
-      "UpdateFile01=x,u,GAME.DAT\n"     // 8
-      "UpdateFile02=u ,GAME.DAT\n"      // 9
-      "UpdateFile03=u,data/GAME.DAT\n"  // 10
-      "UpdateFile04=u,MISSING.DAT\n"    // 11
-      "UpdateFile05=u,sub\\NONE.DAT\n"  // 12
-      "UpdateFile06=u\n"                // 13
-      "UpdateFile07=u,data\\\n"         // 14
-      "UpdateFile08=,u,GAME.DAT\n"      // 15
-      "CopyFile00=12,movie\n"           // 16
-      "CopyFile01=1,\n");               // 17
+      "UpdateFile00=12,u,GAME.DAT\n"   // 7
+      "UpdateFile01=x,u,GAME.DAT\n"    // 8
+      "UpdateFile02=u ,GAME.DAT\n"     // 9
+      "UpdateFile03=u,data/GAME.DAT\n" // 10
+      "UpdateFile04=u,MISSING.DAT\n"   // 11
+      "UpdateFile05=u,sub\\NONE.DAT\n" // 12
+      "UpdateFile06=u\n"               // 13
+      "UpdateFile07=u,data\\\n"        // 14
+      "UpdateFile08=,u,GAME.DAT\n"     // 15
+      "CopyFile00=12,movie\n"          // 16
+      "CopyFile01=1,\n");              // 17
   EXPECT_TRUE(Has(c, 'E', 7, "\"12\", which is not a mode"));
   EXPECT_TRUE(Has(c, 'E', 8, "\"x\" in UpdateFile01 is not an operation"));
   EXPECT_TRUE(Has(c, 'E', 9, "ends with a blank"));
@@ -293,8 +301,9 @@ TEST(UpdateChecks, NothingToDoAndTextsThatCannotBeFound) {
   EXPECT_TRUE(Has(c, 'E', 6, "No 'UpdateFileXX' and 'CopyFileXX'"));
   c = Check("");
   EXPECT_TRUE(Has(c, 'E', 0, "no [UPDATE] section"));
-  c = CheckUpdate(std::string(kSetup) + "AgreementText=docs\\A.TXT\nAgreementTitle=NONE.TXT\n"
-                                        "[UPDATE]\nUpdateFile00=u,GAME.DAT\n",
+  c = CheckUpdate(std::string(kSetup) +
+                      "AgreementText=docs\\A.TXT\nAgreementTitle=NONE.TXT\n"
+                      "[UPDATE]\nUpdateFile00=u,GAME.DAT\n",
                   Folder({{"GAME.DAT", 1}, {"docs\\A.TXT", 1}}));
   EXPECT_TRUE(Has(c, 'E', 6, "must be a bare file name"));
   EXPECT_TRUE(Has(c, 'E', 7, "which the folder does not have"));
@@ -310,12 +319,12 @@ TEST(UpdateChecks, WarningsForLegalLinesThatAreOftenMistakes) {
                                         "[UPDATE]\n"                      // 9
                                         "RequiredDiskSpace=3000000000\n"  // 10
                                         "UpdateFile00=U,GAME.DAT\n"       // 11
-                                        "UpdateFile01=u,C:GAME.DAT\n"    // 12
+                                        "UpdateFile01=u,C:GAME.DAT\n"     // 12
                                         "UpdateFile02=2,e,GAME.EXE\n"     // 13
                                         "UpdateFile03=GAME.DAT\n"         // 14
                                         "UpdateFile04=u,GAME.DAT,extra\n" // 15
                                         "CopyFile00=movie\n"              // 16
-                                        "CopyFile01=x,movie\n"           // 17
+                                        "CopyFile01=x,movie\n"            // 17
                                         "RequiredDiskSpace=1\n"           // 18
                                         "[UPDATE]\n"                      // 19
                                         "OverwriteOnly=1\n",
@@ -364,8 +373,7 @@ TEST(UpdateChecks, LinesThatLeaveTheirFolderOrNameNoDiscAreErrors) {
 
 TEST(UpdateChecks, TheSpaceFigureAsTheUpdaterReadsIt) {
   auto space = [](const std::string& value) {
-    return Check("[UPDATE]\nRequiredDiskSpace=" + value + "\nUpdateFile00=u,GAME.DAT\n",
-                 Folder({{"GAME.DAT", 5000}}));
+    return Check("[UPDATE]\nRequiredDiskSpace=" + value + "\nUpdateFile00=u,GAME.DAT\n", Folder({{"GAME.DAT", 5000}}));
   };
   EXPECT_TRUE(Has(space("abc"), 'W', 7, "not a number"));
   EXPECT_TRUE(Has(space("-5"), 'W', 7, "negative"));
@@ -376,8 +384,8 @@ TEST(UpdateChecks, TheSpaceFigureAsTheUpdaterReadsIt) {
 }
 
 TEST(UpdateChecks, TheSampleUpdateIsQuiet) {
-  const std::filesystem::path sample =
-      std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "examples" / "sample-update";
+  const std::filesystem::path sample = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "examples" /
+                                       "sample-update";
   UpdateFolder folder;
   std::string error;
   ASSERT_TRUE(ScanUpdateFolder(sample.string(), folder, error)) << error;

@@ -24,7 +24,7 @@ void Succeed(WindowHandle dialog) {
 }
 
 class Wizard : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     fake::Reset();
     std::memset(&description, 0, sizeof description);
@@ -150,9 +150,9 @@ TEST_F(Wizard, PressesWhileBusyAreVoidAndTheWaitCursorHolds) {
 TEST_F(Wizard, EscapeAndCloseAbortUnlessAbortIsDisabled) {
   EXPECT_EQ(-1, Run([](WindowHandle) { fake::SendCommand(kAbortButton); }));
   EXPECT_EQ(-1, Run([](WindowHandle) {
-              fake::Click(kNextButton);
-              fake::SendCommand(kAbortButton);
-            }));
+    fake::Click(kNextButton);
+    fake::SendCommand(kAbortButton);
+  }));
   gEngine = [](WindowHandle dialog) {
     SetButtonStates(dialog, 0);
     Succeed(dialog);
@@ -171,9 +171,9 @@ TEST_F(Wizard, EscapeAndCloseAbortUnlessAbortIsDisabled) {
 TEST_F(Wizard, EngineFailureEndsWithMinusOneAndTheHandlerStillFinishes) {
   gEngine = [](WindowHandle dialog) { EndModalDialog(dialog, -1); };
   EXPECT_EQ(-1, Run([](WindowHandle) {
-              fake::Click(kNextButton);
-              fake::Click(kNextButton);
-            }));
+    fake::Click(kNextButton);
+    fake::Click(kNextButton);
+  }));
   EXPECT_EQ(2, session.state.pageCounter);
   EXPECT_EQ(0, session.state.busy);
 }
@@ -184,4 +184,4 @@ TEST_F(Wizard, TemplateThatCannotBeCreatedGivesMinusOne) {
   EXPECT_EQ(nullptr, ErrorBoxOwner());
 }
 
-}  // namespace
+} // namespace

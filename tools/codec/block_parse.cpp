@@ -17,8 +17,7 @@ namespace {
 constexpr uint32_t kLiteralBits = 9;
 
 uint32_t MatchBits(size_t len, size_t dist) {
-  if (len == 2)
-    return dist <= 256 ? 11 : 14;
+  if (len == 2) return dist <= 256 ? 11 : 14;
   const size_t v = dist - 1;
   const uint32_t offset = v < 512 ? 10 : v < 1024 ? 11 : v < 2048 ? 13 : v < 4096 ? 15 : 16;
   const uint32_t length = len == 3 ? 1 : len == 4 ? 2 : len <= 6 ? 4 : len <= 10 ? 6 : len <= 26 ? 9 : 13;
@@ -43,8 +42,7 @@ size_t ParseFast(const uint8_t* data, size_t start, size_t size, Step* steps) {
     if (cand != 0 && pos - (cand - 1) <= kMaxDistance && Load32(data + cand - 1) == Load32(data + pos)) {
       const size_t from = cand - 1;
       const size_t len = CommonLength(data + from, data + pos, 4, std::min(kMaxMatch, size - pos));
-      if (literals != pos)
-        *out++ = {uint32_t(pos - literals), 0};
+      if (literals != pos) *out++ = {uint32_t(pos - literals), 0};
       *out++ = {uint32_t(len), uint32_t(pos - from)};
       // The match's last positions go into the table for the next ones.
       const size_t end = pos + len;
@@ -55,8 +53,7 @@ size_t ParseFast(const uint8_t* data, size_t start, size_t size, Step* steps) {
     }
     ++pos;
   }
-  if (literals != size)
-    *out++ = {uint32_t(size - literals), 0};
+  if (literals != size) *out++ = {uint32_t(size - literals), 0};
   return size_t(out - steps);
 }
 
@@ -65,7 +62,11 @@ size_t ParseFast(const uint8_t* data, size_t start, size_t size, Step* steps) {
 class ChainFinder {
 public:
   ChainFinder(const uint8_t* data, size_t size, int depth)
-      : data_(data), size_(size), depth_(depth), head_(kHashSize, kNone), prev_(kChainSize, kNone),
+      : data_(data),
+        size_(size),
+        depth_(depth),
+        head_(kHashSize, kNone),
+        prev_(kChainSize, kNone),
         pairLast_(65536, kNone) {}
 
   // Makes every position before `end` available to later searches.
@@ -75,8 +76,7 @@ public:
       pairDist_ = 0;
       if (p + 1 < size_) {
         const uint32_t key = uint32_t(data_[p]) << 8 | data_[p + 1];
-        if (pairLast_[key] != kNone && p - pairLast_[key] <= kMaxPairDistance)
-          pairDist_ = p - pairLast_[key];
+        if (pairLast_[key] != kNone && p - pairLast_[key] <= kMaxPairDistance) pairDist_ = p - pairLast_[key];
         pairLast_[key] = uint32_t(p);
       }
       if (p + 2 < size_) {
@@ -94,8 +94,7 @@ public:
   // (length, distance); length 0 when there is none.
   std::pair<size_t, size_t> Longest(size_t pos) const {
     const size_t limit = std::min(kMaxMatch, size_ - pos);
-    if (limit < kMinMatch)
-      return {0, 0};
+    if (limit < kMinMatch) return {0, 0};
     const uint8_t* here = data_ + pos;
     size_t best = kMinMatch - 1;
     size_t bestDist = 0;
@@ -105,16 +104,14 @@ public:
       cand = prev_[pos & kChainMask];
     for (; cand != kNone && budget > 0; --budget) {
       const size_t dist = pos - cand;
-      if (dist > kMaxDistance)
-        break;
+      if (dist > kMaxDistance) break;
       const uint8_t* there = data_ + cand;
       if (there[best] == here[best]) {
         const size_t len = CommonLength(there, here, 0, limit);
         if (len > best) {
           best = len;
           bestDist = dist;
-          if (len == limit)
-            break;
+          if (len == limit) break;
         }
       }
       cand = prev_[cand & kChainMask];
@@ -151,10 +148,8 @@ int Savings(const Step& s) { return s.len == 1 ? 0 : int(kLiteralBits * s.len) -
 // The best single step at `pos`; positions up to `pos` must be inserted.
 Step ChainStepAt(const ChainFinder& finder, size_t pos) {
   const auto [len, dist] = finder.Longest(pos);
-  if (len != 0)
-    return {uint32_t(len), uint32_t(dist)};
-  if (const size_t pair = finder.PairDistance())
-    return {2, uint32_t(pair)};
+  if (len != 0) return {uint32_t(len), uint32_t(dist)};
+  if (const size_t pair = finder.PairDistance()) return {2, uint32_t(pair)};
   return {1, 0};
 }
 
@@ -194,10 +189,10 @@ size_t ParseLazy(const uint8_t* data, size_t start, size_t size, int depth, Step
 
 size_t ParseBlock(int level, const uint8_t* data, size_t start, size_t size, Step* steps) {
   switch (level) {
-  case 0: return ParseGreedyBlock(data, start, size, steps);
-  case 1: return ParseFast(data, start, size, steps);
-  case 2: return ParseLazy(data, start, size, 64, steps);
-  default: return ParseOptimalBlock(data, start, size, steps);
+    case 0: return ParseGreedyBlock(data, start, size, steps);
+    case 1: return ParseFast(data, start, size, steps);
+    case 2: return ParseLazy(data, start, size, 64, steps);
+    default: return ParseOptimalBlock(data, start, size, steps);
   }
 }
 

@@ -25,12 +25,10 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t start, siz
   size_t n = start;
   while (n + 8 <= limit) {
     const uint64_t x = Load64(a + n) ^ Load64(b + n);
-    if (x != 0)
-      return n + (size_t(std::countr_zero(x)) >> 3);
+    if (x != 0) return n + (size_t(std::countr_zero(x)) >> 3);
     n += 8;
   }
-  while (n < limit && a[n] == b[n])
-    ++n;
+  while (n < limit && a[n] == b[n]) ++n;
   return n;
 }
 
@@ -48,8 +46,7 @@ inline size_t CommonLengthOrder(const uint8_t* a, const uint8_t* b, size_t start
     }
     n += 8;
   }
-  while (n < limit && a[n] == b[n])
-    ++n;
+  while (n < limit && a[n] == b[n]) ++n;
   *aFirst = n < limit && a[n] < b[n];
   return n;
 }

@@ -19,13 +19,13 @@ struct StreamEncoder::Job {
 };
 
 StreamEncoder::StreamEncoder(int level, Sink sink, unsigned threads)
-    : level_(std::clamp(level, kGreedyReference, kCompressBest)), threads_(std::max(1u, threads)),
+    : level_(std::clamp(level, kGreedyReference, kCompressBest)),
+      threads_(std::max(1u, threads)),
       writer_(std::make_unique<codec::StreamWriter>(std::move(sink))) {}
 
 StreamEncoder::~StreamEncoder() {
   for (auto& job : inFlight_)
-    if (job->done.valid())
-      job->done.wait();
+    if (job->done.valid()) job->done.wait();
 }
 
 uint64_t StreamEncoder::BytesOut() const { return writer_->BytesWritten(); }
@@ -36,16 +36,13 @@ void StreamEncoder::Write(const uint8_t* data, size_t size) {
     input_.insert(input_.end(), data, data + take);
     data += take;
     size -= take;
-    if (input_.size() == history_ + kEncoderBlock)
-      Submit(false);
+    if (input_.size() == history_ + kEncoderBlock) Submit(false);
   }
 }
 
 void StreamEncoder::Finish() {
-  if (input_.size() > history_)
-    Submit(true);
-  while (!inFlight_.empty())
-    WriteOldest();
+  if (input_.size() > history_) Submit(true);
+  while (!inFlight_.empty()) WriteOldest();
   writer_->End();
 }
 
@@ -71,8 +68,7 @@ void StreamEncoder::Submit(bool last) {
     WriteOldest();
     return;
   }
-  if (inFlight_.size() >= threads_)
-    WriteOldest();
+  if (inFlight_.size() >= threads_) WriteOldest();
   Job* raw = job.get();
   raw->done = std::async(std::launch::async, [raw, level = level_] {
     raw->count = codec::ParseBlock(level, raw->data.data(), raw->start, raw->data.size(), raw->steps.get());
@@ -83,8 +79,7 @@ void StreamEncoder::Submit(bool last) {
 void StreamEncoder::WriteOldest() {
   std::unique_ptr<Job> job = std::move(inFlight_.front());
   inFlight_.pop_front();
-  if (job->done.valid())
-    job->done.get(); // a parse that failed (out of memory) fails here
+  if (job->done.valid()) job->done.get(); // a parse that failed (out of memory) fails here
   writer_->Write(job->data.data() + job->start, job->steps.get(), job->count);
   spare_.push_back(std::move(job));
 }

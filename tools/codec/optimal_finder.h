@@ -86,9 +86,9 @@ public:
 
 private:
   struct LongRun {
-    uint32_t end;    // the first byte after it
+    uint32_t end; // the first byte after it
     uint32_t length;
-    uint32_t prev;   // the previous long run of its byte (index + 1), 0 for none
+    uint32_t prev; // the previous long run of its byte (index + 1), 0 for none
   };
   struct Candidate {
     uint32_t end, length, extra; // extra: common length after the two runs

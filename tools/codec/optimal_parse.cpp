@@ -24,14 +24,10 @@ constexpr uint32_t kLiteralBits = 9;
 
 uint32_t OffsetBits(size_t dist) {
   const size_t v = dist - 1;
-  if (v < 512)
-    return 10;
-  if (v < 1024)
-    return 11;
-  if (v < 2048)
-    return 13;
-  if (v < 4096)
-    return 15;
+  if (v < 512) return 10;
+  if (v < 1024) return 11;
+  if (v < 2048) return 13;
+  if (v < 4096) return 15;
   return 16;
 }
 
@@ -135,12 +131,11 @@ size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* s
   constexpr uint32_t kUnreached = std::numeric_limits<int32_t>::max(); // compared as signed
   OptimalFinder finder;
   finder.Reset(data, size);
-  for (size_t p = 0; p < start; ++p)
-    finder.Skip(p);
+  for (size_t p = 0; p < start; ++p) finder.Skip(p);
   RangeRelaxer ranges;
   const size_t n = size - start;
   std::vector<uint32_t> cost(n + 1 + 8, kUnreached); // 4 lengths at a time reach past n
-  std::vector<uint32_t> arrival(n + 1 + 8);           // length | distance << 9
+  std::vector<uint32_t> arrival(n + 1 + 8);          // length | distance << 9
   MatchRecord records[kMaxRecords];
   Offer lastRange, lastFarther;
 
@@ -168,8 +163,7 @@ size_t ParseOptimalBlock(const uint8_t* data, size_t start, size_t size, Step* s
       const size_t dist = records[m].dist;
       const uint32_t offsetBits = OffsetBits(dist);
       // A longer match as cheap to reach offers every length this one does.
-      if (m + 1 < count && OffsetBits(records[m + 1].dist) == offsetBits)
-        continue;
+      if (m + 1 < count && OffsetBits(records[m + 1].dist) == offsetBits) continue;
       const size_t top = std::min<size_t>(records[m].len, room);
       const uint32_t offsetCost = here + 2 + offsetBits;
       if (covered < kLongFirst - 1)
@@ -213,20 +207,16 @@ size_t ParseGreedyBlock(const uint8_t* data, size_t start, size_t size, Step* st
   Step* out = steps;
   OptimalFinder finder;
   finder.Reset(data, size);
-  for (size_t p = 0; p < start; ++p)
-    finder.Skip(p);
+  for (size_t p = 0; p < start; ++p) finder.Skip(p);
   MatchRecord records[kMaxRecords];
   size_t next = start; // the first position not yet covered by a step
   for (size_t pos = start; pos < size; ++pos) {
     size_t pair = 0;
     const size_t count = finder.Find(pos, records, &pair);
-    if (pos < next)
-      continue;
+    if (pos < next) continue;
     Step step{1, 0};
-    if (count != 0)
-      step = {uint32_t(std::min<size_t>(records[count - 1].len, size - pos)), records[count - 1].dist};
-    if (step.len < kMinMatch)
-      step = pair != 0 && pos + 2 <= size ? Step{2, uint32_t(pair)} : Step{1, 0};
+    if (count != 0) step = {uint32_t(std::min<size_t>(records[count - 1].len, size - pos)), records[count - 1].dist};
+    if (step.len < kMinMatch) step = pair != 0 && pos + 2 <= size ? Step{2, uint32_t(pair)} : Step{1, 0};
     out = step.len == 1 ? AddLiteral(steps, out) : (*out = step, out + 1);
     next = pos + step.len;
   }

@@ -87,7 +87,7 @@ private:
     uint8_t* out = nullptr;     // the end of the bytes held
     uint8_t* control = nullptr; // the word being filled; none before the first bit
     uint32_t word = 0;
-    uint32_t room = 0;          // bits left in it
+    uint32_t room = 0; // bits left in it
 
     // `count` (1 to 13) control bits, the first taken the most significant.
     [[gnu::always_inline]] void Bits(uint32_t v, uint32_t count) {
@@ -99,10 +99,8 @@ private:
       // The word is full after `room` bits: the rest opens a new word,
       // placed after every data byte written so far.
       const uint32_t rest = count - room;
-      if (room != 0)
-        word |= v >> rest;
-      if (control != nullptr)
-        Store();
+      if (room != 0) word |= v >> rest;
+      if (control != nullptr) Store();
       control = out;
       out += 4;
       word = (v & ((1u << rest) - 1)) << (32 - rest);
@@ -191,8 +189,7 @@ private:
   // Hands on the first `count` bytes held (what lies in front of the word
   // being filled, or everything at the end).
   [[gnu::noinline]] void Flush(size_t count) {
-    if (count == 0)
-      return;
+    if (count == 0) return;
     sink_(buffer_.get(), count);
     handed_ += count;
     const size_t kept = size_t(at_.out - buffer_.get()) - count;

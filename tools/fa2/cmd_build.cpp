@@ -131,7 +131,7 @@ std::string Percent(uint64_t part, uint64_t whole) {
   return text;
 }
 
-}  // namespace
+} // namespace
 
 int RunBuild(const Args& args) {
   if (WantsHelp(args)) return Usage(kHelp);

@@ -15,7 +15,7 @@ const char kHelp[] =
     "NAMEs every member is written; names match regardless of letter case.\n"
     "ARCHIVE is a raw archive or an updater .exe.\n";
 
-}  // namespace
+} // namespace
 
 int RunExtract(const Args& args) {
   if (WantsHelp(args)) return Usage(kHelp);

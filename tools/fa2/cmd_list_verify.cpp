@@ -24,8 +24,7 @@ const char kVerifyHelp[] =
     "what is wrong. ARCHIVE is a raw archive or an updater .exe.\n";
 
 // Reads the headers and the directory alone.
-bool Open(const Args& args, const char* command, fa2::ArchiveFile& file, fa2::ParsedArchive& archive,
-          int* exitCode) {
+bool Open(const Args& args, const char* command, fa2::ArchiveFile& file, fa2::ParsedArchive& archive, int* exitCode) {
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
     *exitCode = Fail(std::string(command) + ": expects one ARCHIVE (see 'fa2 " + command + " --help')");
     return false;
@@ -42,7 +41,7 @@ bool Open(const Args& args, const char* command, fa2::ArchiveFile& file, fa2::Pa
   return true;
 }
 
-}  // namespace
+} // namespace
 
 int RunList(const Args& args) {
   if (WantsHelp(args)) return Usage(kListHelp);
@@ -72,9 +71,11 @@ int RunVerify(const Args& args) {
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     uint64_t bytes = 0;
     std::string error;
-    if (!fa2::StreamMember(file, archive, i, [&](const uint8_t*, size_t n) { return bytes += n, true; }, error)) {
+    if (!fa2::StreamMember(
+            file, archive, i, [&](const uint8_t*, size_t n) { return bytes += n, true; }, error)) {
       std::string name(archive.entries[i].name, strnlen(archive.entries[i].name, kNameCapacity));
-      std::fprintf(stderr, "fa2: verify: %s: %s (%s)\n", args[0].c_str(), error.c_str(), fa2::Cp932ToLocal(name).c_str());
+      std::fprintf(stderr, "fa2: verify: %s: %s (%s)\n", args[0].c_str(), error.c_str(),
+                   fa2::Cp932ToLocal(name).c_str());
       return 1;
     }
     if (!fa2::IsDigestTable(archive, i)) total += bytes;

@@ -50,7 +50,7 @@ std::string Upper(std::string s) {
   return s;
 }
 
-}  // namespace
+} // namespace
 
 int RunPack(const Args& args) {
   if (WantsHelp(args)) return Usage(kHelp);
@@ -121,7 +121,8 @@ int RunPack(const Args& args) {
     if (file.Size() > fa2::kMaxMemberSize) return Fail("pack: " + path + ": larger than 4 GiB");
     if (useFixedTime)
       m.time = fixedTime;
-    else if (!fa2::ModificationTime(path, &m.time, &error)) return FailFile("pack: " + error);
+    else if (!fa2::ModificationTime(path, &m.time, &error))
+      return FailFile("pack: " + error);
     Form f = defaults;
     if (auto it = perMember.find(Upper(local)); it != perMember.end()) {
       f = it->second;
@@ -144,8 +145,7 @@ int RunPack(const Args& args) {
   const uint64_t size = out.Size();
   if (!out.Commit(error)) return FailFile("pack: " + error);
   const fa2::PackStats& stats = writer.Stats();
-  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored, archive %llu bytes\n", output.c_str(),
-              members.size(), (unsigned long long)stats.bytesIn, (unsigned long long)stats.bytesStored,
-              (unsigned long long)size);
+  std::printf("%s: %zu members, %llu bytes in, %llu bytes stored, archive %llu bytes\n", output.c_str(), members.size(),
+              (unsigned long long)stats.bytesIn, (unsigned long long)stats.bytesStored, (unsigned long long)size);
   return 0;
 }

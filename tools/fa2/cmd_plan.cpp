@@ -75,7 +75,8 @@ int ParseArguments(const Args& args, PlanArguments& a) {
       if (!value(&a.options.install) || !IsFolder(a.options.install))
         return Fail("plan: --install needs an existing folder");
       haveInstall = true;
-    } else if (int status; ParseGameOption("plan", arg, value, size_t('Z' - plan::kFirstDiscDrive + 1), a.options, &status)) {
+    } else if (int status;
+               ParseGameOption("plan", arg, value, size_t('Z' - plan::kFirstDiscDrive + 1), a.options, &status)) {
       if (status != 0) return status;
     } else if (arg == "--normal-files") {
       a.options.normalFiles = true;
@@ -149,7 +150,7 @@ struct Scratch {
   }
 };
 
-}  // namespace
+} // namespace
 
 int RunPlan(const Args& args) {
   if (WantsHelp(args)) return Usage(kHelp);

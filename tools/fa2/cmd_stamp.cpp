@@ -19,7 +19,7 @@ const char kHelp[] =
     "a warning), and OUT.exe comes out exactly as from the unsigned stub, ready\n"
     "to be signed again (osslsigncode sign, or signtool on Windows).\n";
 
-}  // namespace
+} // namespace
 
 bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::ByteSource& archive,
                    const std::string& output, std::string& error) {

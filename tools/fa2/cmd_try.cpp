@@ -84,7 +84,8 @@ int ParseArguments(const Args& args, TryArguments& a) {
       return true;
     };
     if (arg == "--game") {
-      if (!value(&a.options.install) || !IsFolder(a.options.install)) return Fail("try: --game needs an existing folder");
+      if (!value(&a.options.install) || !IsFolder(a.options.install))
+        return Fail("try: --game needs an existing folder");
       a.haveGame = true;
     } else if (int status; ParseGameOption("try", arg, value, size_t('Z' - 'D' + 1), a.options, &status)) {
       if (status != 0) return status;
@@ -210,15 +211,16 @@ int CheckBeforeWine(const TryArguments& a, const std::string& updater, plan::Sta
 }
 #endif
 
-}  // namespace
+} // namespace
 
 int RunTry(const Args& args) {
   if (WantsHelp(args)) return Usage(kHelp);
   TryArguments a;
   if (int code = ParseArguments(args, a)) return code;
 #ifdef _WIN32
-  return Fail("try: runs on Linux only (it runs the updater under Wine); on Windows, run Update.exe itself on a "
-              "test machine with the game installed");
+  return Fail(
+      "try: runs on Linux only (it runs the updater under Wine); on Windows, run Update.exe itself on a "
+      "test machine with the game installed");
 #else
   if (!a.headless && !std::getenv("DISPLAY"))
     return Fail("try: no display to show the updater on (DISPLAY is not set); use --headless");
@@ -226,7 +228,8 @@ int RunTry(const Args& args) {
   if (!FindSupportFile("try-update.sh", SupportKind::Script, script, error)) return FailFile("try: " + error);
   if (a.headless && !FindSupportFile("e2e-driver.exe", SupportKind::Program, driver, error))
     return FailFile("try: no driver for --headless: " + error);
-  if (!MakeWorkFolder(work)) return FailFile(std::string("try: cannot make a work folder (") + std::strerror(errno) + ")");
+  if (!MakeWorkFolder(work))
+    return FailFile(std::string("try: cannot make a work folder (") + std::strerror(errno) + ")");
   plan::Startup startup;
   int code = UpdaterOf(a, work, updater);
   if (code == 0) code = CheckBeforeWine(a, updater, startup);
@@ -237,11 +240,15 @@ int RunTry(const Args& args) {
     return code;
   }
 
-  std::vector<std::string> command{"bash",     script,           "--work",     work,
-                                   "--updater", Absolute(updater), "--game",     Absolute(a.options.install),
-                                   "--company", startup.companyName, "--game-dir", startup.gameDir,
-                                   "--mode",    std::to_string(a.options.mode), "--locale", a.locale,
-                                   "--shots",   Absolute(a.shots)};
+  std::vector<std::string> command{"bash",       script,
+                                   "--work",     work,
+                                   "--updater",  Absolute(updater),
+                                   "--game",     Absolute(a.options.install),
+                                   "--company",  startup.companyName,
+                                   "--game-dir", startup.gameDir,
+                                   "--mode",     std::to_string(a.options.mode),
+                                   "--locale",   a.locale,
+                                   "--shots",    Absolute(a.shots)};
   if (!a.options.data.empty()) command.insert(command.end(), {"--data", Absolute(a.options.data)});
   for (const std::string& disc : a.options.discs) command.insert(command.end(), {"--disc", Absolute(disc)});
   if (a.headless) command.insert(command.end(), {"--headless", "--driver", Absolute(driver)});

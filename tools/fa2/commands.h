@@ -26,11 +26,11 @@ int RunPlan(const Args& args);
 int RunTry(const Args& args);
 
 // Shared by the commands.
-int Fail(const std::string& message);   // prints "fa2: message", returns 2 (usage errors)
+int Fail(const std::string& message); // prints "fa2: message", returns 2 (usage errors)
 // Prints "fa2: message" and returns 1: an input that cannot be read (missing,
 // a folder, cut short, damaged) or an output that cannot be written.
 int FailFile(const std::string& message);
-int Usage(const char* text);            // prints text to stdout, returns 0
+int Usage(const char* text); // prints text to stdout, returns 0
 bool WantsHelp(const Args& args);
 // Stamps `archive` into `stub` and writes the result to `output` atomically.
 // Notes a removed signature on stderr.
@@ -54,9 +54,8 @@ bool IsFolder(const std::string& path); // an existing folder (UTF-8 path)
 // them; else true, with *status 0 or, when its value is wrong, the usage
 // error's exit code (the message names `command`). `value` reads the
 // option's value.
-bool ParseGameOption(const std::string& command, const std::string& arg,
-                     const std::function<bool(std::string*)>& value, size_t mostDiscs, plan::Options& options,
-                     int* status);
+bool ParseGameOption(const std::string& command, const std::string& arg, const std::function<bool(std::string*)>& value,
+                     size_t mostDiscs, plan::Options& options, int* status);
 
 // The updater stub that `fa2 build` stamps when none is given.
 bool FindStub(std::string& path, std::string& error);
@@ -65,13 +64,13 @@ bool FindStub(std::string& path, std::string& error);
 // terminal and never shown otherwise. Updates come at most ten times a second
 // unless forced. Cleared when done or destroyed.
 class ProgressLine {
- public:
+public:
   explicit ProgressLine(std::FILE* out);
   ~ProgressLine();
   void Show(const std::string& text, bool force = false);
   void Clear();
 
- private:
+private:
   std::FILE* out_;
   bool terminal_;
   bool shown_ = false;

@@ -13,14 +13,12 @@ bool IsFolder(const std::string& path) {
   return std::filesystem::is_directory(std::filesystem::u8path(path), ec);
 }
 
-bool ParseGameOption(const std::string& command, const std::string& arg,
-                     const std::function<bool(std::string*)>& value, size_t mostDiscs, plan::Options& options,
-                     int* status) {
+bool ParseGameOption(const std::string& command, const std::string& arg, const std::function<bool(std::string*)>& value,
+                     size_t mostDiscs, plan::Options& options, int* status) {
   *status = 0;
   std::string v;
   if (arg == "--data") {
-    if (!value(&options.data) || !IsFolder(options.data))
-      *status = Fail(command + ": --data needs an existing folder");
+    if (!value(&options.data) || !IsFolder(options.data)) *status = Fail(command + ": --data needs an existing folder");
   } else if (arg == "--disc") {
     if (!value(&v) || !IsFolder(v))
       *status = Fail(command + ": --disc needs an existing folder");

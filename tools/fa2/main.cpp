@@ -33,11 +33,10 @@ struct Command {
   const char* name;
   int (*run)(const Args&);
 };
-const Command kCommands[] = {{"pack", RunPack},       {"list", RunList},   {"extract", RunExtract},
-                             {"verify", RunVerify},   {"build", RunBuild}, {"stamp", RunStamp},
-                             {"plan", RunPlan},       {"try", RunTry}};
+const Command kCommands[] = {{"pack", RunPack},   {"list", RunList},   {"extract", RunExtract}, {"verify", RunVerify},
+                             {"build", RunBuild}, {"stamp", RunStamp}, {"plan", RunPlan},       {"try", RunTry}};
 
-}  // namespace
+} // namespace
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "fa2: %s\n", message.c_str());

@@ -41,7 +41,7 @@ std::string Utf8(const fs::path& p) {
   return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
-}  // namespace
+} // namespace
 
 std::vector<std::string> SupportCandidates(const std::string& name, SupportKind kind) {
   const fs::path here = ExecutableFolder();
@@ -54,7 +54,8 @@ std::vector<std::string> SupportCandidates(const std::string& name, SupportKind 
   if (fs::is_regular_file(here / ".." / "CMakeCache.txt", ec)) {
     const fs::path build = here / ".." / "..";
     const char* preset = kind == SupportKind::Program64 ? "win64" : "win32";
-    places.push_back(Utf8(kind == SupportKind::Script ? build / ".." / relative : build / preset / "bin" / fs::u8path(name)));
+    places.push_back(Utf8(kind == SupportKind::Script ? build / ".." / relative
+                                                      : build / preset / "bin" / fs::u8path(name)));
   }
   return places;
 }

@@ -96,7 +96,7 @@ inline __attribute__((always_inline)) void LookUp(Entry& entry, HMODULE library,
   entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(Find(library, name)));
 }
 
-}  // namespace
+} // namespace
 
 BoundOperations& Bound() { return gBound; }
 
@@ -131,11 +131,11 @@ int BindSystemOperations() {
 
   // Only now are the fifteen results tested, all together.
   const bool present[] = {
-      b.fileLibrary != nullptr,      b.shellLibrary != nullptr,       b.registryLibrary != nullptr,
-      b.createFile != nullptr,       b.writeFile != nullptr,          b.readFile != nullptr,
-      b.getFileSize != nullptr,      b.setFilePointer != nullptr,     b.closeHandle != nullptr,
+      b.fileLibrary != nullptr,       b.shellLibrary != nullptr,      b.registryLibrary != nullptr,
+      b.createFile != nullptr,        b.writeFile != nullptr,         b.readFile != nullptr,
+      b.getFileSize != nullptr,       b.setFilePointer != nullptr,    b.closeHandle != nullptr,
       b.setFileAttributes != nullptr, b.getFileAttributes != nullptr, b.shellFileOperation != nullptr,
-      b.openKey != nullptr,          b.queryValue != nullptr,         b.closeKey != nullptr,
+      b.openKey != nullptr,           b.queryValue != nullptr,        b.closeKey != nullptr,
   };
   int all = 1;
   for (bool p : present) all &= p ? 1 : 0;
@@ -162,7 +162,7 @@ int BindCryptography() {
   LookUp(b.destroyHash, b.cryptoLibrary, kDestroyHash);
   LookUp(b.closeAlgorithm, b.cryptoLibrary, kCloseAlgorithm);
   LookUp(b.generateRandom, b.cryptoLibrary, kGenerateRandom);
-  bound = b.openAlgorithm && b.createHash && b.hashData && b.finishHash && b.destroyHash &&
-          b.closeAlgorithm && b.generateRandom;
+  bound = b.openAlgorithm && b.createHash && b.hashData && b.finishHash && b.destroyHash && b.closeAlgorithm &&
+          b.generateRandom;
   return bound;
 }

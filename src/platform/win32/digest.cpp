@@ -19,15 +19,15 @@ constexpr size_t kThreadedPiece = 256u << 10;
 struct Digest {
   BCRYPT_ALG_HANDLE algorithm;
   BCRYPT_HASH_HANDLE hash;
-  HANDLE thread;  // null until the first large piece
-  HANDLE work;    // set: a piece (or the end) for the thread
-  HANDLE done;    // set: the thread finished its piece
+  HANDLE thread; // null until the first large piece
+  HANDLE work;   // set: a piece (or the end) for the thread
+  HANDLE done;   // set: the thread finished its piece
   const UCHAR* data;
   size_t size;
-  bool busy;      // a piece is on the thread
+  bool busy; // a piece is on the thread
   bool quit;
   bool failed;
-  bool noThread;  // a thread could not be started: hash at once from now on
+  bool noThread; // a thread could not be started: hash at once from now on
 };
 
 int HashBytes(BCRYPT_HASH_HANDLE hash, const UCHAR* bytes, size_t size) {
@@ -88,7 +88,7 @@ void StopThread(Digest* d) {
   Close(d->done);
 }
 
-}  // namespace
+} // namespace
 
 DigestHandle BeginDigest() {
   if (!BindCryptography()) return nullptr;
@@ -139,8 +139,7 @@ int RandomBytes(void* out, uint32_t count) {
   // The generator is opened at the first request and kept for the process.
   static BCRYPT_ALG_HANDLE generator;
   const BoundOperations& b = Bound();
-  if (!generator &&
-      (!BindCryptography() || b.openAlgorithm(&generator, BCRYPT_RNG_ALGORITHM, nullptr, 0) != 0)) {
+  if (!generator && (!BindCryptography() || b.openAlgorithm(&generator, BCRYPT_RNG_ALGORITHM, nullptr, 0) != 0)) {
     generator = nullptr;
     return 0;
   }

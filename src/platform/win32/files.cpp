@@ -19,15 +19,11 @@ FileHandle OpenWith(const char* path, DWORD access, DWORD share, DWORD dispositi
   return AsFileHandle(createFile(wide.get(), access, share, nullptr, disposition, flags, nullptr));
 }
 
-}  // namespace
+} // namespace
 
-FileHandle OpenFileForRead(const char* path) {
-  return OpenWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-}
+FileHandle OpenFileForRead(const char* path) { return OpenWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING); }
 
-FileHandle CreateFileForWrite(const char* path) {
-  return OpenWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
-}
+FileHandle CreateFileForWrite(const char* path) { return OpenWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS); }
 
 // CREATE_NEW fails on any name that exists, a link (even a dangling one)
 // included: nothing prepared at the path is ever opened.
@@ -122,8 +118,7 @@ int CreateNewDirectory(const char* path) {
 
 int StampTimesAtPath(const char* path, const FileTime* time) {
   // Only the attributes are written; others may keep the file open meanwhile.
-  FileHandle file = OpenWith(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             OPEN_EXISTING);
+  FileHandle file = OpenWith(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   if (file == kInvalidFile) return 0;
   int ok = StampFileTimes(file, time);
   CloseFile(file);

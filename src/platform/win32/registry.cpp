@@ -28,7 +28,7 @@ int QueryKeyValue(RegistryKey key, const char* name, void* data, uint32_t* size)
     return 0;
   }
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
-    raw[bytes / sizeof raw[0]] = 0;  // the system does not promise a terminator
+    raw[bytes / sizeof raw[0]] = 0; // the system does not promise a terminator
     if (!NarrowFromWide(raw, static_cast<char*>(data), int(*size))) {
       if (GetLastError() != kErrorNoMapping) SetLastError(ERROR_MORE_DATA);
       return 0;

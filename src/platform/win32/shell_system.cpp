@@ -42,7 +42,7 @@ int RunQuietly(UINT function, const char* from, const char* to) {
   return result != 0 ? result : aborted;
 }
 
-}  // namespace
+} // namespace
 
 int ShellCopy(WindowHandle owner, const char* from, const char* to, uint16_t flags, int* aborted) {
   return RunShellOperation(owner, FO_COPY, from, to, flags, aborted);
@@ -98,9 +98,7 @@ void WindowsFolder(char* buffer, uint32_t capacity) {
   if (!NarrowFromWide(wide, buffer, int(capacity < kPathCapacity ? capacity : kPathCapacity))) buffer[0] = 0;
 }
 
-void* AllocateBlock(size_t bytes, bool zeroFill) {
-  return GlobalAlloc(zeroFill ? GPTR : GMEM_FIXED, bytes);
-}
+void* AllocateBlock(size_t bytes, bool zeroFill) { return GlobalAlloc(zeroFill ? GPTR : GMEM_FIXED, bytes); }
 
 void FreeBlock(void* block) {
   if (block) GlobalFree(block);

@@ -12,18 +12,18 @@ constexpr UINT kShiftJis = 932;
 // bytes that are not Shift-JIS, or too many, leave it null (and the last error
 // set), so no call ever reaches a different file. A text for the screen
 // converts leniently (a stray byte shows as a substitute character).
-template <int kCapacity> class WideOf {
- public:
+template <int kCapacity>
+class WideOf {
+public:
   WideOf(const char* bytes, bool exact) {
-    ok_ = bytes && MultiByteToWideChar(kShiftJis, exact ? MB_ERR_INVALID_CHARS : 0, bytes, -1, text_,
-                                       kCapacity) > 0;
+    ok_ = bytes && MultiByteToWideChar(kShiftJis, exact ? MB_ERR_INVALID_CHARS : 0, bytes, -1, text_, kCapacity) > 0;
     if (!ok_) text_[0] = 0;
   }
   const wchar_t* get() const { return ok_ ? text_ : nullptr; }
   wchar_t* buffer() { return text_; }
   bool ok() const { return ok_; }
 
- private:
+private:
   wchar_t text_[kCapacity];
   bool ok_;
 };

@@ -28,12 +28,11 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
-}  // namespace
+} // namespace
 
 WindowHandle FindTopWindow(const char* className, const char* title) {
   // Names compare exactly as the game registered them: a name that is not
@@ -51,33 +50,26 @@ void BringToFront(WindowHandle window) { SetForegroundWindow(AsWindow(window)); 
 intptr_t RunModalDialog(ModuleHandle module, int templateId, const DialogHandlers* handlers) {
   const DialogHandlers* outer = gHandlers;
   gHandlers = handlers;
-  INT_PTR result = DialogBoxParamW(AsModule(module), MAKEINTRESOURCEW(templateId), nullptr,
-                                   DialogProcedure, 0);
+  INT_PTR result = DialogBoxParamW(AsModule(module), MAKEINTRESOURCEW(templateId), nullptr, DialogProcedure, 0);
   gHandlers = outer;
   return result;
 }
 
 void EndModalDialog(WindowHandle dialog, intptr_t result) { EndDialog(AsWindow(dialog), result); }
 
-WindowHandle DialogControl(WindowHandle dialog, int control) {
-  return GetDlgItem(AsWindow(dialog), control);
-}
+WindowHandle DialogControl(WindowHandle dialog, int control) { return GetDlgItem(AsWindow(dialog), control); }
 
 void EnableControl(WindowHandle control, int enable) {
   if (control) EnableWindow(AsWindow(control), enable ? TRUE : FALSE);
 }
 
-int ControlEnabled(WindowHandle control) {
-  return control && IsWindowEnabled(AsWindow(control)) ? 1 : 0;
-}
+int ControlEnabled(WindowHandle control) { return control && IsWindowEnabled(AsWindow(control)) ? 1 : 0; }
 
 void SetControlText(WindowHandle dialog, int control, const char* text) {
   SetDlgItemTextW(AsWindow(dialog), control, WideText(text).get());
 }
 
-void SetWindowCaption(WindowHandle window, const char* text) {
-  SetWindowTextW(AsWindow(window), WideText(text).get());
-}
+void SetWindowCaption(WindowHandle window, const char* text) { SetWindowTextW(AsWindow(window), WideText(text).get()); }
 
 void CheckRadio(WindowHandle dialog, int first, int last, int checked) {
   CheckRadioButton(AsWindow(dialog), first, last, checked);
@@ -89,9 +81,7 @@ void ShowControl(WindowHandle control, int show) {
   if (control) ShowWindow(AsWindow(control), show);
 }
 
-void SetSystemCursor(int cursor) {
-  SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(cursor)));
-}
+void SetSystemCursor(int cursor) { SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(cursor))); }
 
 int MessageBoxText(WindowHandle owner, const char* text, const char* caption, uint32_t style) {
   return MessageBoxW(AsWindow(owner), WideText(text).get(), WideText(caption).get(), style);

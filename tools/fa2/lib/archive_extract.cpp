@@ -40,7 +40,7 @@ bool ExtractMembers(const ByteSource& source, const ParsedArchive& archive, cons
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error) {
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     const ArchiveEntry& entry = archive.entries[i];
-    if (IsDigestTable(archive, i)) continue;  // checked, not a file of the update
+    if (IsDigestTable(archive, i)) continue; // checked, not a file of the update
     const std::string name = Cp932ToLocal(std::string(entry.name, strnlen(entry.name, kNameCapacity)));
     if (!wanted.empty() && !wanted.count(UpperAscii(name))) continue;
     // Members are bare file names; anything that could leave the folder is refused.
@@ -57,12 +57,13 @@ bool ExtractMembers(const ByteSource& source, const ParsedArchive& archive, cons
     FileOutput out;
     if (!out.Create(target, error)) return false;
     bool writeFailed = false;
-    const bool read = StreamMember(source, archive, i,
-                                   [&](const uint8_t* p, size_t n) {
-                                     writeFailed = !out.Append(p, n);
-                                     return !writeFailed;
-                                   },
-                                   error);
+    const bool read = StreamMember(
+        source, archive, i,
+        [&](const uint8_t* p, size_t n) {
+          writeFailed = !out.Append(p, n);
+          return !writeFailed;
+        },
+        error);
     if (writeFailed) error = out.Error();
     if (!read || !out.Commit(error)) return false;
     SetModificationTime(target, entry.timeStamp);
@@ -73,8 +74,7 @@ bool ExtractMembers(const ByteSource& source, const ParsedArchive& archive, cons
 
 bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std::string& folder,
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error) {
-  return ExtractMembers(MemorySource(base, archive.header.directoryOffset), archive, folder, wanted, written,
-                        error);
+  return ExtractMembers(MemorySource(base, archive.header.directoryOffset), archive, folder, wanted, written, error);
 }
 
-}  // namespace fa2
+} // namespace fa2

@@ -19,8 +19,7 @@ bool LocateArchive(const Bytes& file, const uint8_t** base, size_t* size, std::s
   return true;
 }
 
-bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base, size_t* size,
-                     std::string& error) {
+bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base, size_t* size, std::string& error) {
   if (!ReadWholeFile(path, file, error)) return false; // its errors name the path
   if (LocateArchive(file, base, size, error)) return true;
   error = path + ": " + error;
@@ -47,7 +46,8 @@ bool CheckWholeArchive(const ByteSource& archive, std::string& error, uint64_t* 
   if (!ParseArchive(archive, parsed, error)) return false;
   uint64_t total = 0;
   for (size_t i = 0; i < parsed.entries.size(); ++i) {
-    if (!StreamMember(archive, parsed, i, [&](const uint8_t*, size_t n) { return total += n, true; }, error))
+    if (!StreamMember(
+            archive, parsed, i, [&](const uint8_t*, size_t n) { return total += n, true; }, error))
       return false;
   }
   if (bytes) *bytes = total;
@@ -63,4 +63,4 @@ bool CheckExecutable(const Bytes& image, std::string& error) {
   return pe::ParseImage(image, parsed, error);
 }
 
-}  // namespace fa2
+} // namespace fa2

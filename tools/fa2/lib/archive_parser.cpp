@@ -14,7 +14,8 @@ std::string HeaderMisfit(const ArchiveHeader& h, size_t size) {
   const std::string have = " but the archive has " + std::to_string(size) + " bytes";
   if (h.directoryOffset < kHeaderSize)
     return "damaged header: the directory offset " + std::to_string(h.directoryOffset) + " lies inside the header";
-  if (h.directoryOffset > size) return "cut short: the directory starts at byte " + std::to_string(h.directoryOffset) + have;
+  if (h.directoryOffset > size)
+    return "cut short: the directory starts at byte " + std::to_string(h.directoryOffset) + have;
   const uint64_t end = h.directoryOffset + uint64_t(h.entryCount) * kEntrySize;
   if (!(h.flags & kDirectoryCompressed))
     return "cut short: the directory of " + std::to_string(h.entryCount) + " entries ends at byte " +
@@ -38,7 +39,7 @@ int FetchFromSource(void* context, uint64_t offset, uint8_t* to, uint32_t count)
 // bits per byte it stands for as a literal, plus the control words).
 uint64_t LongestStream(uint64_t decoded) { return decoded + decoded / 8 + 16; }
 
-}  // namespace
+} // namespace
 
 bool ParseArchive(const ByteSource& archive, ParsedArchive& out, std::string& error) {
   const uint64_t size = archive.Size();
@@ -172,15 +173,15 @@ bool StreamMember(const ByteSource& archive, const ParsedArchive& parsed, size_t
   return true;
 }
 
-bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out,
-                std::string& error) {
+bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out, std::string& error) {
   out.clear();
-  return StreamMember(MemorySource(base, archive.header.directoryOffset), archive, index,
-                      [&](const uint8_t* p, size_t n) {
-                        out.insert(out.end(), p, p + n);
-                        return true;
-                      },
-                      error);
+  return StreamMember(
+      MemorySource(base, archive.header.directoryOffset), archive, index,
+      [&](const uint8_t* p, size_t n) {
+        out.insert(out.end(), p, p + n);
+        return true;
+      },
+      error);
 }
 
-}  // namespace fa2
+} // namespace fa2

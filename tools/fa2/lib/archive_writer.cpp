@@ -13,7 +13,7 @@ namespace fa2 {
 
 namespace {
 
-constexpr size_t kPiece = size_t(1) << 20; // input read and scrambled this much at a time
+constexpr size_t kPiece = size_t(1) << 20;    // input read and scrambled this much at a time
 constexpr uint64_t kMaxArchive = 0xFFFFFFFFu; // offsets are 32-bit
 
 void PutU32(uint8_t* at, uint32_t v) {
@@ -38,7 +38,7 @@ bool ScrambleInPlace(ByteOutput& out, uint64_t start, uint32_t size) {
   return true;
 }
 
-}  // namespace
+} // namespace
 
 ArchiveWriter::ArchiveWriter(ByteOutput& out, const PackOptions& options)
     : out_(out), options_(options), digestsOk_(options.digests) {
@@ -49,8 +49,8 @@ ArchiveWriter::ArchiveWriter(ByteOutput& out, const PackOptions& options)
 // The member's bytes go to the output encoded; as soon as the stream is no
 // smaller than the plain bytes the encoding stops, and the plain bytes read
 // so far are copied in its place and the rest follow plain.
-bool ArchiveWriter::WriteStored(const PackMember& member, const ByteSource& source, ArchiveEntry& entry,
-                                Digest& digest, std::string& error) {
+bool ArchiveWriter::WriteStored(const PackMember& member, const ByteSource& source, ArchiveEntry& entry, Digest& digest,
+                                std::string& error) {
   const uint64_t start = out_.Size(), size = source.Size();
   const std::string what = member.path.empty() ? Cp932ToLocal(member.name) : member.path;
   bool encoding = member.compress && size > 0, gaveUp = false, writeOk = true;
@@ -100,8 +100,10 @@ bool ArchiveWriter::WriteStored(const PackMember& member, const ByteSource& sour
   if (!writeOk) return fail(out_.Error());
   if (sha && !FinishSha256(sha, digest)) digestsOk_ = false;
   const uint64_t stored = out_.Size() - start;
-  if (encoding) entry.storageFlags = kMemberCompressed;
-  else if (member.compress) ++stats_.storedPlain;
+  if (encoding)
+    entry.storageFlags = kMemberCompressed;
+  else if (member.compress)
+    ++stats_.storedPlain;
   entry.storedSize = uint32_t(stored);
   if (member.scramble) {
     if (!ScrambleInPlace(out_, start, entry.storedSize)) {
@@ -160,7 +162,7 @@ bool ArchiveWriter::Finish(std::string& error) {
     ArchiveEntry entry;
     std::memset(&entry, 0, sizeof entry);
     std::memcpy(entry.name, kDigestMemberName, sizeof kDigestMemberName);
-    for (const ArchiveEntry& e : entries_)  // the newest member's time: builds stay reproducible
+    for (const ArchiveEntry& e : entries_) // the newest member's time: builds stay reproducible
       if (FileTimeValue(e.timeStamp) > FileTimeValue(entry.timeStamp)) entry.timeStamp = e.timeStamp;
     entry.uncompressedSize = entry.storedSize = uint32_t(table.size());
     if (!out_.Append(table.data(), table.size()) || !Pad(out_)) {
@@ -208,4 +210,4 @@ Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& op
   return archive;
 }
 
-}  // namespace fa2
+} // namespace fa2

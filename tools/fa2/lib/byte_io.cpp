@@ -52,16 +52,13 @@ bool IsFolder(const std::string& path) {
 } // namespace
 
 bool MemorySource::Read(uint64_t offset, uint8_t* to, size_t count) const {
-  if (offset > size_ || count > size_ - offset)
-    return false;
-  if (count)
-    std::memcpy(to, data_ + offset, count);
+  if (offset > size_ || count > size_ - offset) return false;
+  if (count) std::memcpy(to, data_ + offset, count);
   return true;
 }
 
 FileSource::~FileSource() {
-  if (file_)
-    std::fclose(file_);
+  if (file_) std::fclose(file_);
 }
 
 bool FileSource::Open(const std::string& path, std::string& error) {
@@ -81,13 +78,10 @@ bool FileSource::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-std::string ReadFailureReason() {
-  return errno ? Reason(errno) : std::string("it became shorter while it was read");
-}
+std::string ReadFailureReason() { return errno ? Reason(errno) : std::string("it became shorter while it was read"); }
 
 bool FileSource::Read(uint64_t offset, uint8_t* to, size_t count) const {
-  if (offset > size_ || count > size_ - offset)
-    return false;
+  if (offset > size_ || count > size_ - offset) return false;
   return count == 0 || (SeekFile(file_, offset) && std::fread(to, 1, count, file_) == count);
 }
 
@@ -97,8 +91,7 @@ bool MemoryOutput::Append(const uint8_t* data, size_t size) {
 }
 
 bool MemoryOutput::Overwrite(uint64_t offset, const uint8_t* data, size_t size) {
-  if (offset + size > bytes_.size())
-    return false;
+  if (offset + size > bytes_.size()) return false;
   std::copy_n(data, size, bytes_.begin() + ptrdiff_t(offset));
   return true;
 }
@@ -108,8 +101,7 @@ bool MemoryOutput::ReadBack(uint64_t offset, uint8_t* to, size_t size) {
 }
 
 bool MemoryOutput::Truncate(uint64_t size) {
-  if (size > bytes_.size())
-    return false;
+  if (size > bytes_.size()) return false;
   bytes_.resize(size_t(size));
   return true;
 }
@@ -139,10 +131,8 @@ bool FileOutput::Create(const std::string& path, std::string& error) {
 }
 
 bool FileOutput::Seek(uint64_t offset) {
-  if (at_ == offset)
-    return true;
-  if (!SeekFile(file_, offset))
-    return false;
+  if (at_ == offset) return true;
+  if (!SeekFile(file_, offset)) return false;
   at_ = offset;
   return true;
 }
@@ -150,8 +140,7 @@ bool FileOutput::Seek(uint64_t offset) {
 bool FileOutput::Append(const uint8_t* data, size_t size) { return Overwrite(size_, data, size); }
 
 bool FileOutput::Overwrite(uint64_t offset, const uint8_t* data, size_t size) {
-  if (failure_ || offset > size_)
-    return false;
+  if (failure_ || offset > size_) return false;
   errno = 0;
   if (!Seek(offset) || std::fwrite(data, 1, size, file_) != size) {
     failure_ = errno ? errno : EIO;
@@ -163,8 +152,7 @@ bool FileOutput::Overwrite(uint64_t offset, const uint8_t* data, size_t size) {
 }
 
 bool FileOutput::ReadBack(uint64_t offset, uint8_t* to, size_t size) {
-  if (failure_ || offset + size > size_)
-    return false;
+  if (failure_ || offset + size > size_) return false;
   // A read after a write needs the stream positioned anew.
   at_ = ~uint64_t(0);
   if (!Seek(offset) || std::fread(to, 1, size, file_) != size) {
@@ -176,8 +164,7 @@ bool FileOutput::ReadBack(uint64_t offset, uint8_t* to, size_t size) {
 }
 
 bool FileOutput::Truncate(uint64_t size) {
-  if (failure_ || size > size_ || std::fflush(file_) != 0)
-    return false;
+  if (failure_ || size > size_ || std::fflush(file_) != 0) return false;
 #ifdef _WIN32
   const bool ok = _chsize_s(_fileno(file_), int64_t(size)) == 0;
 #else
@@ -199,13 +186,11 @@ std::string FileOutput::Error() const {
 bool FileOutput::Commit(std::string& error) {
   errno = 0;
   const bool flushed = !failure_ && std::fflush(file_) == 0;
-  if (!flushed && !failure_)
-    failure_ = errno ? errno : EIO;
+  if (!flushed && !failure_) failure_ = errno ? errno : EIO;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
   std::error_code ec;
-  if (flushed && closed)
-    fs::rename(fs::u8path(partial_), fs::u8path(path_), ec);
+  if (flushed && closed) fs::rename(fs::u8path(partial_), fs::u8path(path_), ec);
   if (!flushed || !closed || ec) {
     fs::remove(fs::u8path(partial_), ec);
     error = ec && flushed && closed ? "cannot write " + path_ + " (" + ec.message() + ")" : Error();
@@ -236,9 +221,10 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
     return false;
   }
 #ifdef _WIN32
-  HANDLE file = CreateFileW(fs::u8path(path).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE mapping = file == INVALID_HANDLE_VALUE ? nullptr : CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  HANDLE file = CreateFileW(fs::u8path(path).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE mapping = file == INVALID_HANDLE_VALUE ? nullptr
+                                                : CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
   if (!view) {
@@ -264,8 +250,7 @@ bool CopyBytes(const ByteSource& from, uint64_t offset, uint64_t size, ByteOutpu
   Bytes buffer(size_t(std::min<uint64_t>(size, kCopyBuffer)));
   for (uint64_t done = 0; done < size;) {
     const size_t n = size_t(std::min<uint64_t>(size - done, buffer.size()));
-    if (!from.Read(offset + done, buffer.data(), n) || !to.Append(buffer.data(), n))
-      return false;
+    if (!from.Read(offset + done, buffer.data(), n) || !to.Append(buffer.data(), n)) return false;
     done += n;
   }
   return true;

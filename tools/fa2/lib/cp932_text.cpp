@@ -42,4 +42,4 @@ std::string UpperCp932(const std::string& text) {
   return out;
 }
 
-}  // namespace fa2
+} // namespace fa2

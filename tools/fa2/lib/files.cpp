@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kUnixEpochTicks = 116444736000000000; // 1970-01-01 in file-time ticks
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -29,7 +29,7 @@ bool IsFolder(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -43,7 +43,7 @@ std::FILE* OpenFile(const fs::path& file, bool write) {
 #endif
 }
 
-}  // namespace
+} // namespace
 
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error) {
   const fs::path file = fs::u8path(path);
@@ -147,4 +147,4 @@ std::string FormatUtc(FileTime time) {
   return text;
 }
 
-}  // namespace fa2
+} // namespace fa2

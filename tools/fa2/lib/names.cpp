@@ -48,7 +48,7 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 }
 #endif
 
-}  // namespace
+} // namespace
 
 bool LocalToCp932(const std::string& local, std::string& cp932) {
 #ifdef _WIN32
@@ -73,4 +73,4 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace fa2
+} // namespace fa2

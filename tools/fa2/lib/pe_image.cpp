@@ -10,7 +10,7 @@ namespace {
 
 bool PowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
-}  // namespace
+} // namespace
 
 // A section name for a message: bytes outside printable ASCII shown as '?'.
 std::string PrintableName(const std::string& name) {
@@ -40,8 +40,8 @@ uint64_t Image::NextVirtualAddress() const {
 }
 
 std::string CutShort(const std::string& what, uint64_t end, uint64_t size) {
-  return "cut short: " + what + " ends at byte " + std::to_string(end) + " but the file has " +
-         std::to_string(size) + " bytes";
+  return "cut short: " + what + " ends at byte " + std::to_string(end) + " but the file has " + std::to_string(size) +
+         " bytes";
 }
 
 bool ParseImage(const Bytes& file, Image& out, std::string& error, uint64_t fileSize) {
@@ -211,4 +211,4 @@ void ShiftFileOffsets(Bytes& file, const Image& image, uint64_t from, int64_t de
   }
 }
 
-}  // namespace fa2::pe
+} // namespace fa2::pe

@@ -49,7 +49,7 @@ inline void Put32(Bytes& b, size_t at, uint32_t v) {
 inline uint64_t AlignUp(uint64_t n, uint32_t alignment) { return (n + alignment - 1) / alignment * alignment; }
 
 struct Section {
-  size_t header;  // file offset of its 40-byte header
+  size_t header; // file offset of its 40-byte header
   std::string name;
   uint32_t virtualSize, virtualAddress, rawSize, rawOffset, characteristics;
   // Bytes of address space it may claim: its VirtualSize, or its raw size
@@ -59,12 +59,12 @@ struct Section {
 };
 
 struct Image {
-  size_t fileHeader = 0;    // just after "PE\0\0"
-  size_t optional = 0;      // optional header
-  size_t sectionTable = 0;  // first section header
+  size_t fileHeader = 0;   // just after "PE\0\0"
+  size_t optional = 0;     // optional header
+  size_t sectionTable = 0; // first section header
   bool is64 = false;
   uint32_t fileAlignment = 0, sectionAlignment = 0, sizeOfHeaders = 0;
-  size_t directories = 0;   // first data directory
+  size_t directories = 0; // first data directory
   uint32_t directoryCount = 0;
   std::vector<Section> sections;
 
@@ -155,4 +155,4 @@ Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva);
 bool ResourceKeyLess(const ResourceKey& a, const ResourceKey& b);
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b); // names case-insensitively
 
-}  // namespace fa2::pe
+} // namespace fa2::pe

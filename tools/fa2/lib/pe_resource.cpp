@@ -106,7 +106,7 @@ bool ReadHeaders(const ByteSource& file, uint32_t* rsrcRva, std::vector<Section>
   return true;
 }
 
-}  // namespace
+} // namespace
 
 bool FindUpdateResourceInPe(const Bytes& image, size_t* offset, size_t* size, std::string& error) {
   uint64_t at = 0, length = 0;
@@ -125,15 +125,16 @@ bool FindUpdateResourceInPe(const ByteSource& image, uint64_t* offset, uint64_t*
   for (const Section& s : sections)
     if (rsrcRva >= s.virtualAddress && uint64_t(rsrcRva) + 16 <= uint64_t(s.virtualAddress) + s.rawSize) home = &s;
   if (rsrcRva == 0 || home == nullptr) {
-    error = rsrcRva == 0 ? "executable without a resource table" : "the resource table lies outside the file's sections";
+    error = rsrcRva == 0 ? "executable without a resource table"
+                         : "the resource table lies outside the file's sections";
     return false;
   }
   const uint64_t rsrc = uint64_t(home->rawOffset) + (rsrcRva - home->virtualAddress);
   Reader r{image, rsrc, uint64_t(home->rawOffset) + home->rawSize};
   const uint32_t type = FindEntry(r, rsrc, rsrc, "UPDATE", 0, false);
-  const uint32_t name =
-      type & 0x80000000u && type != 0xFFFFFFFFu ? FindEntry(r, rsrc, rsrc + (type & 0x7FFFFFFFu), nullptr, 102, false)
-                                                 : 0xFFFFFFFFu;
+  const uint32_t name = type & 0x80000000u && type != 0xFFFFFFFFu
+                            ? FindEntry(r, rsrc, rsrc + (type & 0x7FFFFFFFu), nullptr, 102, false)
+                            : 0xFFFFFFFFu;
   if (!r.ok) {
     error = "resource table is damaged (an entry points outside section " + pe::PrintableName(home->name) + ")";
     return false;
@@ -158,4 +159,4 @@ bool FindUpdateResourceInPe(const ByteSource& image, uint64_t* offset, uint64_t*
   return true;
 }
 
-}  // namespace fa2
+} // namespace fa2

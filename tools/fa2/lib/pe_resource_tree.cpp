@@ -123,7 +123,7 @@ void SortNodes(std::vector<const ResourceNode*>& nodes) {
                    [](const ResourceNode* a, const ResourceNode* b) { return ResourceKeyLess(a->key, b->key); });
 }
 
-}  // namespace
+} // namespace
 
 bool ResourceKeyLess(const ResourceKey& a, const ResourceKey& b) {
   if (a.named != b.named) return a.named;
@@ -197,8 +197,7 @@ Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva) {
       std::vector<const ResourceNode*> children;
       for (const ResourceNode& c : n->children) children.push_back(&c);
       SortNodes(children);
-      const bool under = depth == 0 ? SameResourceKey(n->key, update)
-                                    : archive && !n->key.named && n->key.id == 102;
+      const bool under = depth == 0 ? SameResourceKey(n->key, update) : archive && !n->key.named && n->key.id == 102;
       dirs.push_back({&n->header, children, depth + 1, under});
     }
   }
@@ -254,7 +253,7 @@ Bytes SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva) {
   return out;
 }
 
-}  // namespace fa2::pe
+} // namespace fa2::pe
 
 namespace fa2 {
 
@@ -270,4 +269,4 @@ bool ReadPeResources(const Bytes& image, std::vector<PeResource>& out, std::stri
   return true;
 }
 
-}  // namespace fa2
+} // namespace fa2

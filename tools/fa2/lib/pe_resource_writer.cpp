@@ -193,7 +193,7 @@ void AddInitializedData(Bytes& file, const Image& image, int64_t delta) {
   Put32(file, image.optional + 8, uint32_t(std::clamp<int64_t>(now + delta, 0, 0xFFFFFFFF)));
 }
 
-}  // namespace
+} // namespace
 
 bool StampUpdateResourceAround(const Bytes& exe, uint64_t archiveSize, StampedImage& out, std::string& error,
                                StampReport* reportOut) {
@@ -244,8 +244,8 @@ bool StampUpdateResourceAround(const Bytes& exe, uint64_t archiveSize, StampedIm
     const uint32_t oldRva = Directory(file, image, kDirectoryResources);
     for (const Section& s : image.sections)
       if (oldRva && s.virtualAddress == oldRva && s.name == ".rsrc") std::copy_n(".oldrsrc", 8, &file[s.header]);
-    const uint64_t address =
-        std::max(image.NextVirtualAddress(), AlignUp(U32(file, image.optional + 56), image.sectionAlignment));
+    const uint64_t address = std::max(image.NextVirtualAddress(),
+                                      AlignUp(U32(file, image.optional + 56), image.sectionAlignment));
     const Bytes content = SerializeResourceTree(tree, uint32_t(address));
     treeSize = content.size() + AlignUp(archiveSize, 8);
     if (address + AlignUp(treeSize, image.sectionAlignment) > 0xFFFFFFFFu) {
@@ -287,8 +287,7 @@ bool StampUpdateResourceAround(const Bytes& exe, uint64_t archiveSize, StampedIm
   return true;
 }
 
-bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std::string& error,
-                         StampReport* report) {
+bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std::string& error, StampReport* report) {
   StampedImage image;
   if (!StampUpdateResourceAround(exe, archive.size(), image, error, report)) return false;
   out = std::move(image.head);
@@ -298,8 +297,8 @@ bool StampUpdateResource(const Bytes& exe, const Bytes& archive, Bytes& out, std
   return true;
 }
 
-bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std::string& output,
-                         std::string& error, StampReport* report) {
+bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std::string& output, std::string& error,
+                         StampReport* report) {
   StampedImage image;
   if (!StampUpdateResourceAround(exe, archive.Size(), image, error, report)) return false;
   FileOutput out;
@@ -330,4 +329,4 @@ bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std:
   return out.Commit(error);
 }
 
-}  // namespace fa2
+} // namespace fa2

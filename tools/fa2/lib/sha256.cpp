@@ -79,4 +79,4 @@ std::string HexDigest(const Digest& digest) {
   return text;
 }
 
-}  // namespace fa2
+} // namespace fa2

@@ -29,15 +29,15 @@ std::string HexDigest(const Digest& digest);
 
 // ---- Writing ------------------------------------------------------------------
 struct PackMember {
-  std::string name;  // bare file name in code page 932
-  Bytes data;        // the content, unless it comes from `path`
-  std::string path;  // when set: the file whose content is read, piece by piece
+  std::string name; // bare file name in code page 932
+  Bytes data;       // the content, unless it comes from `path`
+  std::string path; // when set: the file whose content is read, piece by piece
   FileTime time{};
   bool compress = false;
   bool scramble = false;
 };
 struct PackOptions {
-  bool digests = true;  // append the SHA-256 table of the members
+  bool digests = true; // append the SHA-256 table of the members
   bool compressDirectory = true;
   bool scrambleDirectory = true;
   int level = 2;
@@ -85,8 +85,7 @@ private:
   bool digestsOk_;
 };
 // The same into memory, for members held in memory.
-Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& options,
-                   PackStats* stats = nullptr);
+Bytes BuildArchive(const std::vector<PackMember>& members, const PackOptions& options, PackStats* stats = nullptr);
 
 // ---- Reading ------------------------------------------------------------------
 struct ParsedArchive {
@@ -97,9 +96,7 @@ struct ParsedArchive {
   std::vector<Digest> digests;   // per entry, when there is a table
 };
 // Whether entry `index` is the digest table, not a file of the update.
-inline bool IsDigestTable(const ParsedArchive& archive, size_t index) {
-  return archive.digestIndex == int64_t(index);
-}
+inline bool IsDigestTable(const ParsedArchive& archive, size_t index) { return archive.digestIndex == int64_t(index); }
 // Checks the structure and loads the directory (and the digest table),
 // reading nothing else. On failure `error` says what is wrong.
 bool ParseArchive(const ByteSource& archive, ParsedArchive& out, std::string& error);
@@ -112,8 +109,7 @@ using PieceSink = std::function<bool(const uint8_t* data, size_t size)>;
 bool StreamMember(const ByteSource& archive, const ParsedArchive& parsed, size_t index, const PieceSink& sink,
                   std::string& error);
 // The same into memory.
-bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out,
-                std::string& error);
+bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index, Bytes& out, std::string& error);
 
 // ---- Inputs ---------------------------------------------------------------------------
 // The archive an ARCHIVE argument's bytes hold: the whole file, or for an
@@ -121,8 +117,7 @@ bool ReadMember(const uint8_t* base, const ParsedArchive& archive, size_t index,
 // to lie wholly inside the file. False with `error` saying why not.
 bool LocateArchive(const Bytes& file, const uint8_t** base, size_t* size, std::string& error);
 // Reads `path` and locates its archive; every error starts with the path.
-bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base, size_t* size,
-                     std::string& error);
+bool LoadArchiveFile(const std::string& path, Bytes& file, const uint8_t** base, size_t* size, std::string& error);
 // An ARCHIVE argument opened for reading by position: the archive's bytes
 // within the file (for an executable, read from its headers and resource
 // directory alone).
@@ -211,8 +206,8 @@ bool StampUpdateResourceAround(const Bytes& exe, uint64_t archiveSize, StampedIm
                                StampReport* report = nullptr);
 // Writes the stamped updater to `output` (beside it until complete), the
 // archive copied from `archive` a piece at a time.
-bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std::string& output,
-                         std::string& error, StampReport* report = nullptr);
+bool WriteStampedUpdater(const Bytes& exe, const ByteSource& archive, const std::string& output, std::string& error,
+                         StampReport* report = nullptr);
 
 // ---- Files -------------------------------------------------------------------------
 bool ReadWholeFile(const std::string& path, Bytes& out, std::string& error);
@@ -231,4 +226,4 @@ bool LocalToCp932(const std::string& local, std::string& cp932);
 std::string Cp932ToLocal(const std::string& cp932);
 std::string BaseNameOf(const std::string& path);
 
-}  // namespace fa2
+} // namespace fa2

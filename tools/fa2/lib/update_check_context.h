@@ -45,4 +45,4 @@ std::string OutsideWhy(Confinement why);
 // Section UPDATE: RequiredDiskSpace, OverwriteOnly, the update and copy lists.
 void CheckUpdateSection(Context& c);
 
-}  // namespace fa2::checks
+} // namespace fa2::checks

@@ -95,14 +95,19 @@ struct KnownKey {
   uint32_t capacity;
   bool required;
 };
-const KnownKey kSetupKeys[] = {
-    {"CompanyName", kNameCapacity, true},        {"GameTitle", kNameCapacity, true},
-    {"GameClass", kNameCapacity, true},          {"GameDir", kNameCapacity, true},
-    {"GameTitleA", kNameCapacity, false},        {"UpdaterVersion", kNameCapacity, false},
-    {"UpdaterTitle", kNameCapacity, false},      {"DataFolder", kNameCapacity, false},
-    {"UpdateMessage", kTextCapacity, false},     {"ExistErrorMessage", kTextCapacity, false},
-    {"ModeTextUpdateOrInstall", kNameCapacity, false}, {"AgreementText", kNameCapacity, false},
-    {"AgreementTitle", kNameCapacity, false}};
+const KnownKey kSetupKeys[] = {{"CompanyName", kNameCapacity, true},
+                               {"GameTitle", kNameCapacity, true},
+                               {"GameClass", kNameCapacity, true},
+                               {"GameDir", kNameCapacity, true},
+                               {"GameTitleA", kNameCapacity, false},
+                               {"UpdaterVersion", kNameCapacity, false},
+                               {"UpdaterTitle", kNameCapacity, false},
+                               {"DataFolder", kNameCapacity, false},
+                               {"UpdateMessage", kTextCapacity, false},
+                               {"ExistErrorMessage", kTextCapacity, false},
+                               {"ModeTextUpdateOrInstall", kNameCapacity, false},
+                               {"AgreementText", kNameCapacity, false},
+                               {"AgreementTitle", kNameCapacity, false}};
 
 bool StartsWithName(const std::string& key, const std::string& prefix) {
   return key.size() >= prefix.size() && SameIniName(key.substr(0, prefix.size()), prefix);
@@ -110,8 +115,9 @@ bool StartsWithName(const std::string& key, const std::string& prefix) {
 
 void CheckEncoding(Context& c, const std::string& text) {
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-    c.Error(1, "the file starts with a UTF-8 byte order mark, which hides its first line from the updater; "
-               "save it as Shift-JIS (code page 932) without one");
+    c.Error(1,
+            "the file starts with a UTF-8 byte order mark, which hides its first line from the updater; "
+            "save it as Shift-JIS (code page 932) without one");
   int line = 0, firstBad = 0, bad = 0;
   bool utf8 = false;
   size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -128,7 +134,8 @@ void CheckEncoding(Context& c, const std::string& text) {
   }
   if (bad == 0) return;
   const std::string which = bad == 1 ? "this line is" : "this line and " + std::to_string(bad - 1) + " more are";
-  c.Error(firstBad, which + " not Shift-JIS text" + (utf8 ? bad == 1 ? " (it looks like UTF-8)" : " (they look like UTF-8)" : "") +
+  c.Error(firstBad, which + " not Shift-JIS text" +
+                        (utf8 ? bad == 1 ? " (it looks like UTF-8)" : " (they look like UTF-8)" : "") +
                         "; the updater reads UPDATE.INI as code page 932, so names and texts would not match: "
                         "save the file in that encoding");
 }
@@ -241,10 +248,10 @@ void CheckUnusedFiles(Context& c) {
   for (const PlannedMember& m : c.result.members) used.insert(m.file);
   for (size_t i = 0; i < c.folder.files.size(); ++i)
     if (!used.count(int(i)))
-      c.Warn(0, "the folder's file " + Quote(c.folder.files[i].relative) +
-                    " is named by no line and is not packed");
+      c.Warn(0, "the folder's file " + Quote(c.folder.files[i].relative) + " is named by no line and is not packed");
   for (const std::string& path : c.folder.unnamable)
-    c.Warn(0, "the folder's file \"" + path + "\" has a name that cannot be written in code page 932 and is not packed");
+    c.Warn(0,
+           "the folder's file \"" + path + "\" has a name that cannot be written in code page 932 and is not packed");
 }
 
 // What the format and a 32-bit updater can carry, from the files' sizes
@@ -267,8 +274,8 @@ void CheckSizes(Context& c) {
                   std::to_string(kMaxUpdaterArchive >> 20) + " MiB once compressed, or a 32-bit updater cannot map it");
 }
 
-}  // namespace
-}  // namespace checks
+} // namespace
+} // namespace checks
 
 bool UpdateCheck::HasErrors() const {
   return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return f.error; });
@@ -309,4 +316,4 @@ std::string FormatFinding(const Finding& f) {
   return text;
 }
 
-}  // namespace fa2
+} // namespace fa2

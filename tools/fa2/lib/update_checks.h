@@ -20,7 +20,7 @@ struct IniEntry {
   std::string key;   // as the text has it, without blanks at both ends
   std::string value; // as a read of this line gives it (cut to 4095 bytes)
   bool hasEquals = false;
-  int line = 0;      // 1-based, counted in line feeds
+  int line = 0; // 1-based, counted in line feeds
 };
 struct IniSection {
   std::string name;
@@ -43,8 +43,7 @@ const IniSection* FindIniSection(const IniFile& file, const std::string& name);
 const IniEntry* FindIniEntry(const IniFile& file, const std::string& section, const std::string& key);
 // What the updater's read with a buffer of `capacity` bytes gets (whole
 // characters in capacity - 1 bytes); empty when the key is missing.
-std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key,
-                         uint32_t capacity);
+std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key, uint32_t capacity);
 // Whether the name `a` of the file is the name `b` asked for, as the reader
 // matches names (ASCII letters in any case, other characters as they are).
 bool SameIniName(const std::string& a, const std::string& b);
@@ -64,7 +63,7 @@ struct ListItem {
   std::string text;    // the item (at most 259 bytes kept)
   std::string written; // the text as written, before a disc prefix was dropped
   bool discPrefix = false;
-  bool cut = false;    // longer than 259 bytes
+  bool cut = false; // longer than 259 bytes
 };
 // Takes up to `maxItems` items; `more` tells whether another item followed.
 // The updater's current disc number is left as it was.
@@ -79,7 +78,7 @@ struct UpdateLineSyntax {
   bool hasMode = false;
   int mode = 0;
   LineOperation operation = LineOperation::Plain;
-  size_t operationIndex = 0;   // the item in the operation position
+  size_t operationIndex = 0; // the item in the operation position
   std::string path;
   std::string member; // the path's base name
 };
@@ -91,7 +90,7 @@ struct CopyLineSyntax {
   uint8_t modeByte = 0;
   bool hasDisc = false;
   uint8_t discByte = 0;
-  int disc = 0; // the updater's disc number: the digit's value, -1 for another byte
+  int disc = 0;     // the updater's disc number: the digit's value, -1 for another byte
   std::string path; // the rest, whole
 };
 CopyLineSyntax ParseCopyLineSyntax(const std::string& value);
@@ -134,4 +133,4 @@ UpdateCheck CheckUpdate(const std::string& ini, const UpdateFolder& folder);
 // "UPDATE.INI:12: error: ..." (or "UPDATE.INI: warning: ..." without a line).
 std::string FormatFinding(const Finding& finding);
 
-}  // namespace fa2
+} // namespace fa2

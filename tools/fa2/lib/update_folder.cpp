@@ -38,7 +38,7 @@ bool ComponentToCp932(const fs::path& component, std::string& out) {
 #endif
 }
 
-}  // namespace
+} // namespace
 
 bool ScanUpdateFolder(const std::string& folder, UpdateFolder& out, std::string& error) {
   out = UpdateFolder{};
@@ -85,4 +85,4 @@ int FindFolderFile(const UpdateFolder& folder, const std::string& relative) {
   return -1;
 }
 
-}  // namespace fa2
+} // namespace fa2

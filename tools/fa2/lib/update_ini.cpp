@@ -39,7 +39,7 @@ int AddLine(void* context, const ProfileLine& l) {
   return 1;
 }
 
-}  // namespace
+} // namespace
 
 bool SameIniName(const std::string& a, const std::string& b) {
   return ProfileNameIs(reinterpret_cast<const uint8_t*>(a.data()), uint32_t(a.size()), b.c_str()) != 0;
@@ -69,8 +69,7 @@ const IniEntry* FindIniEntry(const IniFile& file, const std::string& section, co
   return nullptr;
 }
 
-std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key,
-                         uint32_t capacity) {
+std::string ReadIniValue(const IniFile& file, const std::string& section, const std::string& key, uint32_t capacity) {
   if (capacity == 0) return {};
   std::vector<char> value(capacity);
   ReadProfileText(section.c_str(), key.c_str(), value.data(), capacity,
@@ -78,4 +77,4 @@ std::string ReadIniValue(const IniFile& file, const std::string& section, const 
   return value.data();
 }
 
-}  // namespace fa2
+} // namespace fa2

@@ -24,7 +24,7 @@ struct KeepDiscNumber {
   ~KeepDiscNumber() { SetCurrentDiscNumber(disc); }
 };
 
-}  // namespace
+} // namespace
 
 std::vector<ListItem> TakeItems(const std::string& value, size_t maxItems, bool* more) {
   const KeepDiscNumber keep;
@@ -72,4 +72,4 @@ CopyLineSyntax ParseCopyLineSyntax(const std::string& value) {
   return line;
 }
 
-}  // namespace fa2
+} // namespace fa2

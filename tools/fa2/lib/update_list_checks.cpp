@@ -40,16 +40,14 @@ std::string KeyName(const char* prefix, int index) {
   return name;
 }
 
-bool AllDigits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
+bool AllDigits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
 
 bool IsDigit(uint8_t b) { return b >= '0' && b <= '9'; }
 
 struct ListTally {
-  int lines = 0;           // lines read
-  int checks = 0;          // "e" lines among them, which write nothing
-  uint64_t bytes = 0;      // what the update lines write
+  int lines = 0;      // lines read
+  int checks = 0;     // "e" lines among them, which write nothing
+  uint64_t bytes = 0; // what the update lines write
   bool discSearched = false;
 };
 
@@ -69,10 +67,9 @@ void CheckList(Context& c, const char* prefix, CheckLine line) {
   }
   const IniSection* section = FindIniSection(c.ini, "UPDATE");
   if (!section) return;
-  const std::string why = end < kListLength
-                              ? "the list ends at " + KeyName(prefix, end) + ", which is " +
-                                    (ending ? "empty" : "missing")
-                              : "";
+  const std::string why = end < kListLength ? "the list ends at " + KeyName(prefix, end) + ", which is " +
+                                                  (ending ? "empty" : "missing")
+                                            : "";
   std::set<std::string> seen;
   for (const IniEntry& e : section->entries) {
     const std::string p = prefix;
@@ -108,14 +105,15 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
       return;
     }
     if (item.discPrefix)
-      c.Warn(e.line, Quote(item.written) + " in " + key + " loses its first two bytes and becomes " +
-                         Quote(item.text) + ", because a character followed by a colon is read as a disc number");
+      c.Warn(e.line, Quote(item.written) + " in " + key + " loses its first two bytes and becomes " + Quote(item.text) +
+                         ", because a character followed by a colon is read as a disc number");
   }
   const std::string& first = s.items[0].text;
   if (AllDigits(first) && first.size() > 1) {
     c.Error(e.line, key + " starts with " + Quote(first) +
                         ", which is not a mode (a mode is one digit), so the line is a plain entry for a file "
-                        "named " + Quote(first) + " and the rest is ignored");
+                        "named " +
+                        Quote(first) + " and the rest is ignored");
     return;
   }
   const ListItem& op = s.items[s.operationIndex];
@@ -125,20 +123,27 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
     const bool letter = bare.size() == 1 && std::string("udoeUDOE").find(bare[0]) != std::string::npos;
     const bool rest = s.operationIndex + 1 < s.items.size() && !s.items[s.operationIndex + 1].written.empty();
     if (letter) {
-      c.Error(e.line, Quote(op.text) + " in " + key + " ends with a blank, which stays part of it, so it is not "
-                          "the operation " + Shown(bare) + ": remove the blank");
+      c.Error(e.line, Quote(op.text) + " in " + key +
+                          " ends with a blank, which stays part of it, so it is not "
+                          "the operation " +
+                          Shown(bare) + ": remove the blank");
       return;
     }
     if (rest) {
-      c.Error(e.line, Quote(op.text) + " in " + key + " is not an operation (u, d, o or e), so the line is a "
-                          "plain entry for a file named " + Quote(op.text) + " and the rest is ignored");
+      c.Error(e.line, Quote(op.text) + " in " + key +
+                          " is not an operation (u, d, o or e), so the line is a "
+                          "plain entry for a file named " +
+                          Quote(op.text) + " and the rest is ignored");
       return;
     }
-    c.Warn(e.line, key + " has no operation letter, so its file is always written, like \"u\" without the "
-                         "newer-file check; write \"u,\" or \"o,\" to say which is meant");
+    c.Warn(e.line, key +
+                       " has no operation letter, so its file is always written, like \"u\" without the "
+                       "newer-file check; write \"u,\" or \"o,\" to say which is meant");
   } else if (op.text[0] >= 'A' && op.text[0] <= 'Z') {
-    c.Warn(e.line, key + " writes its operation in upper case (" + op.text + "); that works, but the usual "
-                         "form is \"" + char(op.text[0] + 32) + "\"");
+    c.Warn(e.line, key + " writes its operation in upper case (" + op.text +
+                       "); that works, but the usual "
+                       "form is \"" +
+                       char(op.text[0] + 32) + "\"");
   }
   const bool afterPath = s.moreItems || (s.operationIndex == 0 && !s.items[2].written.empty());
   if (afterPath) c.Warn(e.line, key + " has more items after its path, which the updater ignores");
@@ -171,8 +176,7 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
     // A file meant for the data folder, reached from the install folder.
     const bool forData = why == Confinement::Climbs && s.operation != LineOperation::Data;
     const char* what = why == Confinement::FoldsToStart ? " names no file: " : " writes outside its folder: ";
-    c.Error(e.line, key + what + Quote(s.path) + " " + OutsideWhy(why) +
-                        "; the updater refuses the whole update" +
+    c.Error(e.line, key + what + Quote(s.path) + " " + OutsideWhy(why) + "; the updater refuses the whole update" +
                         (forData ? ". A file for the data folder is a \"d\" line (\"d," + Shown(s.member) +
                                        "\", its path relative to the data folder; an existing file there is kept), "
                                        "not a path out of the install folder"
@@ -181,8 +185,7 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
   }
   if (file < 0) {
     c.Error(e.line, key + " names " + Quote(s.path) + ", but the folder has " +
-                        (s.member == s.path ? "no such file"
-                                            : "neither " + Quote(s.path) + " nor " + Quote(s.member)));
+                        (s.member == s.path ? "no such file" : "neither " + Quote(s.path) + " nor " + Quote(s.member)));
     return;
   }
   c.AddMember(s.member, file, true, e.line, key + " (" + Shown(s.path) + ")");
@@ -216,10 +219,9 @@ void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
     return;
   }
   if (const Confinement why = ConfinePath(s.path.c_str()); why != Confinement::Inside) {
-    const char* what =
-        why == Confinement::FoldsToStart ? " names nothing to copy: " : " copies from or to outside its folder: ";
-    c.Error(e.line, key + what + Quote(s.path) + " " + OutsideWhy(why) +
-                        "; the updater refuses the whole update");
+    const char* what = why == Confinement::FoldsToStart ? " names nothing to copy: "
+                                                        : " copies from or to outside its folder: ";
+    c.Error(e.line, key + what + Quote(s.path) + " " + OutsideWhy(why) + "; the updater refuses the whole update");
     return;
   }
   if (s.path[0] == ' ' || s.path[0] == '\t')
@@ -229,8 +231,10 @@ void CheckCopyLine(Context& c, const IniEntry& e, int index, ListTally& tally) {
   if (s.hasDisc && s.disc != 0) {
     tally.discSearched = true;
   } else if (!tally.discSearched) {
-    c.Warn(e.line, key + " has no disc number and no line before it looks for a disc, so no drive is known "
-                         "to copy it from: write it as \"1:" + Shown(s.path) + "\"");
+    c.Warn(e.line, key +
+                       " has no disc number and no line before it looks for a disc, so no drive is known "
+                       "to copy it from: write it as \"1:" +
+                       Shown(s.path) + "\"");
   }
 }
 
@@ -244,18 +248,17 @@ void CheckNumbers(Context& c, uint64_t written) {
     else if (n.value < 0)
       c.Warn(e->line, "RequiredDiskSpace is negative, which the updater compares as a number of 2 GiB or more");
     else if (n.trailing)
-      c.Warn(e->line, "RequiredDiskSpace is followed by text; only the leading number, " +
-                          std::to_string(n.value) + ", is read");
+      c.Warn(e->line, "RequiredDiskSpace is followed by text; only the leading number, " + std::to_string(n.value) +
+                          ", is read");
     else if (n.value > 0 && uint64_t(n.value) < written)
       c.Warn(e->line, "RequiredDiskSpace (" + std::to_string(n.value) + " bytes) is less than the " +
                           std::to_string(written) + " bytes the update lines write");
   }
   if (const IniEntry* e = FindIniEntry(c.ini, "UPDATE", "OverwriteOnly"); e && !e->value.empty())
-    if (!ReadLeadingNumber(e->value).digits)
-      c.Warn(e->line, "OverwriteOnly is not a number and reads as 0 (off)");
+    if (!ReadLeadingNumber(e->value).digits) c.Warn(e->line, "OverwriteOnly is not a number and reads as 0 (off)");
 }
 
-}  // namespace
+} // namespace
 
 void CheckUpdateSection(Context& c) {
   ListTally tally;
@@ -277,4 +280,4 @@ void CheckUpdateSection(Context& c) {
   }
 }
 
-}  // namespace fa2::checks
+} // namespace fa2::checks

@@ -21,4 +21,4 @@ bool ParseUtc(const std::string& text, FileTime* out) {
   return true;
 }
 
-}  // namespace fa2
+} // namespace fa2

@@ -163,7 +163,7 @@ Drive* DriveOf(const char* driveText) {
   return it == M().drives.end() ? nullptr : &it->second;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Configuration ----------------------------------------------------------------
 
@@ -206,7 +206,7 @@ std::string LocalPathOf(const char* path) {
 const std::vector<ShownBox>& ShownBoxes() { return M().boxes; }
 void ClearShownBoxes() { M().boxes.clear(); }
 
-}  // namespace plan
+} // namespace plan
 
 // ---- The seam -----------------------------------------------------------------------
 
@@ -312,9 +312,9 @@ void TemporaryFolder(char* buffer, uint32_t capacity) {
 
 uint32_t CurrentProcessId() { return 1; }
 void WindowsFolder(char* buffer, uint32_t capacity) {
-  if (capacity) buffer[0] = 0;  // no folder of this disk is the system's
+  if (capacity) buffer[0] = 0; // no folder of this disk is the system's
 }
-int RandomBytes(void*, uint32_t) { return 0; }  // names of a plan only: the process id stands in
+int RandomBytes(void*, uint32_t) { return 0; } // names of a plan only: the process id stands in
 
 void* AllocateBlock(size_t bytes, bool zeroFill) { return zeroFill ? std::calloc(bytes, 1) : std::malloc(bytes); }
 void FreeBlock(void* block) { std::free(block); }

@@ -52,4 +52,4 @@ struct ShownBox {
 const std::vector<ShownBox>& ShownBoxes();
 void ClearShownBoxes();
 
-}  // namespace plan
+} // namespace plan

@@ -24,7 +24,7 @@ std::wstring Wide(const std::string& text, UINT codePage) {
   return out;
 }
 
-}  // namespace
+} // namespace
 
 bool ComponentFromCp932(const std::string& cp932, fs::path& out) {
   const std::wstring wide = Wide(cp932, 932);
@@ -61,7 +61,7 @@ namespace {
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
-}  // namespace
+} // namespace
 
 bool ComponentFromCp932(const std::string& cp932, fs::path& out) {
   std::string local;
@@ -95,4 +95,4 @@ bool RealAttributes(const fs::path&, uint32_t*) { return false; }
 
 #endif
 
-}  // namespace plan::host
+} // namespace plan::host

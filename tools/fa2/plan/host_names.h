@@ -25,4 +25,4 @@ std::string Display(const std::filesystem::path& path);
 // and permissions.
 bool RealAttributes(const std::filesystem::path& path, uint32_t* attributes);
 
-}  // namespace plan::host
+} // namespace plan::host

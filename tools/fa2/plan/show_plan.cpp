@@ -29,7 +29,8 @@ std::string Local(const std::string& cp932) { return fa2::Cp932ToLocal(cp932); }
 // A text of the updater as one line: its line breaks written \r and \n.
 std::string Quoted(const std::string& cp932) {
   std::string quoted(1, '"');
-  for (char c : Local(cp932)) quoted += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+  for (char c : Local(cp932))
+    quoted += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
   quoted += '"';
   return quoted;
 }
@@ -69,7 +70,7 @@ std::string AttributeWords(uint32_t a) {
 }
 
 class Planner {
- public:
+public:
   Planner(UpdaterRecords& records, const Options& options, std::FILE* out)
       : r_(records), options_(options), out_(out), context_{&records.archive, &records.description, &records.game} {}
 
@@ -82,7 +83,7 @@ class Planner {
   const std::string& Company() const { return company_; }
   const std::string& GameDir() const { return gameDir_; }
 
- private:
+private:
   void Print(const std::string& line) {
     lines_.push_back(line);
     if (out_) std::fprintf(out_, "%s\n", line.c_str());
@@ -105,7 +106,7 @@ class Planner {
   std::FILE* out_;
   UpdateContext context_;
   const CopyList* copies_ = nullptr;
-  std::vector<std::string> lines_;       // every line printed
+  std::vector<std::string> lines_; // every line printed
   std::string company_, gameDir_;
 };
 
@@ -143,8 +144,8 @@ bool Planner::ReadSetup() {
     Print("setup: " + Real(r_.settingsPath) + ": refused with " + BoxTexts() + missing);
     return false;
   }
-  Print("setup: UPDATE.INI [SETUP] and the installed SETUP.INI are valid; game " +
-        Quoted(r_.description.gameTitle) + ", " + Local(r_.description.modeText));
+  Print("setup: UPDATE.INI [SETUP] and the installed SETUP.INI are valid; game " + Quoted(r_.description.gameTitle) +
+        ", " + Local(r_.description.modeText));
   return true;
 }
 
@@ -208,7 +209,7 @@ std::string Planner::CheckText(const PlannedUpdate& p, int key) const {
   std::string text = UpdateLabel(p, key) + " -> " + (formed ? Real(full) : "(path too long)") + ": ";
   if (p.decision == Decision::CheckPasses) return text + "check passes";
   const uint32_t a = formed ? ReadAttributes(full) : kAttrMissing;
-  std::string why = a == kAttrMissing          ? "not found"
+  std::string why = a == kAttrMissing      ? "not found"
                     : (a & kAttrDirectory) ? "a folder"
                                            : "not normal alone: " + AttributeWords(a);
 #ifndef _WIN32
@@ -242,8 +243,11 @@ std::string Planner::Outcome(const PlannedUpdate& p) const {
     case Decision::KeepData: text = "keep data (existing file)"; break;
     case Decision::KeepNewer: text = "keep (installed file is newer)" + readOnly + Times(p); break;
     case Decision::Write: {
-      static const char* const kReasons[] = {"new file", "replace, no newer check", "replace older",
-                                             "replace same time", "replace, installed time unreadable",
+      static const char* const kReasons[] = {"new file",
+                                             "replace, no newer check",
+                                             "replace older",
+                                             "replace same time",
+                                             "replace, installed time unreadable",
                                              "replace unreadable data file"};
       text = std::string("write (") + kReasons[int(p.reason)] + ")" + readOnly + (exists && newerOnly ? Times(p) : "");
       break;
@@ -290,11 +294,11 @@ std::string Planner::CopyLineText(const PlannedCopy& c) const {
     return text + ": " + path + " -> " + asFile + " if a file (flags 0x0210), into " + Real(r_.game.installPath) +
            " if a folder (flags 0x0610)";
   }
-  const std::string source =
-      std::string(c.drive) + "\\" + path + " (" + (c.copy.source[0] ? Real(c.copy.source) : "") + ")";
+  const std::string source = std::string(c.drive) + "\\" + path + " (" + (c.copy.source[0] ? Real(c.copy.source) : "") +
+                             ")";
   if (c.decision == Decision::Fail && c.fault == LineFault::NoDrive)
-    return std::string("fail (") + (c.drive[0] ? "a path is too long" : "no disc was found before this line to copy from") +
-           ")";
+    return std::string("fail (") +
+           (c.drive[0] ? "a path is too long" : "no disc was found before this line to copy from") + ")";
   if (c.decision == Decision::Fail) return "fail (" + source + " does not exist)";
   char flags[8];
   std::snprintf(flags, sizeof flags, "0x%04X", unsigned(c.copy.flags));
@@ -308,7 +312,8 @@ std::string RefusalText(ListFault fault) {
   switch (fault) {
     case ListFault::NoFolder: return "no data folder: the registry has no DataPath (--data)";
     case ListFault::TooLong: return "the destination path is too long";
-    case ListFault::Outside: return "the path leads outside its folder (rooted, a drive, UNC, a device or \"..\" above it)";
+    case ListFault::Outside:
+      return "the path leads outside its folder (rooted, a drive, UNC, a device or \"..\" above it)";
     case ListFault::CopyNoDisc: return "the disc number is not a digit";
     case ListFault::CopyOutside: return "the path leads outside the disc and the install folder";
     case ListFault::Link: return "a junction or symbolic link lies on the way to the destination, or at it";
@@ -413,7 +418,7 @@ int Planner::Run() {
         break;
       case Decision::Fail: {
         const std::string text = CopyLineText(c);
-        failedWhy = text.substr(6, text.size() - 7);  // inside "fail (...)"
+        failedWhy = text.substr(6, text.size() - 7); // inside "fail (...)"
         Print(label + ": " + text + ": the update stops with " + player);
         break;
       }
@@ -444,7 +449,7 @@ int Planner::Run() {
   return kWouldRun;
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -489,7 +494,8 @@ int LoadDescription(Session& session, std::FILE* out) {
       char text[kTextCapacity];
       MemberProblemText(problem, "UPDATE.INI", text, sizeof text);
       std::fprintf(out, "setup: UPDATE.INI: refused with %s\n", Quoted(text).c_str());
-      std::fprintf(out, "result: refused: the archive has no UPDATE.INI that the updater can read; nothing is written\n");
+      std::fprintf(out,
+                   "result: refused: the archive has no UPDATE.INI that the updater can read; nothing is written\n");
     }
     return kRefused;
   }
@@ -498,7 +504,7 @@ int LoadDescription(Session& session, std::FILE* out) {
   return kWouldRun;
 }
 
-}  // namespace
+} // namespace
 
 int DryRun(const uint8_t* base, size_t size, const Options& options, std::FILE* out) {
   const auto session = std::make_unique<Session>();
@@ -541,4 +547,4 @@ Startup CheckStartup(const uint8_t* base, size_t size, const Options& options) {
   return startup;
 }
 
-}  // namespace plan
+} // namespace plan

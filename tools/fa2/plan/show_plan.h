@@ -25,7 +25,7 @@ constexpr char kFirstDiscDrive = 'Q';
 
 // Exit codes.
 constexpr int kWouldRun = 0;
-constexpr int kRefused = 1;  // refused, or fails part-way
+constexpr int kRefused = 1; // refused, or fails part-way
 constexpr int kCannotPlan = 2;
 
 // Plans the update whose archive is `base`/`size` (already verified) and
@@ -44,4 +44,4 @@ struct Startup {
 };
 Startup CheckStartup(const uint8_t* base, size_t size, const Options& options);
 
-}  // namespace plan
+} // namespace plan
