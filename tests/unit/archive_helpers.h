@@ -2,6 +2,7 @@
 // machine's embedded resource.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,18 @@ inline fa2::Bytes Build(const std::vector<fa2::PackMember>& members, bool compre
   options.scrambleDirectory = scrambleDirectory;
   options.digests = digests;
   return fa2::BuildArchive(members, options);
+}
+
+// An edit of a plain directory of three entries, the digest table last:
+// the entries, and `at`, where the table's bytes start.
+using DirectoryEdit = void (*)(fa2::Bytes& archive, ArchiveEntry* entries, size_t at);
+inline void EditDirectory(fa2::Bytes& archive, DirectoryEdit edit) {
+  if (!edit) return;
+  ArchiveEntry entries[3];
+  uint8_t* directory = archive.data() + archive.size() - sizeof entries;
+  std::memcpy(entries, directory, sizeof entries);
+  edit(archive, entries, kHeaderSize + RoundUp16(entries[0].storedSize) + RoundUp16(entries[1].storedSize));
+  std::memcpy(directory, entries, sizeof entries);
 }
 
 // Installs `bytes` as the resource and opens it into `image`; false if either fails.

@@ -13,12 +13,11 @@ namespace {
 
 TEST(DigestLookup, Fa2AndTheUpdaterFindTheSameTable) {
   // entries: GAME.DAT, PLAIN.TXT, the table; `at` is where the table's bytes start.
-  using Edit = void (*)(fa2::Bytes & archive, ArchiveEntry * entries, size_t at);
   const struct {
     const char* form;
     bool digests;
     DigestTable found;
-    Edit edit;
+    DirectoryEdit edit;
   } cases[] = {
       {"no table", false, DigestTable::Absent, nullptr},
       {"intact", true, DigestTable::Present, nullptr},
@@ -41,13 +40,7 @@ TEST(DigestLookup, Fa2AndTheUpdaterFindTheSameTable) {
     fake::Reset();
     fa2::Bytes archive = Build({Member("GAME.DAT", "game", true, true), Member("PLAIN.TXT", "plain")}, false, false,
                                c.digests);
-    if (c.edit) {
-      ArchiveEntry entries[3];
-      uint8_t* directory = archive.data() + archive.size() - sizeof entries;
-      std::memcpy(entries, directory, sizeof entries);
-      c.edit(archive, entries, kHeaderSize + RoundUp16(entries[0].storedSize) + RoundUp16(entries[1].storedSize));
-      std::memcpy(directory, entries, sizeof entries);
-    }
+    EditDirectory(archive, c.edit);
     ArchiveImage image;
     ASSERT_TRUE(Mount(archive, image));
     const uint8_t* expected = nullptr;

@@ -122,12 +122,11 @@ void TableThenASecond(fa2::Bytes& b, ArchiveEntry* e, size_t at) {
 // no entry has the table's name (in any letter case) is read unchecked.
 TEST(ExtractDigestTable, AnUnusableTableRefusesTheMemberAndWritesNothing) {
   // entries: GAME.DAT, PLAIN.TXT, the table; `at` is where the table's bytes start.
-  using Edit = void (*)(fa2::Bytes & archive, ArchiveEntry * entries, size_t at);
   const struct {
     const char* form;
     bool digests;
     bool written;
-    Edit edit;
+    DirectoryEdit edit;
   } cases[] = {
       {"no table", false, true, nullptr},
       {"intact", true, true, nullptr},
@@ -150,13 +149,7 @@ TEST(ExtractDigestTable, AnUnusableTableRefusesTheMemberAndWritesNothing) {
     fake::AddFile("C:\\Game\\GAME.DAT", "old", kOlder);
     fa2::Bytes archive = Build({Member("GAME.DAT", "new game", true, true, kMemberTime), Member("PLAIN.TXT", "plain")},
                                false, false, c.digests);
-    if (c.edit) {
-      ArchiveEntry entries[3];
-      uint8_t* directory = archive.data() + archive.size() - sizeof entries;
-      std::memcpy(entries, directory, sizeof entries);
-      c.edit(archive, entries, kHeaderSize + RoundUp16(entries[0].storedSize) + RoundUp16(entries[1].storedSize));
-      std::memcpy(directory, entries, sizeof entries);
-    }
+    EditDirectory(archive, c.edit);
     ArchiveImage image;
     ASSERT_TRUE(Mount(archive, image));
     std::string shown;
