@@ -185,6 +185,7 @@ enum class MemberProblem : uint8_t {
   Missing,  // "Can't Find File in Resource !!": not there, or a stream that does not decode to its size
   NoMemory, // "Can't Allocate Memory !!"
   Damaged,  // kMemberDamagedFormat: the digest differs, or the digest table is damaged
+  NotBase,  // a delta's base is not the file it was made from (the caller names the file)
 };
 void MemberProblemText(MemberProblem problem, const char* name, char* text, size_t capacity);
 
@@ -228,6 +229,89 @@ void OpenMemberReader(MemberReader* reader, const ArchiveEntry& entry, StoredFet
 enum class PieceStatus { Piece, End, Damaged };
 PieceStatus NextMemberPiece(MemberReader* reader, const uint8_t** bytes, uint32_t* count);
 
+// Takes plain bytes piece by piece; 1 when it took them.
+using PieceSink = int (*)(void* context, const uint8_t* bytes, uint32_t count);
+
+// ---- Delta members (delta.cpp; format: docs/formats.md, "Delta members") -------------
+// A member named kDeltaPrefix + NAME holds what turns the installed NAME of
+// one earlier version (the base) into the new NAME: its content is a delta,
+// an 80-byte header and then instructions. No update line can name it (its
+// name begins with a backslash), so an updater that knows nothing of deltas
+// never takes one for a file. A member NAME beside it is the full file,
+// used when the installed file is not the base.
+//
+//   offset 0   8    "FA2DELTA"
+//   offset 8   4    the base's size
+//   offset 12  4    the result's size
+//   offset 16  32   the base's SHA-256
+//   offset 48  32   the result's SHA-256
+//   offset 80       instructions, until the result's size is produced; the
+//                   delta ends exactly there.
+//
+// An instruction begins with a number v (LEB128: 7 bits a byte, lowest
+// first, the top bit set on every byte but the last; at most 5 bytes and
+// below 2^33). n = v >> 1 is at least 1:
+//   v even: "add": the next n bytes of the delta are the result's next bytes;
+//   v odd: "copy": a second number z follows (LEB128, at most 5 bytes,
+//     below 2^33); the copy's start is the cursor plus z >> 1, or minus it
+//     when z is odd; the result's next n bytes are the base's n bytes from
+//     there, which must lie inside the base. The cursor (0 at first) is
+//     then the copy's end.
+// An instruction may not produce more than the result has left.
+inline constexpr char kDeltaPrefix[] = "\\delta\\";
+constexpr uint32_t kDeltaPrefixLength = 7;
+constexpr uint32_t kDeltaHeaderSize = 80;
+struct DeltaHeader {
+  uint32_t baseSize;
+  uint32_t resultSize;
+  uint8_t baseDigest[kDigestSize];
+  uint8_t resultDigest[kDigestSize];
+};
+// 1 when the first kDeltaHeaderSize of `bytes` are a delta's header.
+int ParseDeltaHeader(const uint8_t* bytes, uint32_t count, DeltaHeader* header);
+void PutDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]);
+// The delta's name for member `name`: 0 when it does not fit a name field.
+int DeltaMemberName(const char* name, char out[kNameCapacity]);
+
+// The applier: a delta's bytes in pieces of any size in, the result out to
+// `sink` in pieces of at most kDeltaWindow bytes, each valid until the call
+// after next (two windows take turns), through a workspace of
+// kDeltaWorkspace bytes whatever the sizes. The base is read through
+// `base` (StoredFetch: `count` bytes from `offset`, 1 when it could), only
+// inside the header's base size. Nothing in the delta is trusted.
+constexpr uint32_t kDeltaWindow = 256u << 10;
+constexpr uint32_t kDeltaWorkspace = 2 * kDeltaWindow;
+enum class DeltaStatus : uint8_t {
+  More,        // give the next bytes (or FinishDelta at the delta's end)
+  Done,        // FinishDelta: the result was produced exactly and handed out
+  Damaged,     // not a delta, or one that breaks a rule above
+  BaseFailed,  // the base could not be read
+  SinkRefused, // the sink refused a piece
+};
+struct DeltaApplier {
+  DeltaHeader header;
+  StoredFetch base;
+  void* baseContext;
+  PieceSink sink;
+  void* sinkContext;
+  uint8_t* windows[2];
+  uint32_t current, filled; // the window being filled and its bytes
+  uint8_t headerBytes[kDeltaHeaderSize];
+  uint32_t headerHave;
+  uint64_t produced; // result bytes made so far (handed out or in the window)
+  uint64_t cursor;   // where the last copy ended in the base
+  uint64_t number;   // the number being read, and its bytes so far
+  uint32_t numberBytes;
+  uint8_t state;      // what the next bytes are
+  uint64_t remaining; // bytes left of the current "add"
+  uint64_t length;    // a copy's length, while its offset is read
+  DeltaStatus status; // sticky once not More
+};
+void OpenDeltaApplier(DeltaApplier* applier, StoredFetch base, void* baseContext, PieceSink sink, void* sinkContext,
+                      uint8_t* workspace);
+DeltaStatus FeedDelta(DeltaApplier* applier, const uint8_t* bytes, uint32_t count);
+DeltaStatus FinishDelta(DeltaApplier* applier);
+
 // ---- Extraction -------------------------------------------------------------------
 // `name` in the folder of `path` (everything up to its last backslash, by
 // whole characters): a file beside it, so a rename stays on one volume.
@@ -238,7 +322,6 @@ int NameBesidePath(const char* path, const char* name, char out[kPathBuffer]);
 // archive's for it. 1 when all went through and the digest agrees; 0 when
 // the stream does not decode to exactly the stated size; -1 when the sink
 // refused a piece; -2 when the digest differs or cannot be made.
-using PieceSink = int (*)(void* context, const uint8_t* bytes, uint32_t count);
 int CheckedPieces(const MemberRef& member, const uint8_t* expected, PieceSink sink, void* context, uint8_t* workspace);
 // CheckedPieces' result with why a member could not be had (-2 becomes 0).
 int ReportedPieces(int result, MemberProblem* problem);
@@ -277,6 +360,19 @@ DigestTable LocateDigestTable(const ArchiveHeader& header, const ArchiveEntry* e
 // "「%s」のデータが壊れています（チェックサムが一致しません）": a member whose
 // bytes are not what the archive's digest says.
 extern const char kMemberDamagedFormat[];
+// A delta member's header, from the first bytes of its content (the
+// digest of the whole is checked when it is applied). 1 when it is one.
+int ReadDeltaMemberHeader(const MemberRef& delta, DeltaHeader* header);
+// Whether the file at `path` is the delta's base: its size and SHA-256.
+int FileIsDeltaBase(const char* path, const DeltaHeader& header);
+// Writes the result of `delta` applied to the file at `basePath` to `path`
+// (created new) as WriteMemberFile writes a member: 1 when written and the
+// result's digest is the header's; 0 with *problem (Damaged, Missing,
+// NoMemory, or NotBase: the base cannot be read or the result is not the
+// one the delta makes, so the base was not the delta's); -1 when the file
+// cannot be created or written, with *error.
+int WriteDeltaFile(const ArchiveImage& image, const MemberRef& delta, const char* basePath, const char* path,
+                   const FileTime* time, uint32_t* error, MemberProblem* problem);
 // Creates `path` new (nothing may be there), writes all `length` bytes and,
 // when `time` is given, sets its three times. 1 only when all of it worked;
 // whatever was written stays. On failure *error (when given) receives the

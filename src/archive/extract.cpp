@@ -54,6 +54,85 @@ int WriteMemberFile(const ArchiveImage& image, const MemberRef& member, const ch
   return ReportedPieces(result, problem);
 }
 
+namespace {
+
+// A delta's bytes go through the applier; its result goes to the file and
+// to the result's digest.
+struct DeltaRun {
+  DeltaApplier applier;
+  FileSink file;
+  DigestHandle digest;
+  FileHandle base;
+};
+
+int FromBase(void* context, uint64_t offset, uint8_t* to, uint32_t count) {
+  uint32_t done = 0;
+  return ReadFileAt(static_cast<DeltaRun*>(context)->base, offset, to, count, &done) && done == count;
+}
+
+int ToResult(void* context, const uint8_t* bytes, uint32_t count) {
+  DeltaRun& run = *static_cast<DeltaRun*>(context);
+  if (!ToFile(&run.file, bytes, count)) return 0;
+  if (run.digest && !UpdateDigest(run.digest, bytes, count)) run.digest = nullptr; // released below
+  return 1;
+}
+
+int ToApplier(void* context, const uint8_t* bytes, uint32_t count) {
+  return FeedDelta(&static_cast<DeltaRun*>(context)->applier, bytes, count) == DeltaStatus::More;
+}
+
+} // namespace
+
+int WriteDeltaFile(const ArchiveImage& image, const MemberRef& delta, const char* basePath, const char* path,
+                   const FileTime* time, uint32_t* error, MemberProblem* problem) {
+  const uint8_t* expected = nullptr;
+  if (ExpectedMemberDigest(image, *delta.entry, &expected) == DigestTable::Damaged) {
+    *problem = MemberProblem::Damaged;
+    return 0;
+  }
+  DeltaRun run{};
+  run.base = OpenFileForRead(basePath);
+  if (run.base == kInvalidFile) {
+    *problem = MemberProblem::NotBase;
+    return 0;
+  }
+  uint8_t* workspace = static_cast<uint8_t*>(AllocateBlock(kMemberReaderWorkspace + kDeltaWorkspace, false));
+  const DigestHandle digest = workspace ? BeginDigest() : nullptr;
+  if (!digest) {
+    FreeBlock(workspace);
+    CloseFile(run.base);
+    *problem = MemberProblem::NoMemory;
+    return 0;
+  }
+  int result = -1;
+  run.file = FileSink{CreateNewFile(path), error};
+  run.digest = digest;
+  if (run.file.file == kInvalidFile) {
+    *error = LastSystemError();
+  } else {
+    OpenDeltaApplier(&run.applier, FromBase, &run, ToResult, &run, workspace + kMemberReaderWorkspace);
+    result = CheckedPieces(delta, expected, ToApplier, &run, workspace);
+    const DeltaStatus status = result == 1 ? FinishDelta(&run.applier) : run.applier.status;
+    if (status == DeltaStatus::Damaged) result = 0;
+    if (status == DeltaStatus::BaseFailed) result = -3;
+  }
+  uint8_t actual[kDigestSize];
+  const int digested = FinishDigest(digest, actual) && run.digest;
+  if (result == 1 && (!digested || std::memcmp(actual, run.applier.header.resultDigest, kDigestSize) != 0)) result = -3;
+  if (result == 1 && time && !StampFileTimes(run.file.file, time)) {
+    *error = LastSystemError();
+    result = -1;
+  }
+  if (run.file.file != kInvalidFile) CloseFile(run.file.file);
+  CloseFile(run.base);
+  FreeBlock(workspace);
+  if (result == -3) {
+    *problem = MemberProblem::NotBase;
+    return 0;
+  }
+  return ReportedPieces(result, problem);
+}
+
 int WriteAndStamp(const char* path, const void* bytes, uint32_t length, const FileTime* time, uint32_t* error) {
   FileHandle file = CreateNewFile(path);
   if (file == kInvalidFile) {

@@ -82,6 +82,8 @@ uint32_t FileLinkCount(FileHandle file);
 // link on the way (its final path, letter case aside, is `path`); else 0.
 int FileReachedAs(FileHandle file, const char* path);
 int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
+// Reads from `offset` (the file position is then undefined); as ReadFromFile.
+int ReadFileAt(FileHandle file, uint64_t offset, void* buffer, uint32_t count, uint32_t* done);
 // 1 when the request succeeded; *done is what was really written.
 int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
 // Low 32 bits of the size; 0xFFFFFFFF on failure.

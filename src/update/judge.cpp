@@ -88,3 +88,26 @@ Judgement JudgeLine(const UpdateEntry& entry, int overwriteOnly, const LineFacts
   if (exists && (a & (kAttrHidden | kAttrSystem))) return {Decision::Fail, LineFault::Hidden, reason, 0};
   return {Decision::Write, LineFault::None, reason, 1};
 }
+
+void FindLineMember(const ArchiveImage& image, const UpdateEntry& entry, LineMember* member) {
+  *member = LineMember{};
+  member->hasFull = LocateMember(image, MemberNameOf(entry), &member->full);
+  char name[kNameCapacity];
+  member->hasDelta = DeltaMemberName(MemberNameOf(entry), name) && LocateMember(image, name, &member->delta) &&
+                     ReadDeltaMemberHeader(member->delta, &member->header);
+}
+
+const ArchiveEntry* JudgedMember(const LineMember& member) {
+  return member.hasFull ? member.full.entry : member.hasDelta ? member.delta.entry : nullptr;
+}
+
+uint32_t WrittenSize(const LineMember& member) {
+  return member.hasFull ? member.full.entry->uncompressedSize : member.hasDelta ? member.header.resultSize : 0;
+}
+
+DeltaUse ChooseDelta(const LineMember& member, const char* destination, const LineFacts& facts) {
+  if (!member.hasDelta) return DeltaUse::None;
+  if (facts.ownBytes == destination && ExistingFile(facts.attributes) && FileIsDeltaBase(destination, member.header))
+    return DeltaUse::Delta;
+  return member.hasFull ? DeltaUse::FullInstead : DeltaUse::NoBase;
+}

@@ -196,11 +196,13 @@ void PlanEntry(const UpdateContext& context, UpdatePlan* plan, PlannedUpdate& p,
   p.attributes = facts.attributes;
   p.installedTimeKnown = facts.timeKnown;
   p.installedTime = facts.time;
-  MemberRef member{};
-  const int found = LocateMember(*context.archive, MemberNameOf(entry), &member);
+  LineMember member;
+  FindLineMember(*context.archive, entry, &member);
+  const ArchiveEntry* judged = JudgedMember(member);
+  const int found = judged != nullptr;
   if (found) {
-    p.memberSize = member.entry->uncompressedSize;
-    p.memberTime = member.entry->timeStamp;
+    p.memberSize = WrittenSize(member);
+    p.memberTime = judged->timeStamp;
   }
   const int d = DriveIndex(p.destination);
   if (!room->known[d]) {
@@ -210,14 +212,26 @@ void PlanEntry(const UpdateContext& context, UpdatePlan* plan, PlannedUpdate& p,
   p.available = room->available[d];
   const uint64_t need = room->staged[d] + p.memberSize;
   const uint64_t shortfall = room->known[d] > 0 && found && need > room->available[d] ? need - room->available[d] : 0;
-  Judgement j = JudgeLine(entry, plan->overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
+  Judgement j = JudgeLine(entry, plan->overwriteOnly, facts, judged, shortfall);
   // Nothing makes a folder inside the relative path.
   ParentOf(p.destination, parent);
   if (j.decision == Decision::Write && !IsFolderAt(parent, *made))
     j = {Decision::Fail, LineFault::NoParent, j.reason, 0};
+  if (member.hasDelta) {
+    p.deltaHeader = member.header;
+    p.deltaStored = member.delta.entry->storedSize;
+  }
+  // A delta needs its base, or the update is refused before anything is written.
+  if (j.decision == Decision::Write) p.delta = ChooseDelta(member, p.destination, facts);
+  if (p.delta == DeltaUse::NoBase) j = {Decision::Refuse, LineFault::NotBase, j.reason, 0};
   p.decision = j.decision;
   p.fault = j.fault;
   p.reason = j.reason;
+  if (j.decision == Decision::Refuse) {
+    FailureNotices(j.fault, p.destination, "", 0, &plan->notices);
+    Stop(plan, PlanResult::Refused, int(&p - plan->updateLines));
+    return;
+  }
   if (j.decision == Decision::Fail) {
     const char drive[3] = {p.destination[0], p.destination[0] ? p.destination[1] : '\0', 0};
     FailureNotices(j.fault, p.destination, drive, shortfall, &plan->notices);

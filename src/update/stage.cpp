@@ -74,26 +74,43 @@ int StageOwnBytes(const char* destination, const char* staged, uint32_t* stagedS
   return result;
 }
 
-// The member, staged at `file.staged` with its time. 1 staged; 0 failed,
-// with the reason in *failure or the notices.
-int StageMember(const ArchiveImage& image, const MemberRef& member, StagedFile& file, WriteFailure* failure,
+// Whether the plan found the installed file of accepted line `entry` to be
+// its delta's base.
+int PlannedDelta(const UpdatePlan& plan, int entry) {
+  for (int i = 0; i < plan.updateKeys; ++i)
+    if (plan.updateLines[i].entry == entry) return plan.updateLines[i].delta == DeltaUse::Delta;
+  return 0;
+}
+
+// The member, staged at `file.staged` with its time: its delta applied to
+// the installed file when the plan found that to be the base, else the full
+// member. 1 staged; 0 failed, with the reason in *failure or the notices.
+int StageMember(const ArchiveImage& image, const LineMember& member, int delta, StagedFile& file, WriteFailure* failure,
                 Notices* notices) {
   uint32_t error = 0;
   MemberProblem problem = MemberProblem::None;
-  const int written = WriteMemberFile(image, member, file.staged, &member.entry->timeStamp, &error, &problem);
+  const MemberRef& from = delta || !member.hasFull ? member.delta : member.full;
+  const FileTime time = from.entry->timeStamp;
+  const int written = delta || !member.hasFull
+                          ? WriteDeltaFile(image, from, file.destination, file.staged, &time, &error, &problem)
+                          : WriteMemberFile(image, from, file.staged, &time, &error, &problem);
   if (written != 1) {
     if (written < 0) Fail(failure, file.destination, error);
     if (written == 0) {
       char text[kTextCapacity];
-      MemberProblemText(problem, member.entry->name, text, sizeof text);
+      if (problem == MemberProblem::NotBase)
+        FormatText(text, sizeof text, kNotBaseFormat, file.destination);
+      else
+        MemberProblemText(problem, from.entry->name + (&from == &member.delta ? kDeltaPrefixLength : 0), text,
+                          sizeof text);
       AddNotice(notices, text);
     }
     RemoveFile(file.staged);
     return 0;
   }
-  file.time = member.entry->timeStamp;
+  file.time = time;
   file.hasTime = 1;
-  file.size = member.entry->uncompressedSize;
+  file.size = WrittenSize(member);
   return 1;
 }
 
@@ -157,14 +174,15 @@ int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const 
     // Judged again with what is there now, by the plan's rules.
     LineFacts facts;
     LookAt(file.destination, *update, &facts);
-    MemberRef member{};
-    const int found = LocateMember(*context.archive, MemberNameOf(entry), &member);
+    LineMember member;
+    FindLineMember(*context.archive, entry, &member);
+    const ArchiveEntry* judged = JudgedMember(member);
     // Room for this file now: what is staged already takes its room on the
     // disk beside the old files, so the drive's figure counts it.
     char drive[3] = {};
     uint64_t shortfall = 0;
-    if (!found || !MemberShortfall(file.destination, member.entry->uncompressedSize, &shortfall, drive)) shortfall = 0;
-    Judgement j = JudgeLine(entry, plan.overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
+    if (!judged || !MemberShortfall(file.destination, WrittenSize(member), &shortfall, drive)) shortfall = 0;
+    Judgement j = JudgeLine(entry, plan.overwriteOnly, facts, judged, shortfall);
     file.attributes = facts.attributes == kAttrMissing ? 0 : facts.attributes;
     file.hadOriginal = facts.attributes != kAttrMissing;
     if (j.decision == Decision::KeepData && j.stages) {
@@ -172,7 +190,7 @@ int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const 
       if (own == 1) ++update->count;
       if (own >= 0) continue;
       facts.readable = 0; // it cannot be read after all: the member is written
-      j = JudgeLine(entry, plan.overwriteOnly, facts, found ? member.entry : nullptr, shortfall);
+      j = JudgeLine(entry, plan.overwriteOnly, facts, judged, shortfall);
     }
     switch (j.decision) {
       case Decision::Fail:
@@ -186,7 +204,7 @@ int StageUpdateList(const UpdateContext& context, const UpdatePlan& plan, const 
           CopyText(keptReadOnly->paths[keptReadOnly->count++], kPathBuffer, file.destination);
         continue;
       case Decision::Write:
-        if (!StageMember(*context.archive, member, file, failure, notices))
+        if (!StageMember(*context.archive, member, PlannedDelta(plan, i), file, failure, notices))
           return StagingFailed(*update, failed, notices);
         ++update->count;
         continue;

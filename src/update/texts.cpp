@@ -6,6 +6,9 @@ const char kVersionErrorText[] = "アップデートエラー：アップデー�
 const char kWriteFailedText[] = "ファイルの書き込みに失敗しました";
 const char kNoEntriesText[] = "No 'UpdateFileXX' and 'CopyFileXX'";
 const char kCopyFailedFormat[] = "SETUP.INI : \"%s\" のコピーに失敗しました";
+const char kNotBaseFormat[] =
+    "「%s」は、このアップデートの対象となるバージョンのファイルではないため、アップデートできません"
+    "（ファイルが無いか、変更されているか、別のバージョンのものです）";
 
 void AddNotice(Notices* notices, const char* text) {
   if (notices->count < 2) CopyText(notices->texts[notices->count++], kTextCapacity, text);
@@ -55,6 +58,10 @@ void FailureNotices(LineFault fault, const char* destination, const char* drive,
   WriteFailure failure{};
   CopyText(failure.path, sizeof failure.path, destination);
   switch (fault) {
+    case LineFault::NotBase:
+      FormatText(text, sizeof text, kNotBaseFormat, destination);
+      AddNotice(notices, text);
+      return;
     case LineFault::MemberMissing:
       AddNotice(notices, kMemberMissingText);
       failure.path[0] = 0;

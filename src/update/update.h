@@ -30,6 +30,7 @@ extern const char kVersionErrorText[]; // a failed "e" check without ExistErrorM
 extern const char kWriteFailedText[];  // an update entry that could not be written
 extern const char kNoEntriesText[];    // neither list holds a line that applies
 extern const char kCopyFailedFormat[]; // %s: the copy line's relative path
+extern const char kNotBaseFormat[];    // %s: an installed file that is not its delta's base
 
 // ---- Free-space pre-check ---------------------------------------------------------
 // RequiredDiskSpace of section UPDATE, its 32 bits taken as unsigned; 0 when
@@ -333,6 +334,7 @@ enum class LineFault : uint8_t {
   NoParent,      // the destination's folder does not exist and nothing makes it
   NoDrive,       // a copy line before any disc was found, or a path that does not fit
   NoSource,      // the copy's source is not on the disc found
+  NotBase,       // the member goes as a delta and the installed file is not its base
 };
 // How a written file replaces what was there.
 enum class WriteReason : uint8_t {
@@ -376,10 +378,28 @@ struct Judgement {
 // newer-only rule, a hidden or system file. Looks at nothing itself.
 Judgement JudgeLine(const UpdateEntry& entry, int overwriteOnly, const LineFacts& facts, const ArchiveEntry* member,
                     uint64_t shortfall);
+// The member a line writes: the full member, its delta, or both.
+struct LineMember {
+  MemberRef full, delta;
+  int32_t hasFull, hasDelta; // hasDelta: found, with its header read
+  DeltaHeader header;
+};
+void FindLineMember(const ArchiveImage& image, const UpdateEntry& entry, LineMember* member);
+// The entry the rules judge (its time is the new file's; the delta's when
+// only the delta is there), or null; and the bytes the line writes.
+const ArchiveEntry* JudgedMember(const LineMember& member);
+uint32_t WrittenSize(const LineMember& member);
 // The texts a Fail judgement shows. `drive` and `shortfall` for NoRoom.
 void FailureNotices(LineFault fault, const char* destination, const char* drive, uint64_t shortfall, Notices* notices);
 
 // ---- The plan (plan.cpp) ----------------------------------------------------------------
+// How a line's member comes when the archive carries a delta for it.
+enum class DeltaUse : uint8_t {
+  None,        // no delta: the member as it is
+  Delta,       // the installed file is the delta's base: the delta is applied to it
+  FullInstead, // it is not, and the full member is there: that is written
+  NoBase,      // it is not, and there is no full member: the update is refused (NotBase)
+};
 // One UpdateFileNN key as planned.
 struct PlannedUpdate {
   UpdateLine line;
@@ -395,9 +415,12 @@ struct PlannedUpdate {
   FileTime installedTime;
   uint32_t memberSize; // 0 when the member is not there
   FileTime memberTime;
-  int32_t makesFolder;  // its folder is made (one level) before it is staged
-  uint64_t stagedBytes; // bytes staged on its drive up to and with it
-  uint64_t available;   // what the drive had free before the update
+  int32_t makesFolder;     // its folder is made (one level) before it is staged
+  uint64_t stagedBytes;    // bytes staged on its drive up to and with it
+  uint64_t available;      // what the drive had free before the update
+  DeltaUse delta;          // whether the member goes as a delta
+  DeltaHeader deltaHeader; // with a delta: its base and result
+  uint32_t deltaStored;    // the delta member's stored size
 };
 // One CopyFileNN key as planned.
 struct PlannedCopy {
@@ -432,6 +455,10 @@ struct UpdatePlan {
   int32_t stoppedKey; // Refused/Fails: the key's index (copy keys after update keys); -1 none
   Notices notices;    // Refused/Fails: what the player is shown
 };
+// How a line that writes takes its member, given what LookAt found at
+// `destination`: a delta only onto the installed file itself, when it is
+// the delta's base (its bytes are read whole to tell).
+DeltaUse ChooseDelta(const LineMember& member, const char* destination, const LineFacts& facts);
 // Plans the whole run: the free-space pre-check, both lists read and every
 // line judged in the engine's order, each seeing what the ones before it
 // stage. Reads the description and looks at the game only.

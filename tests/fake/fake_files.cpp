@@ -282,6 +282,13 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   return 1;
 }
 
+int ReadFileAt(FileHandle file, uint64_t offset, void* buffer, uint32_t count, uint32_t* done) {
+  OpenFile* f = Handle(file);
+  if (!f) return 0;
+  f->position = size_t(std::min<uint64_t>(offset, M().files[f->key].content.size()));
+  return ReadFromFile(file, buffer, count, done);
+}
+
 int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   OpenFile* f = Handle(file);
   *done = 0;

@@ -59,6 +59,17 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   return ok ? 1 : 0;
 }
 
+int ReadFileAt(FileHandle file, uint64_t offset, void* buffer, uint32_t count, uint32_t* done) {
+  OVERLAPPED at{};
+  at.Offset = DWORD(offset);
+  at.OffsetHigh = DWORD(offset >> 32);
+  DWORD read = 0;
+  auto readFile = Bound().readFile;
+  BOOL ok = readFile ? readFile(AsHandle(file), buffer, count, &read, &at) : FALSE;
+  if (done) *done = read;
+  return ok ? 1 : 0;
+}
+
 int WriteToFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   DWORD written = 0;
   auto writeFile = Bound().writeFile;
