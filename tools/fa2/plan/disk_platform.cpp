@@ -237,6 +237,13 @@ int ReadFromFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) 
   return !f->stream->bad();
 }
 
+int ReadFileAt(FileHandle file, uint64_t offset, void* buffer, uint32_t count, uint32_t* done) {
+  OpenFile* f = HandleOf(file);
+  if (!f) return *done = 0, 0;
+  f->stream->clear();
+  f->stream->seekg(std::streamoff(offset));
+  return ReadFromFile(file, buffer, count, done);
+}
 
 uint32_t FileSizeLow(FileHandle file) {
   OpenFile* f = HandleOf(file);
