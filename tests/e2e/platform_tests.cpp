@@ -104,6 +104,12 @@ void TestFiles() {
   CHECK(std::memcmp(buffer, "0123456789", 10) == 0);
   CHECK_EQ(ReadFromFile(in, buffer, sizeof buffer, &done), 1); // at the end
   CHECK_EQ(done, 0u);
+  // A read at an offset, after the end, and past it.
+  CHECK_EQ(ReadFileAt(in, 3, buffer, 4, &done), 1);
+  CHECK(done == 4 && std::memcmp(buffer, "3456", 4) == 0);
+  CHECK_EQ(ReadFileAt(in, 8, buffer, 4, &done), 1);
+  CHECK(done == 2 && std::memcmp(buffer, "89", 2) == 0);
+  CHECK_EQ(ReadFileAt(in, uint64_t(1) << 32, buffer, 4, &done) == 1 && done != 0, false);
   CloseFile(in);
 
   // Creating again replaces the contents.
