@@ -63,11 +63,25 @@ struct DeltaRun {
   FileSink file;
   DigestHandle digest;
   FileHandle base;
+  uint8_t* cache; // kBaseCache bytes of the base from cacheStart; cacheHave of them read
+  uint64_t cacheStart;
+  uint32_t cacheHave;
 };
+// Short copies are served from one block of the base read at a time, so a
+// delta of many small copies costs few reads.
+constexpr uint32_t kBaseCache = 64u << 10;
 
 int FromBase(void* context, uint64_t offset, uint8_t* to, uint32_t count) {
+  DeltaRun& run = *static_cast<DeltaRun*>(context);
   uint32_t done = 0;
-  return ReadFileAt(static_cast<DeltaRun*>(context)->base, offset, to, count, &done) && done == count;
+  if (count >= kBaseCache / 4) return ReadFileAt(run.base, offset, to, count, &done) && done == count;
+  if (offset < run.cacheStart || offset + count > run.cacheStart + run.cacheHave) {
+    run.cacheStart = offset;
+    if (!ReadFileAt(run.base, offset, run.cache, kBaseCache, &run.cacheHave)) run.cacheHave = 0;
+    if (run.cacheHave < count) return 0;
+  }
+  std::memcpy(to, run.cache + (offset - run.cacheStart), count);
+  return 1;
 }
 
 int ToResult(void* context, const uint8_t* bytes, uint32_t count) {
@@ -96,7 +110,9 @@ int WriteDeltaFile(const ArchiveImage& image, const MemberRef& delta, const char
     *problem = MemberProblem::NotBase;
     return 0;
   }
-  uint8_t* workspace = static_cast<uint8_t*>(AllocateBlock(kMemberReaderWorkspace + kDeltaWorkspace, false));
+  uint8_t* workspace = static_cast<uint8_t*>(AllocateBlock(kMemberReaderWorkspace + kDeltaWorkspace + kBaseCache,
+                                                           false));
+  run.cache = workspace + kMemberReaderWorkspace + kDeltaWorkspace;
   const DigestHandle digest = workspace ? BeginDigest() : nullptr;
   if (!digest) {
     FreeBlock(workspace);
