@@ -107,7 +107,9 @@ uint32_t WrittenSize(const LineMember& member) {
 
 DeltaUse ChooseDelta(const LineMember& member, const char* destination, const LineFacts& facts) {
   if (!member.hasDelta) return DeltaUse::None;
-  if (facts.ownBytes == destination && ExistingFile(facts.attributes) && FileIsDeltaBase(destination, member.header))
+  // Never through a link: the base is read with the updater's rights.
+  if (facts.ownBytes == destination && ExistingFile(facts.attributes) && !(facts.attributes & kAttrReparsePoint) &&
+      FileIsDeltaBase(destination, member.header))
     return DeltaUse::Delta;
   return member.hasFull ? DeltaUse::FullInstead : DeltaUse::NoBase;
 }

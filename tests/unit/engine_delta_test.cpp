@@ -63,8 +63,10 @@ TEST_F(EngineDelta, BaseDecidesBetweenDeltaFullMemberAndRefusal) {
     const char* installed; // nullptr: no file
     bool withFull;
     const char* written; // nullptr: refused, nothing changed
+    bool link = false;   // GAME.DAT is a link to a file elsewhere holding `installed`
   } cases[] = {
       {kBase, false, kResult},
+      {kBase, false, nullptr, true},
       {kBase, true, kResult},
       {"the installed game, version 1.00, changed", false, nullptr},
       {"the installed game, version 1.00, changed", true, kFull},
@@ -79,7 +81,9 @@ TEST_F(EngineDelta, BaseDecidesBetweenDeltaFullMemberAndRefusal) {
     // CONFIG.DAT comes first: a refusal must come before it is written.
     Ini({"UpdateFile00=CONFIG.DAT", "UpdateFile01=GAME.DAT"});
     fake::AddFile("C:\\Game\\CONFIG.DAT", "old config");
-    if (c.installed) fake::AddFile("C:\\Game\\GAME.DAT", c.installed);
+    const std::string installedAt = c.link ? "C:\\Elsewhere\\GAME.DAT" : "C:\\Game\\GAME.DAT";
+    if (c.installed) fake::AddFile(installedAt, c.installed);
+    if (c.link) fake::AddLink("C:\\Game\\GAME.DAT", "C:\\Elsewhere\\GAME.DAT", false);
     const std::vector<std::string> before = fake::AllFiles();
     const intptr_t result = Run();
     if (c.written) {
@@ -91,7 +95,7 @@ TEST_F(EngineDelta, BaseDecidesBetweenDeltaFullMemberAndRefusal) {
       EXPECT_EQ(before, fake::AllFiles());
       EXPECT_EQ("old config", fake::Content("C:\\Game\\CONFIG.DAT"));
       if (c.installed) {
-        EXPECT_EQ(c.installed, fake::Content("C:\\Game\\GAME.DAT"));
+        EXPECT_EQ(c.installed, fake::Content(installedAt));
       }
     }
   }
