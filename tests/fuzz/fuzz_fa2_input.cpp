@@ -67,7 +67,7 @@ void Extract(const uint8_t* base, const fa2::ParsedArchive& archive) {
   // checked, never written.
   std::set<std::string> seen;
   for (size_t i = 0; i < archive.entries.size(); ++i) {
-    if (fa2::IsDigestTable(archive, i)) continue;
+    if (fa2::IsDigestTable(archive, i) || fa2::IsDeltaName(fa2::EntryName(archive.entries[i]))) continue;
     const std::string name = fa2::Cp932ToLocal(std::string(archive.entries[i].name,
                                                            strnlen(archive.entries[i].name, kNameCapacity)));
     if (!seen.insert(fa2::UpperAscii(name)).second) continue;

@@ -1,9 +1,14 @@
 // fa2 build: an update folder to a finished updater executable.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <map>
 
+#include "codec/delta_encoder.h"
 #include "fa2/commands.h"
 #include "fa2/lib/update_checks.h"
+#include "update/update.h"
 
 namespace {
 
@@ -35,10 +40,30 @@ const char kHelp[] =
     "  --level N       compression: 1 fast, 2 thorough, 3 best (default 2)\n"
     "  --time UTC      stamp every member with this time (\"YYYY-MM-DD HH:MM:SS\")\n"
     "                  instead of the file's, for builds that must come out the\n"
-    "                  same every time\n";
+    "                  same every time\n"
+    "\n"
+    "Delta members:\n"
+    "  --from DIR      the install folder of the version the update replaces:\n"
+    "                  each member whose update lines replace a file there goes\n"
+    "                  as a delta against that file (the base), when the delta,\n"
+    "                  stored, takes at most 80% of the full member's stored size\n"
+    "  --data-from DIR that version's data folder, for lines written below it\n"
+    "  --keep-full     keep the full member beside each delta, for players with\n"
+    "                  another version of the file (without it the updater refuses\n"
+    "                  them before anything is written, naming the file)\n"
+    "\n"
+    "A member's old file is the one its update line would replace, found as the\n"
+    "updater finds it (below DataFolder, letter case ignored). A member written by\n"
+    "several lines goes as a delta only when all of them replace the same bytes.\n"
+    "A \"d\" line keeps an existing file and writes only a missing one, so its\n"
+    "member stays full. The build prints each member's choice and the bytes\n"
+    "saved. Only an updater stub with the \"delta1\" feature (its RCDATA resource\n"
+    "FA2FEATURES) applies deltas: with another stub nothing is written.\n";
 
 struct BuildOptions {
   std::string folder, output, stub;
+  std::string from, dataFrom; // the old version, for deltas
+  bool keepFull = false;
   bool checkOnly = false, strict = false;
   fa2::PackOptions pack;
   bool fixedTime = false;
@@ -58,6 +83,11 @@ int ParseArguments(const Args& args, BuildOptions& o) {
       if (!value(&o.output)) return Fail("build: -o needs a file name");
     } else if (a == "--stub") {
       if (!value(&o.stub)) return Fail("build: --stub needs a file name");
+    } else if (a == "--from" || a == "--data-from") {
+      if (!value(a == "--from" ? &o.from : &o.dataFrom) || !IsFolder(a == "--from" ? o.from : o.dataFrom))
+        return Fail("build: " + a + " needs an existing folder");
+    } else if (a == "--keep-full") {
+      o.keepFull = true;
     } else if (a == "--check") {
       o.checkOnly = true;
     } else if (a == "--strict") {
@@ -78,6 +108,8 @@ int ParseArguments(const Args& args, BuildOptions& o) {
   }
   if (o.folder.empty()) return Fail("build: no UPDATE_FOLDER given (see 'fa2 build --help')");
   if (o.output.empty() && !o.checkOnly) return Fail("build: no output given (-o Update.exe)");
+  if (o.keepFull && o.from.empty() && o.dataFrom.empty())
+    return Fail("build: --keep-full goes with --from (see 'fa2 build --help')");
   return 0;
 }
 
@@ -125,10 +157,183 @@ bool PlanMembers(const BuildOptions& o, const fa2::UpdateFolder& folder, const f
   return true;
 }
 
+// ---- Delta members ----------------------------------------------------------------
+// A member's old file, when it can go as a delta against it.
+struct DeltaBase {
+  std::string path;     // the old file; empty: the member stays full
+  std::string why;      // else why not, for the report ("" says nothing)
+  DeltaHeader header{}; // its size and digest
+};
+
+std::string Shown(const std::string& cp932) { return fa2::Cp932ToLocal(cp932); }
+
+// False only when an old file cannot be read.
+bool FindDeltaBase(const fa2::OldVersion& old, const fa2::UpdateCheck& check, const fa2::PlannedMember& m,
+                   std::map<std::string, fa2::Digest>& digests, DeltaBase& base, std::string& error) {
+  base = DeltaBase{};
+  if (m.writes.empty()) return true; // UPDATE.INI and the texts
+  if (!m.scramble) {
+    base.why = "read whole by the wizard, as AgreementText or AgreementTitle";
+    return true;
+  }
+  const fa2::FolderFile* first = nullptr;
+  for (const fa2::MemberWrite& w : m.writes) {
+    if (KindOf(int32_t(w.operation)).keepsData) {
+      base.why = w.key + " is a \"d\" line, which keeps an existing file and writes only a missing one";
+      return true;
+    }
+    const fa2::FolderFile* file = fa2::OldFileOf(old, check.dataFolder, w);
+    if (!file) {
+      base.why = "new: the old version has no " + Shown(w.path) + " (" + w.key + ")";
+      return true;
+    }
+    if (!digests.count(file->localPath) && !fa2::FileSha256(file->localPath, digests[file->localPath], error))
+      return false;
+    if (first && (file->size != first->size || digests[file->localPath] != digests[first->localPath])) {
+      base.why = m.writes.front().key + " and " + w.key + " replace different files";
+      return true;
+    }
+    if (!first) first = file;
+  }
+  if (first->size > fa2::kMaxMemberSize) {
+    base.why = "its old file is larger than 4 GiB";
+    return true;
+  }
+  base.path = first->localPath;
+  base.header.baseSize = uint32_t(first->size);
+  std::memcpy(base.header.baseDigest, digests[first->localPath].data(), kDigestSize);
+  return true;
+}
+
 std::string Percent(uint64_t part, uint64_t whole) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f%%", whole ? 100.0 * double(part) / double(whole) : 100.0);
   return text;
+}
+
+// Where the packing is, for the progress line: the update's members done
+// and their bytes, whatever deltas come and go.
+struct PackProgress {
+  size_t done = 0;
+  uint64_t doneBytes = 0;
+  uint64_t writerStart = 0; // the writer's input count when the current member began
+  std::string delta;        // the member whose delta is being made
+};
+
+// What became of the members that could go as deltas, for the report.
+struct DeltaReport {
+  std::vector<std::string> lines;
+  size_t deltas = 0;
+  uint64_t fullStored = 0, deltaStored = 0;
+};
+
+// Packs the members; with an old version, each member that replaces an old
+// file is packed full first and its delta after it, and whichever does not
+// stay is taken out again. The delta is encoded into a file beside the
+// output, removed either way.
+bool PackMembers(const BuildOptions& o, const fa2::UpdateFolder& folder, const fa2::UpdateCheck& check,
+                 const std::vector<fa2::PackMember>& members, fa2::ArchiveWriter& writer, PackProgress& at,
+                 const std::function<void()>& show, DeltaReport& report, std::vector<std::string>& bases,
+                 std::string& error) {
+  const bool deltas = !o.from.empty() || !o.dataFrom.empty();
+  fa2::OldVersion old;
+  if (deltas && !fa2::ScanOldVersion(o.from, o.dataFrom, old, error)) return false;
+  std::map<std::string, fa2::Digest> digests;
+  fa2::FileOutput deltaFile;
+  if (deltas && !deltaFile.Create(o.output + ".fa2-delta", error)) return false;
+  for (size_t i = 0; i < members.size(); ++i) {
+    const fa2::PackMember& m = members[i];
+    at.writerStart = writer.Stats().bytesIn;
+    at.delta.clear();
+    if (!writer.Add(m, error)) return false;
+    at.done = i + 1;
+    at.doneBytes += folder.files[size_t(check.members[i].file)].size;
+    at.writerStart = writer.Stats().bytesIn;
+    if (!deltas) continue;
+    DeltaBase base;
+    if (!FindDeltaBase(old, check, check.members[i], digests, base, error)) return false;
+    const std::string name = Shown(m.name);
+    if (base.path.empty()) {
+      if (!base.why.empty()) report.lines.push_back(name + ": full (" + base.why + ")");
+      continue;
+    }
+    fa2::Digest result;
+    if (!writer.LastDigest(result)) {
+      error = m.path + ": SHA-256 cannot be computed";
+      return false;
+    }
+    base.header.resultSize = writer.Last().uncompressedSize;
+    std::memcpy(base.header.resultDigest, result.data(), kDigestSize);
+    const uint32_t fullStored = writer.Last().storedSize;
+    at.delta = name;
+    show();
+    bool written = true;
+    codec::DeltaStats stats;
+    if (!deltaFile.Truncate(0)) {
+      error = deltaFile.Error();
+      return false;
+    }
+    const int encoded = codec::EncodeDelta(
+        base.path, m.path, base.header, uint64_t(base.header.resultSize) + kDeltaHeaderSize,
+        [&](const uint8_t* p, size_t n) { return written = written && deltaFile.Append(p, n); }, &stats, error);
+    if (!written) error = deltaFile.Error();
+    if (encoded == 0 || !written) return false;
+    if (encoded == 2) {
+      report.lines.push_back(name + ": full (its delta against " + base.path + " is larger than the file)");
+      continue;
+    }
+    char deltaName[kNameCapacity];
+    if (!DeltaMemberName(m.name.c_str(), deltaName)) {
+      report.lines.push_back(name + ": full (the name is too long for a delta member's)");
+      continue;
+    }
+    fa2::PackMember delta = m;
+    delta.name = deltaName;
+    delta.path.clear();
+    const fa2::WrittenSource source(deltaFile);
+    if (!writer.Add(delta, source, error)) return false;
+    const uint32_t deltaStored = writer.Last().storedSize;
+    const std::string sizes = std::to_string(deltaStored) + " bytes stored instead of " + std::to_string(fullStored) +
+                              " (" + Percent(deltaStored, fullStored) + ")";
+    // The margin: a delta must save at least a fifth of the member.
+    if (uint64_t(deltaStored) * 5 > uint64_t(fullStored) * 4) {
+      if (!writer.RemoveLast(error)) return false;
+      report.lines.push_back(name + ": full (its delta would take " + sizes + ", more than 80%)");
+      continue;
+    }
+    // Without the full member the delta takes its place: both out, the delta in again.
+    if (!o.keepFull && !(writer.RemoveLast(error) && writer.RemoveLast(error) && writer.Add(delta, source, error)))
+      return false;
+    const bool same = std::memcmp(base.header.baseDigest, base.header.resultDigest, kDigestSize) == 0;
+    report.lines.push_back(name + ": delta against " + base.path + (same ? " (unchanged)" : "") + ", " + sizes +
+                           (o.keepFull ? ", full member kept" : ""));
+    ++report.deltas;
+    report.fullStored += fullStored;
+    report.deltaStored += deltaStored;
+    bases.push_back(base.path);
+  }
+  return true;
+}
+
+// Each delta applied to its base as the updater will: the result must be
+// the new file, byte for byte.
+bool CheckDeltas(const fa2::ByteSource& packed, const std::vector<std::string>& bases, std::string& error) {
+  fa2::ParsedArchive parsed;
+  std::vector<fa2::DeltaMember> deltas;
+  if (!fa2::ParseArchive(packed, parsed, error) || !fa2::FindDeltaMembers(packed, parsed, deltas, error)) return false;
+  if (deltas.size() != bases.size()) {
+    error = "it has " + std::to_string(deltas.size()) + " delta members, not " + std::to_string(bases.size());
+    return false;
+  }
+  for (size_t i = 0; i < deltas.size(); ++i) {
+    fa2::FileSource base;
+    if (!base.Open(bases[i], error)) return false;
+    if (!fa2::ApplyDeltaMember(packed, parsed, deltas[i], &base, {}, error)) {
+      error = "the delta of " + Shown(deltas[i].target) + " against " + bases[i] + ": " + error;
+      return false;
+    }
+  }
+  return true;
 }
 
 } // namespace
@@ -151,6 +356,10 @@ int RunBuild(const Args& args) {
   fa2::Bytes stub;
   if (!fa2::ReadWholeFile(o.stub, stub, error)) return FailFile("build: " + error);
   if (!fa2::CheckExecutable(stub, error)) return FailFile("build: " + o.stub + ": " + error);
+  const bool deltas = !o.from.empty() || !o.dataFrom.empty();
+  if (deltas && !fa2::StubHasFeature(stub, fa2::kDeltaFeature))
+    return FailFile("build: " + o.stub + " cannot apply delta members (its FA2FEATURES resource does not say \"" +
+                    fa2::kDeltaFeature + "\"): use a newer updater stub, or build without --from; nothing written");
 
   std::vector<fa2::PackMember> members;
   if (!PlanMembers(o, folder, check, members, error)) return FailFile("build: " + error);
@@ -161,17 +370,29 @@ int RunBuild(const Args& args) {
   fa2::FileOutput archive;
   if (!archive.Create(o.output + ".fa2-archive", error)) return FailFile("build: " + error);
   fa2::PackStats stats;
+  DeltaReport report;
+  std::vector<std::string> bases;
+  size_t archiveMembers = 0;
   {
     ProgressLine progress(stdout);
-    o.pack.progress = [&](size_t done, uint64_t bytes) {
-      progress.Show("packing " + std::to_string(done) + "/" + std::to_string(members.size()) + " members, " +
-                        Percent(bytes, total),
-                    done == members.size());
+    PackProgress at;
+    const auto show = [&] {
+      if (!at.delta.empty()) return progress.Show("making the delta of " + at.delta, true);
+      progress.Show("packing " + std::to_string(at.done) + "/" + std::to_string(members.size()) + " members, " +
+                        Percent(std::min(at.doneBytes, total), total),
+                    at.done == members.size());
+    };
+    o.pack.progress = [&](size_t, uint64_t bytes) {
+      const uint64_t doneBytes = at.doneBytes;
+      at.doneBytes += bytes - at.writerStart;
+      show();
+      at.doneBytes = doneBytes;
     };
     o.pack.threads = EncoderThreads();
     fa2::ArchiveWriter writer(archive, o.pack);
-    for (const fa2::PackMember& m : members)
-      if (!writer.Add(m, error)) return FailFile("build: " + error);
+    if (!PackMembers(o, folder, check, members, writer, at, show, report, bases, error))
+      return FailFile("build: " + error);
+    archiveMembers = writer.Members();
     if (!writer.Finish(error)) return FailFile("build: " + error);
     stats = writer.Stats();
   }
@@ -180,13 +401,25 @@ int RunBuild(const Args& args) {
                     " MiB, more than a 32-bit updater can map (" + std::to_string(fa2::kMaxUpdaterArchive >> 20) +
                     " MiB); nothing written");
   const fa2::WrittenSource packed(archive);
-  if (!fa2::CheckWholeArchive(packed, error))
+  if (!fa2::CheckWholeArchive(packed, error) || !CheckDeltas(packed, bases, error))
     return FailFile("build: the archive just packed does not read back: " + error);
   if (!StampAndWrite(stub, o.stub, packed, o.output, error)) return FailFile("build: " + error);
 
+  for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
+  if (deltas) {
+    const uint64_t saved = report.fullStored - report.deltaStored;
+    std::printf("deltas: %zu member%s, %llu bytes stored instead of %llu: ", report.deltas,
+                report.deltas == 1 ? "" : "s", (unsigned long long)report.deltaStored,
+                (unsigned long long)report.fullStored);
+    if (o.keepFull)
+      std::printf("the full members are kept beside them (--keep-full), so the archive is %llu bytes larger\n",
+                  (unsigned long long)report.deltaStored);
+    else
+      std::printf("%llu bytes saved\n", (unsigned long long)saved);
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%s: %zu members, %llu bytes in, %llu bytes stored (%s), archive %llu bytes, %.2f s (stub %s)\n",
-              o.output.c_str(), members.size(), (unsigned long long)stats.bytesIn,
+              o.output.c_str(), archiveMembers, (unsigned long long)stats.bytesIn,
               (unsigned long long)stats.bytesStored, Percent(stats.bytesStored, stats.bytesIn).c_str(),
               (unsigned long long)packed.Size(), seconds, o.stub.c_str());
   return 0;

@@ -17,12 +17,27 @@ const char kHelp[] =
     "\n"
     "An Authenticode signature of STUB.exe does not survive: it is removed (with\n"
     "a warning), and OUT.exe comes out exactly as from the unsigned stub, ready\n"
-    "to be signed again (osslsigncode sign, or signtool on Windows).\n";
+    "to be signed again (osslsigncode sign, or signtool on Windows).\n"
+    "\n"
+    "An archive with delta members (from 'fa2 build --from') is stamped only into\n"
+    "a stub that can apply them: one whose RCDATA resource FA2FEATURES says\n"
+    "\"delta1\". Another stub is refused and nothing is written.\n";
 
 } // namespace
 
 bool StampAndWrite(const fa2::Bytes& stub, const std::string& stubPath, const fa2::ByteSource& archive,
                    const std::string& output, std::string& error) {
+  // Only an updater that knows deltas may carry them: another would find
+  // no member for their files.
+  fa2::ParsedArchive parsed;
+  if (!fa2::ParseArchive(archive, parsed, error)) return false;
+  for (const ArchiveEntry& e : parsed.entries)
+    if (fa2::IsDeltaName(fa2::EntryName(e)) && !fa2::StubHasFeature(stub, fa2::kDeltaFeature)) {
+      error = stubPath + " cannot apply delta members such as " + fa2::Cp932ToLocal(fa2::EntryName(e)) +
+              " (its FA2FEATURES resource does not say \"" + fa2::kDeltaFeature +
+              "\"): use a newer updater stub; nothing written";
+      return false;
+    }
   fa2::StampReport report;
   fa2::StampedImage layout;
   // Laid out once first, so that a stub that cannot take the archive leaves no file behind.

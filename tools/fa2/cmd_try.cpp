@@ -41,7 +41,9 @@ const char kHelp[] =
     "\n"
     "Before Wine starts, the update is checked and GAME_FOLDER's SETUP.INI is\n"
     "read as the updater reads it: a SETUP.INI the updater would not accept is\n"
-    "refused, naming what is wrong or missing.\n"
+    "refused, naming what is wrong or missing. Files that come as deltas are\n"
+    "listed first: the base each needs, whether GAME_FOLDER has it, and the\n"
+    "bytes the deltas take against the full members.\n"
     "\n"
     "options:\n"
     "  --game DIR       the installed game (with the installer's SETUP.INI); required\n"
@@ -55,6 +57,8 @@ const char kHelp[] =
     "  --shots DIR      where the screenshots go (default: try-shots)\n"
     "  --keep           keep the Wine prefix afterwards (its path is printed)\n"
     "  --stub STUB.exe  the updater stub, for an UPDATE_FOLDER (as 'fa2 build')\n"
+    "  --from DIR, --data-from DIR, --keep-full\n"
+    "                   delta members for an UPDATE_FOLDER (as 'fa2 build')\n"
     "\n"
     "On a machine whose kernel runs no 32-bit code (or with FA2_NO_32BIT=1) the\n"
     "same archive runs in the x86_64 updater instead (the win64 build's stub,\n"
@@ -71,6 +75,7 @@ const char kHelp[] =
 
 struct TryArguments {
   std::string input, stub, shots = "try-shots", locale = "ja";
+  Args build; // --from, --data-from, --keep-full, for an UPDATE_FOLDER
   plan::Options options;
   bool headless = false, keep = false, haveGame = false;
 };
@@ -95,6 +100,12 @@ int ParseArguments(const Args& args, TryArguments& a) {
       if (!value(&a.shots) || a.shots.empty()) return Fail("try: --shots needs a folder");
     } else if (arg == "--stub") {
       if (!value(&a.stub)) return Fail("try: --stub needs a file name");
+    } else if (arg == "--from" || arg == "--data-from") {
+      std::string folder;
+      if (!value(&folder) || !IsFolder(folder)) return Fail("try: " + arg + " needs an existing folder");
+      a.build.insert(a.build.end(), {arg, folder});
+    } else if (arg == "--keep-full") {
+      a.build.push_back(arg);
     } else if (arg == "--headless") {
       a.headless = true;
     } else if (arg == "--keep") {
@@ -109,6 +120,8 @@ int ParseArguments(const Args& args, TryArguments& a) {
   }
   if (a.input.empty()) return Fail("try: no Update.exe or UPDATE_FOLDER given (see 'fa2 try --help')");
   if (!a.haveGame) return Fail("try: no game folder given (--game GAME_FOLDER)");
+  if (!a.build.empty() && !IsFolder(a.input))
+    return Fail("try: --from, --data-from and --keep-full build an UPDATE_FOLDER");
   return 0;
 }
 
@@ -137,6 +150,7 @@ int UpdaterOf(const TryArguments& a, const std::string& work, std::string& updat
   updater = work + "/Update.exe";
   Args build{a.input, "-o", updater};
   if (!a.stub.empty()) build.insert(build.end(), {"--stub", a.stub});
+  build.insert(build.end(), a.build.begin(), a.build.end());
   std::printf("== Building %s (as 'fa2 build')\n", a.input.c_str());
   std::fflush(stdout);
   return RunBuild(build);
@@ -194,6 +208,53 @@ int UseX64WhereNeeded(const TryArguments& a, const std::string& work, std::strin
   return 0;
 }
 
+// The files that come as deltas: the base each needs, whether the game
+// folder has it, and what the deltas save.
+void ReportDeltas(const TryArguments& a, const uint8_t* base, size_t size) {
+  const fa2::MemorySource archive(base, size);
+  fa2::ParsedArchive parsed;
+  std::vector<fa2::DeltaMember> deltas;
+  std::string error;
+  if (!fa2::ParseArchive(archive, parsed, error) || !fa2::FindDeltaMembers(archive, parsed, deltas, error) ||
+      deltas.empty())
+    return;
+  fa2::BaseFinder game;
+  const bool looked = game.Open(a.options.install, error);
+  uint64_t deltaStored = 0, fullStored = 0, results = 0;
+  size_t withFull = 0;
+  std::printf("== Deltas: %zu file%s come%s as a delta against the file the player has (its base)\n", deltas.size(),
+              deltas.size() == 1 ? "" : "s", deltas.size() == 1 ? "s" : "");
+  for (const fa2::DeltaMember& d : deltas) {
+    const uint32_t stored = parsed.entries[d.index].storedSize;
+    deltaStored += stored;
+    results += d.header.resultSize;
+    if (d.full >= 0) ++withFull, fullStored += parsed.entries[size_t(d.full)].storedSize;
+    const std::string found = looked ? game.Find(d.header, d.target) : "";
+    std::printf("   %s: needs a base of %s; result %u bytes; delta %u bytes stored%s; %s\n",
+                fa2::Cp932ToLocal(d.target).c_str(),
+                (fa2::DescribeFile(d.header.baseSize, d.header.baseDigest, 16) + "...").c_str(), d.header.resultSize,
+                stored,
+                d.full >= 0 ? (", full member beside it " + std::to_string(parsed.entries[size_t(d.full)].storedSize) +
+                               " bytes stored")
+                                  .c_str()
+                            : ", no full member (another version is refused)",
+                !looked         ? "the game folder could not be searched"
+                : found.empty() ? "the game folder has no file that is this base"
+                                : ("the game folder has it: " + found).c_str());
+  }
+  if (withFull == deltas.size())
+    std::printf(
+        "== Deltas take %llu bytes stored beside full members of %llu bytes (kept with --keep-full): the "
+        "updater is %llu bytes larger than with the full members alone\n",
+        (unsigned long long)deltaStored, (unsigned long long)fullStored, (unsigned long long)deltaStored);
+  else
+    std::printf("== Deltas take %llu bytes stored for files of %llu bytes%s\n", (unsigned long long)deltaStored,
+                (unsigned long long)results,
+                withFull ? "; some full members are kept beside their deltas"
+                         : "; the full members are not in the archive ('fa2 build' printed their stored sizes)");
+  std::printf("== Whether the game's files are the bases, line by line: fa2 plan UPDATE --install GAME_FOLDER\n");
+}
+
 // Checks the update and the game folder as the updater would; false (with
 // the message printed) when the updater would stop before its wizard.
 int CheckBeforeWine(const TryArguments& a, const std::string& updater, plan::Startup& startup) {
@@ -203,6 +264,7 @@ int CheckBeforeWine(const TryArguments& a, const std::string& updater, plan::Sta
   std::string error;
   if (!fa2::LoadArchiveFile(updater, file, &base, &size, error)) return FailFile("try: " + error);
   if (!fa2::CheckWholeArchive(base, size, error)) return FailFile("try: " + updater + ": " + error);
+  ReportDeltas(a, base, size);
   startup = plan::CheckStartup(base, size, a.options);
   if (!startup.opens)
     return FailFile("try: the updater would stop before its wizard opens, so nothing was run: " +

@@ -41,7 +41,9 @@ bool ExtractMembers(const ByteSource& source, const ParsedArchive& archive, cons
   for (size_t i = 0; i < archive.entries.size(); ++i) {
     const ArchiveEntry& entry = archive.entries[i];
     if (IsDigestTable(archive, i)) continue; // checked, not a file of the update
-    const std::string name = Cp932ToLocal(std::string(entry.name, strnlen(entry.name, kNameCapacity)));
+    // A delta is not a file either: what it makes needs its base (ExtractDeltas).
+    if (IsDeltaName(EntryName(entry))) continue;
+    const std::string name = Cp932ToLocal(EntryName(entry));
     if (!wanted.empty() && !wanted.count(UpperAscii(name))) continue;
     // Members are bare file names; anything that could leave the folder is refused.
     if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\:") != std::string::npos) {

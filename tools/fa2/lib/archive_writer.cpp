@@ -119,7 +119,10 @@ bool ArchiveWriter::Add(const PackMember& member, std::string& error) {
   FileSource file;
   MemorySource memory(member.data.data(), member.data.size());
   if (!member.path.empty() && !file.Open(member.path, error)) return false;
-  const ByteSource& source = member.path.empty() ? static_cast<const ByteSource&>(memory) : file;
+  return Add(member, member.path.empty() ? static_cast<const ByteSource&>(memory) : file, error);
+}
+
+bool ArchiveWriter::Add(const PackMember& member, const ByteSource& source, std::string& error) {
   const std::string what = member.path.empty() ? Cp932ToLocal(member.name) : member.path;
   if (source.Size() > kMaxMemberSize) {
     error = what + ": larger than 4 GiB";
@@ -132,6 +135,7 @@ bool ArchiveWriter::Add(const PackMember& member, std::string& error) {
   entry.timeStamp = member.time;
   entry.uncompressedSize = uint32_t(source.Size());
   Digest digest{};
+  const uint32_t plainBefore = stats_.storedPlain;
   if (!WriteStored(member, source, entry, digest, error)) return false;
   if (!Pad(out_)) {
     error = out_.Error();
@@ -145,6 +149,30 @@ bool ArchiveWriter::Add(const PackMember& member, std::string& error) {
   stats_.bytesStored += entry.storedSize;
   entries_.push_back(entry);
   digests_.push_back(digest);
+  keptPlain_.push_back(stats_.storedPlain != plainBefore);
+  return true;
+}
+
+// Members are padded to 16 bytes from the archive's start, so the last one
+// begins its rounded stored size before the end.
+bool ArchiveWriter::RemoveLast(std::string& error) {
+  const ArchiveEntry& last = entries_.back();
+  if (!out_.Truncate(out_.Size() - RoundUp16(last.storedSize))) {
+    error = out_.Error();
+    return false;
+  }
+  stats_.bytesIn -= last.uncompressedSize;
+  stats_.bytesStored -= last.storedSize;
+  stats_.storedPlain -= keptPlain_.back() ? 1 : 0;
+  entries_.pop_back();
+  digests_.pop_back();
+  keptPlain_.pop_back();
+  return true;
+}
+
+bool ArchiveWriter::LastDigest(Digest& out) const {
+  if (!digestsOk_ || digests_.empty()) return false;
+  out = digests_.back();
   return true;
 }
 

@@ -20,6 +20,7 @@
 //      archive ("UPDATE" 102) last, so that it can be written apart after
 //      the rest (an external leaf: only its size is in the tree).
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "fa2/lib/pe_image.h"
@@ -267,6 +268,33 @@ bool ReadPeResources(const Bytes& image, std::vector<PeResource>& out, std::stri
       for (const pe::ResourceNode& language : name.children)
         out.push_back({type.key, name.key, language.key.id, language.codePage, language.data});
   return true;
+}
+
+bool StubHasFeature(const Bytes& image, const std::string& feature) {
+  constexpr uint16_t kRcData = 10;
+  std::vector<PeResource> resources;
+  std::string error;
+  if (!ReadPeResources(image, resources, error)) return false;
+  const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+  const auto word = [](uint8_t b) { return std::isalnum(b) || b == '_' || b == '-'; };
+  for (const PeResource& r : resources) {
+    if (r.type.named || r.type.id != kRcData || !r.name.named) continue;
+    const std::u16string wanted = kFeaturesResource;
+    if (r.name.name.size() != wanted.size() ||
+        !std::equal(wanted.begin(), wanted.end(), r.name.name.begin(),
+                    [&](char16_t a, char16_t b) { return upper(a) == upper(b); }))
+      continue;
+    // The words of the text, one of which must be `feature` whole.
+    for (size_t at = 0; at < r.data.size();) {
+      while (at < r.data.size() && !word(r.data[at])) ++at;
+      size_t end = at;
+      while (end < r.data.size() && word(r.data[end])) ++end;
+      if (end > at && std::string(r.data.begin() + ptrdiff_t(at), r.data.begin() + ptrdiff_t(end)) == feature)
+        return true;
+      at = end;
+    }
+  }
+  return false;
 }
 
 } // namespace fa2

@@ -1,5 +1,8 @@
 // SHA-256 for the tools, from well-kept implementations: OpenSSL's libcrypto
 // on Linux, the system's BCrypt on Windows (as the updater itself).
+#include <algorithm>
+#include <cerrno>
+
 #include "fa2/lib/toolkit.h"
 
 #ifdef _WIN32
@@ -77,6 +80,30 @@ std::string HexDigest(const Digest& digest) {
     text += kHex[b & 15];
   }
   return text;
+}
+
+bool FileSha256(const std::string& path, Digest& out, std::string& error) {
+  FileSource file;
+  if (!file.Open(path, error)) return false;
+  Sha256Context* sha = BeginSha256();
+  if (!sha) {
+    error = path + ": SHA-256 cannot be computed";
+    return false;
+  }
+  Bytes piece(size_t(std::min<uint64_t>(file.Size(), uint64_t(1) << 20)));
+  for (uint64_t at = 0; at < file.Size();) {
+    const size_t n = size_t(std::min<uint64_t>(file.Size() - at, piece.size()));
+    errno = 0;
+    if (!file.Read(at, piece.data(), n) || !UpdateSha256(sha, piece.data(), n)) {
+      error = "cannot read " + path + " (" + ReadFailureReason() + ")";
+      FinishSha256(sha, out);
+      return false;
+    }
+    at += n;
+  }
+  if (FinishSha256(sha, out)) return true;
+  error = path + ": SHA-256 cannot be computed";
+  return false;
 }
 
 } // namespace fa2

@@ -26,6 +26,8 @@ Sha256Context* BeginSha256();
 bool UpdateSha256(Sha256Context* context, const uint8_t* data, size_t size);
 bool FinishSha256(Sha256Context* context, Digest& out);
 std::string HexDigest(const Digest& digest);
+// The SHA-256 of a file, read a piece at a time; false with `error` naming it.
+bool FileSha256(const std::string& path, Digest& out, std::string& error);
 
 // ---- Writing ------------------------------------------------------------------
 struct PackMember {
@@ -70,6 +72,13 @@ public:
   // False with `error` when the member cannot be read or written, or would
   // make the archive pass 4 GiB; the archive is then unusable.
   bool Add(const PackMember& member, std::string& error);
+  // The same with the content read from `source` (member.data and .path unused).
+  bool Add(const PackMember& member, const ByteSource& source, std::string& error);
+  // Takes the member added last out again, as if it had never been added.
+  bool RemoveLast(std::string& error);
+  const ArchiveEntry& Last() const { return entries_.back(); }
+  // The SHA-256 of the last member's content; false when the writer could not compute digests.
+  bool LastDigest(Digest& out) const;
   bool Finish(std::string& error);
   const PackStats& Stats() const { return stats_; }
   size_t Members() const { return entries_.size(); }
@@ -82,6 +91,7 @@ private:
   PackStats stats_;
   std::vector<ArchiveEntry> entries_;
   std::vector<Digest> digests_;
+  std::vector<bool> keptPlain_; // per member: counted in stats_.storedPlain
   bool digestsOk_;
 };
 // The same into memory, for members held in memory.
@@ -146,14 +156,68 @@ bool MakeFolder(const std::string& folder, std::string& error);
 // Writes the members of a parsed archive into `folder`, an existing folder:
 // every member, or those whose upper-case names are in `wanted`. The first
 // of equal names wins, as in the updater. `written` receives the upper-case
-// names written. False with `error` at the first member whose name could
-// leave the folder, whose bytes do not decode, or that cannot be written.
+// names written. Delta members are left out. False with `error` at the
+// first member whose name could leave the folder, whose bytes do not
+// decode, or that cannot be written.
 bool ExtractMembers(const ByteSource& archive, const ParsedArchive& parsed, const std::string& folder,
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error);
 bool ExtractMembers(const uint8_t* base, const ParsedArchive& archive, const std::string& folder,
                     const std::set<std::string>& wanted, std::set<std::string>& written, std::string& error);
 // ASCII letters in upper case, as member names are matched.
 std::string UpperAscii(std::string text);
+// An entry's name as the field holds it (code page 932).
+inline std::string EntryName(const ArchiveEntry& entry) {
+  size_t n = 0;
+  while (n < kNameCapacity && entry.name[n]) ++n;
+  return std::string(entry.name, n);
+}
+
+// ---- Delta members (delta_members.cpp) --------------------------------------------------
+// A delta member (archive.h, "Delta members") found by its name: what the
+// updater finds when it looks for the delta of `target`, the first entry of
+// that name, and the full member beside it, the first entry named `target`.
+struct DeltaMember {
+  size_t index = 0;
+  std::string target; // the file it makes (code page 932)
+  DeltaHeader header{};
+  int64_t full = -1; // the full member's entry, -1 when there is none
+};
+// Whether an entry's name is a delta's; its file's name in *target.
+bool IsDeltaName(const std::string& name, std::string* target = nullptr);
+// Every delta member of the archive, each header read from its first bytes
+// (nothing else is decoded). False with `error` when one cannot be read or
+// does not start with a delta's header.
+bool FindDeltaMembers(const ByteSource& archive, const ParsedArchive& parsed, std::vector<DeltaMember>& out,
+                      std::string& error);
+// Applies a delta member through the updater's own applier: the member
+// read as any (its SHA-256 checked against the digest table), its
+// instructions applied to `base`, the result handed to `sink` (when given)
+// and its SHA-256 checked against the header's. Without a base, every read
+// of the base gives zeros: the instructions' bounds and the result's exact
+// size are checked, not its content. False with `error` saying what failed.
+bool ApplyDeltaMember(const ByteSource& archive, const ParsedArchive& parsed, const DeltaMember& delta,
+                      const ByteSource* base, const PieceSink& sink, std::string& error);
+// The files of a folder tree, looked through for the bases of deltas: each
+// file's SHA-256 is computed once, and only for files of a base's size.
+class BaseFinder {
+public:
+  bool Open(const std::string& folder, std::string& error);
+  // The file of the header's base size and SHA-256, one named `name`
+  // (letter case ignored) tried first; empty when there is none.
+  std::string Find(const DeltaHeader& header, const std::string& name);
+
+private:
+  struct File {
+    std::string path, upperName;
+    uint64_t size = 0;
+    int digested = 0; // 1 computed, -1 unreadable
+    Digest digest{};
+  };
+  std::vector<File> files_;
+};
+// "1234 bytes, sha256 0123abcd..." for a base or a result: the digest's
+// first `digits` hexadecimal digits (all of them with 64).
+std::string DescribeFile(uint32_t size, const uint8_t* digest, size_t digits = 64);
 
 // ---- Executables ----------------------------------------------------------------
 // Locates resource "UPDATE" 102 in a PE image (32- or 64-bit). Returns false
@@ -180,6 +244,12 @@ struct PeResource {
 };
 // Every resource of a PE image in directory order (types, names, languages).
 bool ReadPeResources(const Bytes& image, std::vector<PeResource>& out, std::string& error);
+// What an updater stub can do beyond the first archives: the words of its
+// RCDATA resource "FA2FEATURES" (src/app/updater.rc). An archive with delta
+// members is stamped only into a stub that has kDeltaFeature.
+inline constexpr char16_t kFeaturesResource[] = u"FA2FEATURES";
+inline constexpr char kDeltaFeature[] = "delta1";
+bool StubHasFeature(const Bytes& image, const std::string& feature);
 
 struct StampReport {
   bool replaced = false;         // the image already carried "UPDATE" 102

@@ -74,7 +74,7 @@ void Context::AddMember(const std::string& name, int file, bool scramble, int li
   if (it == memberIndex.end()) {
     memberIndex[key] = result.members.size();
     memberLine[key] = line;
-    result.members.push_back({name, file, scramble});
+    result.members.push_back({name, file, scramble, {}});
     return;
   }
   PlannedMember& m = result.members[it->second];
@@ -195,6 +195,7 @@ void CheckSetup(Context& c) {
     }
   }
   const std::string dataFolder = ReadIniValue(c.ini, "SETUP", "DataFolder", kNameCapacity);
+  c.result.dataFolder = dataFolder;
   if (const IniEntry* e = FindIniEntry(c.ini, "SETUP", "DataFolder")) {
     std::string inner = dataFolder;
     while (!inner.empty() && inner.back() == '\\') inner.pop_back();

@@ -117,14 +117,23 @@ struct Finding {
   int line = 0; // 0: the file as a whole
   std::string text;
 };
+// An update line that writes a member (any kind but "e", of any mode).
+struct MemberWrite {
+  LineOperation operation = LineOperation::Plain;
+  std::string path; // as the line has it
+  std::string key;  // "UpdateFile03"
+  int line = 0;
+};
 struct PlannedMember {
   std::string name; // code page 932
   int file = -1;    // index into UpdateFolder::files
   bool scramble = true;
+  std::vector<MemberWrite> writes; // the update lines that write it, in order
 };
 struct UpdateCheck {
   std::vector<Finding> findings;
   std::vector<PlannedMember> members; // UPDATE.INI first, then the texts, then the update files
+  std::string dataFolder;             // DataFolder of section SETUP, as the updater reads it
   bool HasErrors() const;
 };
 // Checks the folder's UPDATE.INI (text `ini`) against the folder and plans
@@ -132,5 +141,18 @@ struct UpdateCheck {
 UpdateCheck CheckUpdate(const std::string& ini, const UpdateFolder& folder);
 // "UPDATE.INI:12: error: ..." (or "UPDATE.INI: warning: ..." without a line).
 std::string FormatFinding(const Finding& finding);
+
+// ---- The files of an earlier version (old_files.cpp) ------------------------------------
+// An installed earlier version of the game, for deltas against its files:
+// its install folder and, when given, its data folder (empty: none).
+struct OldVersion {
+  UpdateFolder install, data;
+  bool hasInstall = false, hasData = false;
+};
+bool ScanOldVersion(const std::string& install, const std::string& data, OldVersion& out, std::string& error);
+// The file of the old version that update line `write` would replace, found as the updater resolves the line: below the
+// install folder, or the data folder for a kind written there, joined with DataFolder, the path resolved as Windows
+// resolves it and its letter case ignored. Null when the old version has no such file.
+const FolderFile* OldFileOf(const OldVersion& old, const std::string& dataFolder, const MemberWrite& write);
 
 } // namespace fa2

@@ -189,6 +189,7 @@ void CheckUpdateLine(Context& c, const IniEntry& e, int index, ListTally& tally)
     return;
   }
   c.AddMember(s.member, file, true, e.line, key + " (" + Shown(s.path) + ")");
+  c.result.members[c.memberIndex[UpperCp932(s.member)]].writes.push_back({s.operation, s.path, key, e.line});
   tally.bytes += c.folder.files[size_t(file)].size;
 }
 

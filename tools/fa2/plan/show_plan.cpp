@@ -231,6 +231,20 @@ std::string ParentText(const char* path) {
 }
 
 // What a judged line does, in words.
+// How a member that goes as a delta comes: its base, and whether the
+// installed file is it.
+std::string DeltaText(const PlannedUpdate& p) {
+  const std::string base = "; as a delta against a base of " +
+                           fa2::DescribeFile(p.deltaHeader.baseSize, p.deltaHeader.baseDigest, 16) + "...";
+  switch (p.delta) {
+    case DeltaUse::Delta: return base + " (base matches: delta applied, " + std::to_string(p.deltaStored) + " bytes)";
+    case DeltaUse::FullInstead: return base + " (not the base: full member written)";
+    case DeltaUse::NoBase: return base + " (not the base, and there is no full member)";
+    case DeltaUse::None: break;
+  }
+  return "";
+}
+
 std::string Planner::Outcome(const PlannedUpdate& p) const {
   const bool exists = p.attributes != kAttrMissing;
   const bool newerOnly = KindOf(p.line.operation).newerOnly;
@@ -250,6 +264,7 @@ std::string Planner::Outcome(const PlannedUpdate& p) const {
                                              "replace, installed time unreadable",
                                              "replace unreadable data file"};
       text = std::string("write (") + kReasons[int(p.reason)] + ")" + readOnly + (exists && newerOnly ? Times(p) : "");
+      text += DeltaText(p);
       break;
     }
     default: text = "fail (" + FailWhy(p) + ")"; break;
@@ -380,6 +395,15 @@ int Planner::Run() {
         break;
       case Decision::NotReached: Print(label + notApplied); break;
       case Decision::Refuse:
+        if (p.fault == LineFault::NotBase) {
+          refusedWhy = Real(p.destination) + " is not the base of its member's delta (" +
+                       fa2::DescribeFile(p.deltaHeader.baseSize, p.deltaHeader.baseDigest, 16) +
+                       "...) and the archive has no full member";
+          Print(label + " -> " + Real(p.destination) + ": refused (not the base: the delta needs " +
+                fa2::DescribeFile(p.deltaHeader.baseSize, p.deltaHeader.baseDigest, 16) +
+                "..., and there is no full member): the update is refused with " + player);
+          break;
+        }
         refusedWhy = RefusalText(p.fault, p.line.path, context_);
         Print(label + ": refused (" + refusedWhy + "): the update is refused with " + player);
         break;
