@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fa2/lib/toolkit.h"
+#include "fa2/lib/update_checks.h"
 
 using Args = std::vector<std::string>;
 
@@ -77,3 +78,38 @@ private:
   size_t width_ = 0;
   std::chrono::steady_clock::time_point last_{};
 };
+
+// ---- fa2 build's members (build_members.cpp) -------------------------------------
+// The old version a build makes deltas against, and where the delta being
+// made waits (`scratch`, removed either way).
+struct DeltaOptions {
+  std::string from, dataFrom, scratch;
+  bool keepFull = false;
+};
+// Where the packing is, for the progress line: the update's members done
+// and their bytes, whatever deltas come and go.
+struct PackProgress {
+  size_t done = 0;
+  uint64_t doneBytes = 0;
+  uint64_t writerStart = 0; // the writer's input count when the current member began
+  std::string delta;        // the member whose delta is being made
+};
+
+// What became of the members that could go as deltas, for the report.
+struct DeltaReport {
+  std::vector<std::string> lines;
+  size_t deltas = 0;
+  uint64_t fullStored = 0, deltaStored = 0;
+};
+
+// Packs the members; with an old version, each member that replaces an old
+// file is packed full first and its delta after it, and whichever does not
+// stay is taken out again. `bases` gets the old file of each delta kept.
+bool PackMembers(const DeltaOptions& o, const fa2::UpdateFolder& folder, const fa2::UpdateCheck& check,
+                 const std::vector<fa2::PackMember>& members, fa2::ArchiveWriter& writer, PackProgress& at,
+                 const std::function<void()>& show, DeltaReport& report, std::vector<std::string>& bases,
+                 std::string& error);
+// Each delta applied to its base as the updater will: the result must be
+// the new file, byte for byte.
+bool CheckDeltas(const fa2::ByteSource& packed, const std::vector<std::string>& bases, std::string& error);
+std::string Percent(uint64_t part, uint64_t whole); // "12.3%"
