@@ -2,8 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <map>
 
 #include "fa2/commands.h"
 #include "fa2/lib/update_checks.h"
