@@ -189,6 +189,10 @@ fa2_plan_prepare() { # SCRIPT SOURCES...: the script the driver plays, and the s
     FA2_PLAN_NOTE="none made: InstPath $instpath is no folder"
     return 0
   fi
+  # The members that come as deltas, made from the installed files that are
+  # their bases (one that is not stays unmade: its line then writes the full
+  # member, or the plan refuses the update).
+  env -u LD_PRELOAD "$FA2" extract "$UPDATER" -C "$members" --from "$install" >/dev/null 2>&1
   FA2_PLAN_FOLDERS=("$install")
   FA2_PLAN_STANDIN= FA2_PLAN_DATA=
   if [[ -n $datapath ]]; then
