@@ -33,6 +33,7 @@
 
 #include "archive/archive.h"
 #include "codec/encoder.h"
+#include "cpu_time.h"
 
 namespace {
 
@@ -108,13 +109,6 @@ struct Options {
 };
 Options g;
 
-// This thread's CPU time: on a machine shared with other work, time spent
-// waiting for a core is not counted against any codec.
-double CpuNow() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
-}
 
 // Fastest of at least g.reps runs lasting g.minMs in all.
 double BestTime(const std::function<void()>& run) {
