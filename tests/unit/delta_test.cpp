@@ -2,6 +2,7 @@
 // of change round trips, fed to the applier in pieces of every size.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -54,13 +55,17 @@ struct Encoded {
   std::string error;
 };
 Encoded Encode(const Bytes& base, const Bytes& result, uint64_t limit = UINT64_MAX) {
-  const std::string basePath = testing::TempDir() + "delta_base", resultPath = testing::TempDir() + "delta_result";
+  // Named by process: ctest runs the cases of this file at the same time.
+  const std::string stem = testing::TempDir() + "delta_" + std::to_string(getpid());
+  const std::string basePath = stem + "_base", resultPath = stem + "_result";
   WriteFile(basePath, base);
   WriteFile(resultPath, result);
   DeltaHeader header{uint32_t(base.size()), uint32_t(result.size()), {1}, {2}};
   Encoded e;
   auto sink = [&](const uint8_t* p, size_t n) { return e.delta.insert(e.delta.end(), p, p + n), true; };
   e.result = codec::EncodeDelta(basePath, resultPath, header, limit, sink, &e.stats, e.error);
+  std::remove(basePath.c_str());
+  std::remove(resultPath.c_str());
   return e;
 }
 
