@@ -55,6 +55,27 @@ class Image:
         i, field = divmod(at - self.table, 40)
         return 0 <= i < self.sections and self.table + 40 * i != self.rsrc_section and 8 <= field < 24
 
+    def places_manifest(self, at):
+        """True for a byte of the manifest's resource (type 24): its root entry, the directories
+        below it and its data entry. The loader reads it before the program starts, and a wrong
+        place there makes the loader read garbage, which no program can survive either."""
+        base = self.rsrc_file
+        spans = []
+
+        def below(directory):
+            spans.append((directory, directory + 16 + 8 * len(self.entries(directory))))
+            for _, _, target in self.entries(directory):
+                if target & 0x80000000:
+                    below(base + (target & 0x7FFFFFFF))
+                else:
+                    spans.append((base + target, base + target + 16))
+
+        for entry, ident, target in self.entries(base):
+            if ident == 24 and target & 0x80000000:
+                spans.append((entry, entry + 8))
+                below(base + (target & 0x7FFFFFFF))
+        return any(start <= at < end for start, end in spans)
+
     def entries(self, directory):
         """(entry offset in the file, id or name offset, target) of one directory."""
         base = self.rsrc_file
@@ -136,7 +157,7 @@ def main(argv):
     for n in range(random_count):
         at = rng.randrange(0, image.table + 40 * image.sections) if n % 2 == 0 else \
             rng.randrange(image.rsrc_file, min(directory_end, len(data)))
-        while image.places_code_or_data(at):
+        while image.places_code_or_data(at) or image.places_manifest(at):
             at = rng.randrange(0, image.table + 40 * image.sections)
         bit = 1 << rng.randrange(8)
         variant(f"flip-{n:02d}", f"byte {at:#x} bit {bit:#04x} flipped",
