@@ -4,21 +4,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "fa2/lib/toolkit.h"
+#include "fa2/lib/update_checks.h"
+#include "update/update.h"
 
 namespace fa2 {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-std::string Utf8Of(const fs::path& p) {
-  const std::u8string s = p.u8string();
-  return std::string(reinterpret_cast<const char*>(s.data()), s.size());
-}
 
 // The base read through the applier's fetch: a file, or zeros.
 struct BaseRead {
@@ -150,31 +144,21 @@ std::string DescribeFile(uint32_t size, const uint8_t* digest, size_t digits) {
 
 bool BaseFinder::Open(const std::string& folder, std::string& error) {
   files_.clear();
-  std::error_code ec;
-  const fs::path root = fs::u8path(folder);
-  if (!fs::is_directory(root, ec)) {
-    error = folder + " is not a folder";
-    return false;
-  }
-  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    std::error_code fileError;
-    if (!it->is_regular_file(fileError)) continue;
+  UpdateFolder scanned;
+  if (!ScanUpdateFolder(folder, scanned, error)) return false;
+  // A file whose name has no code page 932 form is no game's file.
+  for (const FolderFile& file : scanned.files) {
     File f;
-    f.path = Utf8Of(it->path());
-    f.upperName = UpperAscii(Utf8Of(it->path().filename()));
-    f.size = it->file_size(fileError);
-    if (!fileError) files_.push_back(f);
-  }
-  if (ec) {
-    error = "cannot read the folder " + folder + ": " + ec.message();
-    return false;
+    f.path = file.localPath;
+    f.upperName = UpperAscii(file.relative.substr(size_t(BaseNameOffset(file.relative.c_str()))));
+    f.size = file.size;
+    files_.push_back(f);
   }
   return true;
 }
 
 std::string BaseFinder::Find(const DeltaHeader& header, const std::string& name) {
-  const std::string wanted = UpperAscii(Cp932ToLocal(name));
+  const std::string wanted = UpperAscii(name);
   for (int pass = 0; pass < 2; ++pass) {
     for (File& f : files_) {
       if (f.size != header.baseSize || (f.upperName == wanted) != (pass == 0)) continue;
