@@ -363,6 +363,10 @@ extern const char kMemberDamagedFormat[];
 // A delta member's header, from the first bytes of its content (the
 // digest of the whole is checked when it is applied). 1 when it is one.
 int ReadDeltaMemberHeader(const MemberRef& delta, DeltaHeader* header);
+// Opens the file at `path` for reading as a delta's base: only the file
+// itself, with one name, never one a link or another of its names leads to
+// (the base is read with the updater's rights). kInvalidFile otherwise.
+FileHandle OpenDeltaBase(const char* path);
 // Whether the file at `path` is the delta's base: its size and SHA-256.
 int FileIsDeltaBase(const char* path, const DeltaHeader& header);
 // Writes the result of `delta` applied to the file at `basePath` to `path`

@@ -23,15 +23,21 @@ int ReadDeltaMemberHeader(const MemberRef& delta, DeltaHeader* header) {
   return ParseDeltaHeader(bytes, have, header);
 }
 
+FileHandle OpenDeltaBase(const char* path) {
+  FileHandle file = OpenFileForRead(path);
+  if (file != kInvalidFile && (FileLinkCount(file) != 1 || !FileReachedAs(file, path))) {
+    CloseFile(file);
+    return kInvalidFile;
+  }
+  return file;
+}
+
 int FileIsDeltaBase(const char* path, const DeltaHeader& header) {
   constexpr uint32_t kBlock = 256u << 10;
-  FileHandle file = OpenFileForRead(path);
+  FileHandle file = OpenDeltaBase(path);
   if (file == kInvalidFile) return 0;
-  // The file itself only: not one a link or another of its names leads to.
-  const int own = FileLinkCount(file) == 1 && FileReachedAs(file, path);
-  uint8_t* blocks = own && FileSizeLow(file) == header.baseSize
-                        ? static_cast<uint8_t*>(AllocateBlock(2 * kBlock, false))
-                        : nullptr;
+  uint8_t* blocks = FileSizeLow(file) == header.baseSize ? static_cast<uint8_t*>(AllocateBlock(2 * kBlock, false))
+                                                         : nullptr;
   DigestHandle digest = blocks ? BeginDigest() : nullptr;
   int ok = digest != nullptr;
   uint64_t left = header.baseSize;

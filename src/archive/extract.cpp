@@ -105,12 +105,7 @@ int WriteDeltaFile(const ArchiveImage& image, const MemberRef& delta, const char
     return 0;
   }
   DeltaRun run{};
-  run.base = OpenFileForRead(basePath);
-  // Only the file itself, never one a link (or another name of it) leads to.
-  if (run.base != kInvalidFile && (FileLinkCount(run.base) != 1 || !FileReachedAs(run.base, basePath))) {
-    CloseFile(run.base);
-    run.base = kInvalidFile;
-  }
+  run.base = OpenDeltaBase(basePath);
   if (run.base == kInvalidFile) {
     *problem = MemberProblem::NotBase;
     return 0;

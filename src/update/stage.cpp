@@ -96,13 +96,12 @@ int StageMember(const ArchiveImage& image, const LineMember& member, int delta, 
                           : WriteMemberFile(image, from, file.staged, &time, &error, &problem);
   if (written != 1) {
     if (written < 0) Fail(failure, file.destination, error);
-    if (written == 0) {
+    if (written == 0 && problem == MemberProblem::NotBase) {
+      FailureNotices(LineFault::NotBase, file.destination, "", 0, notices);
+    } else if (written == 0) {
       char text[kTextCapacity];
-      if (problem == MemberProblem::NotBase)
-        FormatText(text, sizeof text, kNotBaseFormat, file.destination);
-      else
-        MemberProblemText(problem, from.entry->name + (&from == &member.delta ? kDeltaPrefixLength : 0), text,
-                          sizeof text);
+      MemberProblemText(problem, from.entry->name + (&from == &member.delta ? kDeltaPrefixLength : 0), text,
+                        sizeof text);
       AddNotice(notices, text);
     }
     RemoveFile(file.staged);

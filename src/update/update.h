@@ -30,7 +30,7 @@ extern const char kVersionErrorText[]; // a failed "e" check without ExistErrorM
 extern const char kWriteFailedText[];  // an update entry that could not be written
 extern const char kNoEntriesText[];    // neither list holds a line that applies
 extern const char kCopyFailedFormat[]; // %s: the copy line's relative path
-extern const char kNotBaseFormat[];    // %s: an installed file that is not its delta's base
+extern const char kNotBaseFormat[];    // %s: an installed file that is not its delta's base (FailureNotices shows it)
 
 // ---- Free-space pre-check ---------------------------------------------------------
 // RequiredDiskSpace of section UPDATE, its 32 bits taken as unsigned; 0 when
